@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "patch/catalogue.h"
+
+// The one game executable of a run: its path, a read handle held for the
+// whole run, and each patch site's offset (> 0 when usable, -1 when absent or
+// not to be written) with its current, later chosen, value.
+struct patch_target {
+    char *path;
+    std::FILE *file;
+    int32_t click_delay_ofs;
+    int8_t click_delay;          // 1..6 installed, -1 game's code, -2 our block with an odd delay
+    int32_t bosman_year_ofs;
+    int16_t bosman_year;
+    int32_t start_year_ofs;
+    int16_t start_year;
+    int32_t wc06_ofs;
+    int32_t wc06_installed;
+    int32_t exitgame_ofs;
+    int32_t exitgame_installed;
+    int32_t conf_promoted_ofs;
+    int32_t conf_counts_ofs;
+    int8_t promoted;
+    int8_t relegated;
+    int32_t touch_conference;
+
+    // What the scan saw, so the writer can tell whether the file is still the
+    // one that was scanned. -1 before a scan.
+    int64_t file_size;
+    // The game's own wc06_fix block as found in the file (only the first 64
+    // bytes are known in advance); valid when wc06_original_known is 1.
+    int32_t wc06_original_known;
+    uint8_t wc06_original[WC06_BLOCK_LEN];
+};
+
+// Null when the file cannot be opened for reading (or memory is short).
+patch_target *open_target(const char *path);
+// Finds and classifies all seven sites. Never fails as a whole.
+void scan_target(patch_target *t);
+void close_target(patch_target *t);
+
+// Where the scan's two diagnostic lines about the exit fix go; standard
+// output when null.
+extern std::FILE *scan_diagnostics;
