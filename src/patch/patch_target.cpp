@@ -1,0 +1,275 @@
+#include "patch/patch_target.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/strings.h"
+#include "patch/close_file.h"
+#include "patch/file_length.h"
+#include "patch/sig_stream.h"
+
+std::FILE *scan_diagnostics = nullptr;
+
+namespace {
+
+// What byte 0 of a block site holds.
+enum block_variant { VARIANT_GAME, VARIANT_OURS, VARIANT_NEITHER };
+
+// Where a site's signature was found exactly once, or -1. A site whose value
+// or block would run past the end of the file (or past what a signed 32-bit
+// offset can reach) counts as not found: we never change the file's length.
+struct site_hit {
+    int32_t first;   // raw search results
+    int32_t second;
+    int32_t ofs;     // site offset, or -1
+};
+
+site_hit locate(const patch_target *t, const site_entry &e)
+{
+    site_hit h{-1, -1, -1};
+    sig_stream *s = sig_stream_open(t->path, e.sig_len, e.sig);
+    h.first = sig_stream_next(s);
+    h.second = sig_stream_next(s);
+    sig_stream_close(s);
+    if (h.first == -1 || h.second != -1)
+        return h;
+    int64_t ofs = static_cast<int64_t>(h.first) + e.sig_len;
+    int64_t end = ofs + e.block_len;
+    if (end <= t->file_size && end <= INT32_MAX)
+        h.ofs = static_cast<int32_t>(ofs);
+    return h;
+}
+
+bool read_at(const patch_target *t, int32_t ofs, uint8_t *out, std::size_t n)
+{
+    return std::fseek(t->file, ofs, SEEK_SET) == 0 && std::fread(out, 1, n, t->file) == n;
+}
+
+// -1 when the byte cannot be read.
+int read_byte(const patch_target *t, int32_t ofs)
+{
+    uint8_t b = 0;
+    return read_at(t, ofs, &b, 1) ? b : -1;
+}
+
+int16_t read_year(const patch_target *t, int32_t ofs)
+{
+    uint8_t b[2] = {0, 0};
+    if (std::fseek(t->file, ofs, SEEK_SET) == 0)
+        (void)std::fread(b, 1, 2, t->file); // a short read leaves the default 0
+    return static_cast<int16_t>(b[0] | (b[1] << 8));
+}
+
+block_variant classify(const patch_target *t, const site_entry &e, int32_t ofs)
+{
+    int b = read_byte(t, ofs);
+    if (b == e.patched[0])
+        return VARIANT_OURS;
+    if (b == e.unpatched[0])
+        return VARIANT_GAME;
+    return VARIANT_NEITHER;
+}
+
+std::FILE *diagnostics()
+{
+    return scan_diagnostics != nullptr ? scan_diagnostics : stdout;
+}
+
+void scan_start_year(patch_target *t, const site_hit &h)
+{
+    if (h.ofs < 0)
+        return;
+    t->start_year_ofs = h.ofs;
+    t->start_year = read_year(t, h.ofs);
+}
+
+void scan_bosman_year(patch_target *t, const site_hit &h)
+{
+    if (h.ofs < 0)
+        return;
+    t->bosman_year_ofs = h.ofs;
+    t->bosman_year = read_year(t, h.ofs);
+}
+
+void scan_wc06(patch_target *t, const site_hit &h)
+{
+    if (h.ofs < 0)
+        return;
+    const site_entry &e = patch_catalogue[SITE_WC06_FIX];
+    switch (classify(t, e, h.ofs)) {
+    case VARIANT_OURS:
+        t->wc06_ofs = h.ofs;
+        t->wc06_installed = 1;
+        break;
+    case VARIANT_GAME:
+        // Only part of the game's block is known to us: keep what the file
+        // holds so that it can be written back exactly.
+        if (read_at(t, h.ofs, t->wc06_original, sizeof t->wc06_original)) {
+            t->wc06_ofs = h.ofs;
+            t->wc06_original_known = 1;
+        }
+        break;
+    case VARIANT_NEITHER:
+        break;
+    }
+}
+
+void scan_click_delay(patch_target *t, const site_hit &h)
+{
+    if (h.ofs < 0)
+        return;
+    const site_entry &e = patch_catalogue[SITE_CLICK_DELAY];
+    switch (classify(t, e, h.ofs)) {
+    case VARIANT_OURS: {
+        int delay = read_byte(t, h.ofs + CLICK_DELAY_PARAM_POS);
+        t->click_delay_ofs = h.ofs;
+        t->click_delay = static_cast<int8_t>(delay >= 1 && delay <= 6 ? delay : -2);
+        break;
+    }
+    case VARIANT_GAME:
+        t->click_delay_ofs = h.ofs;
+        t->click_delay = -1;
+        break;
+    case VARIANT_NEITHER:
+        // Unknown code: never written over.
+        t->click_delay = -2;
+        break;
+    }
+}
+
+void scan_exitgame(patch_target *t, const site_hit &h)
+{
+    if (h.ofs < 0) {
+        std::fprintf(diagnostics(), "exitgame: ofs = %i, ofs2 = %i\n", h.first, h.second);
+        return;
+    }
+    const site_entry &e = patch_catalogue[SITE_EXITGAME];
+    switch (classify(t, e, h.ofs)) {
+    case VARIANT_OURS:
+        t->exitgame_ofs = h.ofs;
+        t->exitgame_installed = 1;
+        break;
+    case VARIANT_GAME:
+        t->exitgame_ofs = h.ofs;
+        t->exitgame_installed = 0;
+        break;
+    case VARIANT_NEITHER:
+        std::fprintf(diagnostics(), "First byte after exit fix is %02X\n", read_byte(t, h.ofs) & 0xff);
+        break;
+    }
+}
+
+void scan_conf_counts(patch_target *t, const site_hit &h)
+{
+    if (h.ofs < 0)
+        return;
+    const site_entry &e = patch_catalogue[SITE_CONF_COUNTS];
+    switch (classify(t, e, h.ofs)) {
+    case VARIANT_GAME:
+        t->conf_counts_ofs = h.ofs;
+        t->relegated = 3;
+        break;
+    case VARIANT_OURS:
+        t->conf_counts_ofs = h.ofs;
+        t->relegated = static_cast<int8_t>(read_byte(t, h.ofs + CONF_COUNTS_RELEGATED_POS));
+        break;
+    case VARIANT_NEITHER:
+        break;
+    }
+}
+
+// Both conference blocks must agree on a promoted count of 1 to 7.
+bool promoted_counts_agree(patch_target *t)
+{
+    if (t->conf_counts_ofs == -1)
+        return false;
+    int count = read_byte(t, t->conf_counts_ofs + CONF_COUNTS_PROMOTED_POS);
+    if (count < 1 || count > 7)
+        return false;
+    t->promoted = static_cast<int8_t>(count);
+    return read_byte(t, t->conf_promoted_ofs + CONF_PROMOTED_PARAM_POS) == count;
+}
+
+void scan_conf_promoted(patch_target *t, const site_hit &h)
+{
+    if (h.ofs < 0) {
+        t->conf_counts_ofs = -1;
+        return;
+    }
+    const site_entry &e = patch_catalogue[SITE_CONF_PROMOTED];
+    t->conf_promoted_ofs = h.ofs;
+    bool usable = true;
+    switch (classify(t, e, h.ofs)) {
+    case VARIANT_GAME:
+        t->promoted = 1;
+        break;
+    case VARIANT_OURS:
+        usable = promoted_counts_agree(t);
+        break;
+    case VARIANT_NEITHER:
+        usable = false;
+        break;
+    }
+    if (!usable) {
+        t->conf_promoted_ofs = -1;
+        t->conf_counts_ofs = -1;
+    }
+}
+
+using site_scanner = void (*)(patch_target *, const site_hit &);
+
+// In this order: conf_promoted's check needs conf_counts' final offset.
+const site_scanner site_scanners[SITE_COUNT] = {
+    scan_start_year, scan_wc06,     scan_bosman_year,   scan_click_delay,
+    scan_exitgame,   scan_conf_counts, scan_conf_promoted,
+};
+
+} // namespace
+
+patch_target *open_target(const char *path)
+{
+    auto *t = static_cast<patch_target *>(std::calloc(1, sizeof(patch_target)));
+    if (t == nullptr)
+        return nullptr;
+    t->path = copy_string(path);
+    t->click_delay_ofs = -1;
+    t->click_delay = -1;
+    t->bosman_year_ofs = -1;
+    t->start_year_ofs = -1;
+    t->wc06_ofs = -1;
+    t->exitgame_ofs = -1;
+    t->conf_promoted_ofs = -1;
+    t->conf_counts_ofs = -1;
+    t->promoted = 1;
+    t->relegated = 3;
+    t->file_size = -1;
+    if (t->path != nullptr)
+        t->file = std::fopen(path, "rb");
+    // A directory or a device is no executable, even where it can be opened.
+    if (t->file != nullptr && file_length(t->file) < 0) {
+        close_file(t->file);
+        t->file = nullptr;
+    }
+    if (t->file == nullptr) {
+        free_string(t->path);
+        std::free(t);
+        return nullptr;
+    }
+    return t;
+}
+
+void scan_target(patch_target *t)
+{
+    t->file_size = file_length(t->file);
+    for (int i = 0; i < SITE_COUNT; ++i)
+        site_scanners[i](t, locate(t, patch_catalogue[i]));
+}
+
+void close_target(patch_target *t)
+{
+    if (t == nullptr)
+        return;
+    close_file(t->file);
+    free_string(t->path);
+    std::free(t);
+}
