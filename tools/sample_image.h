@@ -10,7 +10,9 @@ enum sample_state : int {
     SAMPLE_ABSENT,        // signature not in the file
     SAMPLE_GAME,          // the game's own code (a year site: the year in `param`)
     SAMPLE_PATCHED,       // our patched block with the given parameters
+                          // (a year site: as SAMPLE_GAME)
     SAMPLE_UNRECOGNISED,  // signature, then a block whose byte 0 is `first_byte`
+                          // (block sites only)
     SAMPLE_DUPLICATED,    // signature and game's block twice (second at `at2`)
     SAMPLE_TRUNCATED,     // signature so close to the end that its block is cut off
 };
@@ -34,6 +36,10 @@ struct sample_spec {
 // Every site in the game's state at a place the maker picks; start year 2001,
 // Bosman year 2002; patched parameters delay 5, promoted 1, relegated 3.
 void sample_defaults(sample_spec *spec, int64_t size);
+// Resolves every offset the maker picks (at, and at2 for a duplicated site)
+// into `placed`, exactly as sample_write lays them out. 0, or -1 when the spec
+// cannot be laid out (overlap, outside the file, a state the site lacks).
+int sample_layout(const sample_spec *spec, sample_spec *placed);
 // 0 on success, -1 when the spec cannot be laid out or the file cannot be written.
 int sample_write(const char *path, const sample_spec *spec);
 // The 46 bytes the maker puts at positions 64..109 of the game's wc06_fix block.

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "patch/catalogue.h"
+#include "tools/sample_image.h"
+
+// Helpers shared by the black-box tests: scratch files, byte searches and
+// running a built program with a time limit.
+
+using bytes = std::vector<uint8_t>;
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it by remove_tree.
+std::string make_temp_dir();
+void remove_tree(const std::string &dir);
+
+// Whole file; empty when it cannot be read.
+bytes read_file(const std::string &path);
+bool write_file(const std::string &path, const bytes &data);
+
+// Every offset at which `sig` begins in `data`, overlapping ones included.
+std::vector<int64_t> find_all(const bytes &data, const uint8_t *sig, int32_t len);
+std::vector<int64_t> find_site(const bytes &data, site_id site);
+
+struct run_result {
+    int exit_code;      // -1 when the program did not exit normally
+    bool timed_out;
+    bool crashed;       // killed by a signal
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `args`; standard input is empty.
+run_result run_program(const std::string &program, const std::vector<std::string> &args,
+                       int timeout_seconds = 60);
+
+// A sample image from `spec` at `path`; the spec's offsets resolved into
+// `placed` when given.
+bool make_image(const std::string &path, const sample_spec &spec, sample_spec *placed = nullptr);
