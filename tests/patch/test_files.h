@@ -24,7 +24,9 @@ inline void write_file(const std::string &path, const bytes &data)
 {
     std::FILE *f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr) << path;
-    ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
+    if (!data.empty()) {
+        ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
+    }
     ASSERT_EQ(std::fclose(f), 0);
 }
 
