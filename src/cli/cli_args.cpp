@@ -1,0 +1,182 @@
+#include "cli/cli_args.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+enum option_id : int {
+    OPT_JSON,
+    OPT_START_YEAR,
+    OPT_BOSMAN_YEAR,
+    OPT_WC06,
+    OPT_PROMOTED,
+    OPT_RELEGATED,
+    OPT_CONFERENCE_ORIGINAL,
+    OPT_CLICK_DELAY,
+    OPT_EXIT_FIX,
+    OPT_DRY_RUN,
+    OPT_BACKUP,
+    OPT_COUNT
+};
+
+struct option_entry {
+    const char *name;
+    option_id id;
+    int takes_value;
+    cli_command command;
+};
+
+const option_entry options[] = {
+    {"--json", OPT_JSON, 0, CLI_SCAN},
+    {"--start-year", OPT_START_YEAR, 1, CLI_APPLY},
+    {"--bosman-year", OPT_BOSMAN_YEAR, 1, CLI_APPLY},
+    {"--wc06", OPT_WC06, 0, CLI_APPLY},
+    {"--promoted", OPT_PROMOTED, 1, CLI_APPLY},
+    {"--relegated", OPT_RELEGATED, 1, CLI_APPLY},
+    {"--conference-original", OPT_CONFERENCE_ORIGINAL, 0, CLI_APPLY},
+    {"--click-delay", OPT_CLICK_DELAY, 1, CLI_APPLY},
+    {"--exit-fix", OPT_EXIT_FIX, 1, CLI_APPLY},
+    {"--dry-run", OPT_DRY_RUN, 0, CLI_APPLY},
+    {"--backup", OPT_BACKUP, 0, CLI_APPLY},
+};
+
+// Anything that is not a whole decimal number within 32 bits becomes a value
+// that no range accepts, so the core names the option in its message.
+int32_t number_or_invalid(const char *text)
+{
+    if (*text == '\0')
+        return INT32_MIN;
+    errno = 0;
+    char *end = nullptr;
+    long long v = std::strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX)
+        return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+void set_value(request_value *v, int32_t value)
+{
+    v->set = 1;
+    v->value = value;
+}
+
+void store_option(option_id id, const char *value, cli_args *out)
+{
+    patch_request &r = out->request;
+    switch (id) {
+    case OPT_JSON:
+        out->json = 1;
+        break;
+    case OPT_START_YEAR:
+        set_value(&r.start_year, number_or_invalid(value));
+        break;
+    case OPT_BOSMAN_YEAR:
+        set_value(&r.bosman_year, number_or_invalid(value));
+        break;
+    case OPT_WC06:
+        r.wc06 = 1;
+        break;
+    case OPT_PROMOTED:
+        set_value(&r.promoted, number_or_invalid(value));
+        break;
+    case OPT_RELEGATED:
+        set_value(&r.relegated, number_or_invalid(value));
+        break;
+    case OPT_CONFERENCE_ORIGINAL:
+        r.conference_original = 1;
+        break;
+    case OPT_CLICK_DELAY:
+        set_value(&r.click_delay,
+                  std::strcmp(value, "off") == 0 ? CLICK_DELAY_OFF : number_or_invalid(value));
+        // "0" would read as off: only the word means off.
+        if (std::strcmp(value, "off") != 0 && r.click_delay.value == CLICK_DELAY_OFF)
+            r.click_delay.value = INT32_MIN;
+        break;
+    case OPT_EXIT_FIX:
+        set_value(&r.exit_fix, std::strcmp(value, "on") == 0    ? 1
+                               : std::strcmp(value, "off") == 0 ? 0
+                                                                 : INT32_MIN);
+        break;
+    case OPT_DRY_RUN:
+        r.dry_run = 1;
+        break;
+    case OPT_BACKUP:
+        r.backup = 1;
+        break;
+    case OPT_COUNT:
+        break;
+    }
+}
+
+int fail(cli_args *out, const char *format, const char *arg)
+{
+    std::snprintf(out->error, sizeof out->error, format, arg);
+    return -1;
+}
+
+const option_entry *find_option(const char *name)
+{
+    for (const option_entry &o : options)
+        if (std::strcmp(o.name, name) == 0)
+            return &o;
+    return nullptr;
+}
+
+} // namespace
+
+int parse_cli_args(int argc, char **argv, cli_args *out)
+{
+    std::memset(out, 0, sizeof *out);
+    patch_request_init(&out->request);
+    if (argc < 2)
+        return fail(out, "%sno command given", "");
+
+    const char *command = argv[1];
+    if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0
+        || std::strcmp(command, "help") == 0) {
+        out->command = CLI_HELP;
+        return argc == 2 ? 0 : fail(out, "unexpected argument '%s'", argv[2]);
+    }
+    if (std::strcmp(command, "scan") == 0)
+        out->command = CLI_SCAN;
+    else if (std::strcmp(command, "apply") == 0)
+        out->command = CLI_APPLY;
+    else
+        return fail(out, "unknown command '%s'", command);
+
+    bool seen[OPT_COUNT] = {};
+    bool only_files = false;
+    for (int i = 2; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (!only_files && std::strcmp(arg, "--") == 0) {
+            only_files = true;
+            continue;
+        }
+        if (only_files || arg[0] != '-' || arg[1] == '\0') {
+            if (out->file != nullptr)
+                return fail(out, "unexpected argument '%s': give one FILE", arg);
+            out->file = arg;
+            continue;
+        }
+        const option_entry *o = find_option(arg);
+        if (o == nullptr || o->command != out->command)
+            return fail(out, "unknown option '%s'", arg);
+        if (seen[o->id])
+            return fail(out, "%s given more than once", arg);
+        seen[o->id] = true;
+        const char *value = nullptr;
+        if (o->takes_value) {
+            if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0)
+                return fail(out, "%s needs a value", arg);
+            value = argv[++i];
+        }
+        store_option(o->id, value, out);
+    }
+    if (out->file == nullptr)
+        return fail(out, "%s needs a FILE", command);
+    return 0;
+}

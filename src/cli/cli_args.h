@@ -1,0 +1,18 @@
+#pragma once
+
+#include "patch/patch_request.h"
+
+// What the command line asks for. Values are taken as typed; their ranges
+// and combinations are checked by the core (patch_request_check).
+enum cli_command : int { CLI_NONE, CLI_HELP, CLI_SCAN, CLI_APPLY };
+
+struct cli_args {
+    cli_command command;
+    const char *file;
+    int json;              // scan --json
+    patch_request request; // apply
+    char error[160];       // set when the arguments cannot be understood
+};
+
+// 0, or -1 with `error` saying what is wrong.
+int parse_cli_args(int argc, char **argv, cli_args *out);
