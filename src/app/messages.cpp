@@ -1,0 +1,40 @@
+#include "app/messages.h"
+
+namespace {
+
+constexpr UINT NO_DEFAULT_BUTTON = 0x800;
+
+} // namespace
+
+const message_box messages[MSG_COUNT] = {
+    /* MSG_WELCOME */
+    {"Welcome to Velmar's ZANDOR patcher.\n"
+     "\n"
+     "This patcher allows you to do some\n"
+     "simple changes to your ZANDOR game.\n"
+     "\n"
+     "Read the accompanying README for\n"
+     "details about the patces.\n"
+     "\n"
+     "A word of warning - take a backup\n"
+     "copy of your ZANDOR.EXE -- you are\n"
+     "using this on your own risk!!\n"
+     "\n"
+     "Original patcher by Velmar.\n"
+     "For contact details see the README.",
+     "Welcome", MB_OK | NO_DEFAULT_BUTTON},
+    /* MSG_OPEN_ERROR */
+    {"Error opening file", "Error", MB_OK | MB_ICONERROR | MB_DEFBUTTON2 | NO_DEFAULT_BUTTON},
+    /* MSG_RETRY */
+    {"Error opening file %s", "Error", MB_RETRYCANCEL | MB_ICONERROR | MB_DEFBUTTON2 | NO_DEFAULT_BUTTON},
+    /* MSG_WRITE_ERROR */
+    {"Error writing file", "Error", MB_OK | MB_ICONERROR | MB_DEFBUTTON2 | NO_DEFAULT_BUTTON},
+    /* MSG_WC06_KEPT */
+    {nullptr, "Warning", MB_OK | MB_ICONWARNING | NO_DEFAULT_BUTTON},
+};
+
+int show_message(message_id id, const char *text)
+{
+    const message_box &m = messages[id];
+    return MessageBoxA(nullptr, text != nullptr ? text : m.text, m.caption, m.type);
+}

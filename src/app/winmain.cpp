@@ -1,0 +1,54 @@
+// The program: one pass from the welcome box to the exit code.
+
+#include "app/chooser.h"
+#include "app/current_target.h"
+#include "app/messages.h"
+#include "app/strings.h"
+#include "dialog/options_layout.h"
+#include "dialog/options_proc.h"
+#include "platform/win32.h"
+
+namespace {
+
+constexpr int EXIT_OPEN_FAILED = -1;
+constexpr int EXIT_NO_MEMORY = 1;
+
+// The up-down class must be registered before the dialog names it.
+void register_updown_class()
+{
+    INITCOMMONCONTROLSEX icc;
+    icc.dwSize = sizeof icc;
+    icc.dwICC = ICC_UPDOWN_CLASS;
+    InitCommonControlsEx(&icc);
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int)
+{
+    show_message(MSG_WELCOME);
+    char *path = choose_executable();
+    if (path == nullptr)
+        return 0;
+    current_target = open_target(path);
+    free_string(path);
+    if (current_target == nullptr) {
+        show_message(MSG_OPEN_ERROR);
+        return EXIT_OPEN_FAILED;
+    }
+    scan_target(current_target);
+
+    dlg_template *dlg = layout_options_dialog(current_target);
+    if (dlg == nullptr) {
+        // Too little memory for even the template: leave quietly.
+        close_target(current_target);
+        return EXIT_NO_MEMORY;
+    }
+    register_updown_class();
+    int result = static_cast<int>(dlg_run(dlg, inst, options_dialog_proc));
+    if (result == -1)
+        result = static_cast<int>(GetLastError());
+    dlg_free(dlg);
+    close_target(current_target);
+    return result;
+}

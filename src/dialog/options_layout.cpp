@@ -1,0 +1,117 @@
+#include "dialog/options_layout.h"
+
+#include "dialog/options_ids.h"
+
+namespace {
+
+enum layout_kind : int { L_GROUP, L_EDIT, L_UPDOWN, L_LABEL, L_CHECK, L_BUTTON };
+
+// Which scan results a control needs to be enabled.
+enum layout_rule : int {
+    NEEDS_NOTHING,
+    NEEDS_START_YEAR,
+    NEEDS_START_YEAR_AND_WC06,
+    NEEDS_BOSMAN_YEAR,
+    NEEDS_EITHER_YEAR,
+    NEEDS_CONFERENCE,
+    NEEDS_CLICK_DELAY,
+    NEEDS_EXITGAME,
+};
+
+struct layout_entry {
+    layout_kind kind;
+    int id;
+    const char *text;
+    int x, y, cx, cy;
+    uint32_t style;
+    layout_rule rule;
+};
+
+constexpr int NO_ID = 0xFFFF;
+constexpr const char *EDIT_TEXT = "2001";
+
+// In creation order, which is also the tab order; each up-down follows its
+// edit so that it takes the edit as its buddy.
+const layout_entry options_layout[] = {
+    {L_GROUP, NO_ID, "Years", 2, 2, 96, 59, 0, NEEDS_NOTHING},
+    {L_EDIT, ID_START_YEAR_EDIT, EDIT_TEXT, 9, 12, 18, 10, ES_NUMBER, NEEDS_START_YEAR},
+    {L_UPDOWN, ID_START_YEAR_UPDOWN, nullptr, 27, 12, 5, 10, 0, NEEDS_START_YEAR},
+    {L_LABEL, NO_ID, "Game starts", 36, 12, 50, 10, 0, NEEDS_START_YEAR},
+    {L_CHECK, ID_WC06_CHECK, "World Cup 06 fix", 9, 24, 85, 10, 0, NEEDS_START_YEAR_AND_WC06},
+    {L_EDIT, ID_BOSMAN_EDIT, EDIT_TEXT, 9, 36, 18, 10, ES_NUMBER, NEEDS_BOSMAN_YEAR},
+    {L_UPDOWN, ID_BOSMAN_UPDOWN, nullptr, 27, 36, 5, 10, 0, NEEDS_BOSMAN_YEAR},
+    {L_LABEL, NO_ID, "Bosman ruling", 36, 36, 50, 10, 0, NEEDS_BOSMAN_YEAR},
+    {L_CHECK, ID_LEAVE_YEARS_CHECK, "Leave years untouched", 9, 48, 85, 10, 0, NEEDS_EITHER_YEAR},
+    {L_GROUP, NO_ID, "Conference league", 2, 64, 96, 47, 0, NEEDS_NOTHING},
+    {L_EDIT, ID_PROMOTED_EDIT, EDIT_TEXT, 9, 74, 10, 10, ES_NUMBER, NEEDS_CONFERENCE},
+    {L_UPDOWN, ID_PROMOTED_UPDOWN, nullptr, 19, 74, 5, 10, 0, NEEDS_CONFERENCE},
+    {L_LABEL, NO_ID, "Nof promoted", 28, 74, 50, 10, 0, NEEDS_CONFERENCE},
+    {L_EDIT, ID_RELEGATED_EDIT, EDIT_TEXT, 9, 86, 10, 10, ES_NUMBER, NEEDS_CONFERENCE},
+    {L_UPDOWN, ID_RELEGATED_UPDOWN, nullptr, 19, 86, 5, 10, 0, NEEDS_CONFERENCE},
+    {L_LABEL, NO_ID, "Nof relegated", 28, 86, 50, 10, 0, NEEDS_CONFERENCE},
+    {L_CHECK, ID_KEEP_CONFERENCE_CHECK, "Don't touch conference", 9, 98, 85, 10, 0, NEEDS_CONFERENCE},
+    {L_GROUP, NO_ID, "Misc fixes", 2, 114, 96, 44, 0, NEEDS_NOTHING},
+    {L_EDIT, ID_CLICK_DELAY_EDIT, EDIT_TEXT, 9, 124, 10, 10, ES_NUMBER, NEEDS_CLICK_DELAY},
+    {L_UPDOWN, ID_CLICK_DELAY_UPDOWN, nullptr, 19, 124, 5, 10, 0, NEEDS_CLICK_DELAY},
+    {L_LABEL, NO_ID, "Click repeat delay", 28, 124, 68, 10, 0, NEEDS_CLICK_DELAY},
+    {L_CHECK, ID_NO_CLICK_DELAY_CHECK, "Don't install click delay", 9, 134, 85, 10, 0, NEEDS_CLICK_DELAY},
+    {L_CHECK, ID_EXITGAME_CHECK, "Close window exits game", 9, 144, 85, 10, 0, NEEDS_EXITGAME},
+    {L_BUTTON, ID_OK, "OK", 10, 161, 30, 10, 0, NEEDS_NOTHING},
+    {L_BUTTON, ID_CANCEL, "Cancel", 60, 161, 30, 10, 0, NEEDS_NOTHING},
+};
+
+bool met(layout_rule rule, const patch_target *t)
+{
+    switch (rule) {
+    case NEEDS_NOTHING:
+        return true;
+    case NEEDS_START_YEAR:
+        return t->start_year_ofs > 0;
+    case NEEDS_START_YEAR_AND_WC06:
+        return t->start_year_ofs > 0 && t->wc06_ofs > 0;
+    case NEEDS_BOSMAN_YEAR:
+        return t->bosman_year_ofs > 0;
+    case NEEDS_EITHER_YEAR:
+        return t->start_year_ofs > 0 || t->bosman_year_ofs > 0;
+    case NEEDS_CONFERENCE:
+        return t->conf_counts_ofs > 0 && t->conf_promoted_ofs > 0;
+    case NEEDS_CLICK_DELAY:
+        return t->click_delay_ofs > 0;
+    case NEEDS_EXITGAME:
+        return t->exitgame_ofs > 0;
+    }
+    return false;
+}
+
+} // namespace
+
+dlg_template *layout_options_dialog(const patch_target *t)
+{
+    dlg_template *d = dlg_begin(100, 100, 100, 173, "Velmar's ZANDOR patcher", 0);
+    if (d == nullptr)
+        return nullptr;
+    for (const layout_entry &e : options_layout) {
+        uint32_t style = e.style | (met(e.rule, t) ? 0 : WS_DISABLED);
+        switch (e.kind) {
+        case L_GROUP:
+            dlg_add_group(d, e.x, e.y, e.cx, e.cy, e.text, style);
+            break;
+        case L_EDIT:
+            dlg_add_edit(d, e.x, e.y, e.cx, e.cy, e.id, e.text, style);
+            break;
+        case L_UPDOWN:
+            dlg_add_updown(d, e.x, e.y, e.cx, e.cy, e.id, style);
+            break;
+        case L_LABEL:
+            dlg_add_label(d, e.x, e.y, e.cx, e.cy, e.text, style);
+            break;
+        case L_CHECK:
+            dlg_add_check(d, e.x, e.y, e.cx, e.cy, e.id, e.text, style);
+            break;
+        case L_BUTTON:
+            dlg_add_button(d, e.x, e.y, e.cx, e.cy, e.id, e.text);
+            break;
+        }
+    }
+    return d;
+}
