@@ -135,6 +135,9 @@ void perform(HWND dlg, const host_action &a)
     case HOST_COMMAND:
         send_command(dlg, a.wparam, first_child(dlg, LOWORD(a.wparam)));
         return;
+    case HOST_CALL:
+        a.call(a.context);
+        return;
     }
 }
 
@@ -182,6 +185,10 @@ INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE inst, LPCDLGTEMPLATEA tmpl, HWN
     host_windows_free_all();
     host.dialog = nullptr;
 
+    if (host.dialog_fail_error != 0) {
+        SetLastError(host.dialog_fail_error);
+        return -1;
+    }
     size_t room = host_global_room(tmpl);
     if (host_decode_template(tmpl, room != 0 ? room : UNBOUNDED_TEMPLATE, &host.tmpl) != 0) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);

@@ -124,6 +124,7 @@ enum host_action_kind : int {
     HOST_ESCAPE,    // the Escape key
     HOST_ENTER,     // the Enter key
     HOST_COMMAND,   // a raw WM_COMMAND with `wparam`
+    HOST_CALL,      // something outside the dialog happens: `call(context)`
 };
 
 struct host_action {
@@ -131,6 +132,8 @@ struct host_action {
     int id;
     const char *text;
     WPARAM wparam;
+    void (*call)(void *context);
+    void *context;
 };
 
 // A control message that the program sent.
@@ -165,6 +168,7 @@ struct host_state {
 
     host_action actions[HOST_MAX_SCRIPT];
     int action_count;
+    DWORD dialog_fail_error;       // when not 0, dialogs cannot be created
     int dialog_calls;
     HINSTANCE dialog_instance;
     HWND dialog_owner;

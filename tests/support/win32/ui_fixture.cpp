@@ -1,0 +1,121 @@
+#include "ui_fixture.h"
+
+#include <cstdio>
+
+#include "app/current_target.h"
+#include "dialog/options_layout.h"
+#include "dialog/options_proc.h"
+
+void ui_test::SetUp()
+{
+    host_reset();
+}
+
+void ui_test::TearDown()
+{
+    EXPECT_EQ(host.global_live, 0) << "a global block was not freed";
+    host_reset();
+}
+
+std::string scratch_path(const char *name)
+{
+    const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string id = std::string(info->test_suite_name()) + "-" + info->name() + "-" + name;
+    for (char &c : id)
+        if (c == '/')
+            c = '_';
+    return testing::TempDir() + "zandor-ui-" + id;
+}
+
+bytes file_bytes(const std::string &path)
+{
+    bytes data;
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return data;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        data.insert(data.end(), buf, buf + n);
+    std::fclose(f);
+    return data;
+}
+
+sample_spec write_sample(const std::string &path, const sample_spec &spec, std::source_location where)
+{
+    SCOPED_TRACE(testing::Message() << "sample made at " << where.file_name() << ":" << where.line());
+    sample_spec placed{};
+    EXPECT_EQ(sample_layout(&spec, &placed), 0);
+    EXPECT_EQ(sample_write(path.c_str(), &spec), 0);
+    return placed;
+}
+
+sample_spec default_sample()
+{
+    sample_spec spec{};
+    sample_defaults(&spec, 256 * 1024);
+    return spec;
+}
+
+patch_target *scanned(const std::string &path)
+{
+    patch_target *t = open_target(path.c_str());
+    if (t != nullptr) {
+        std::FILE *quiet = std::fopen("/dev/null", "w");
+        scan_diagnostics = quiet;
+        scan_target(t);
+        scan_diagnostics = nullptr;
+        if (quiet != nullptr)
+            std::fclose(quiet);
+    }
+    return t;
+}
+
+host_action type_text(int id, const char *text)
+{
+    return host_action{HOST_TYPE, id, text, 0, nullptr, nullptr};
+}
+
+host_action click(int id)
+{
+    return host_action{HOST_CLICK, id, nullptr, 0, nullptr, nullptr};
+}
+
+host_action close_box()
+{
+    return host_action{HOST_CLOSE, 0, nullptr, 0, nullptr, nullptr};
+}
+
+host_action escape_key()
+{
+    return host_action{HOST_ESCAPE, 0, nullptr, 0, nullptr, nullptr};
+}
+
+host_action enter_key()
+{
+    return host_action{HOST_ENTER, 0, nullptr, 0, nullptr, nullptr};
+}
+
+host_action command(WPARAM wparam)
+{
+    return host_action{HOST_COMMAND, 0, nullptr, wparam, nullptr, nullptr};
+}
+
+host_action call_out(void (*fn)(void *), void *context)
+{
+    return host_action{HOST_CALL, 0, nullptr, 0, fn, context};
+}
+
+INT_PTR run_options(patch_target *t, const std::vector<host_action> &actions)
+{
+    current_target = t;
+    host_script_dialog(actions.data(), static_cast<int>(actions.size()));
+    INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_UPDOWN_CLASS};
+    InitCommonControlsEx(&icc);
+    dlg_template *d = layout_options_dialog(t);
+    if (d == nullptr)
+        return -2;
+    INT_PTR r = dlg_run(d, nullptr, options_dialog_proc);
+    dlg_free(d);
+    return r;
+}
