@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,7 +86,7 @@ int scratch_fd()
 } // namespace
 
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
-                       int timeout_seconds)
+                       int timeout_seconds, int as_uid)
 {
     run_result r{-1, false, false, std::string(), std::string()};
     int out_fd = scratch_fd();
@@ -105,6 +106,8 @@ run_result run_program(const std::string &program, const std::vector<std::string
         dup2(null_fd, 0);
         dup2(out_fd, 1);
         dup2(err_fd, 2);
+        if (as_uid >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(as_uid)) != 0 || setuid(static_cast<uid_t>(as_uid)) != 0))
+            _exit(126);
         execv(program.c_str(), argv.data());
         _exit(127);
     }

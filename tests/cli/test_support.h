@@ -33,9 +33,10 @@ struct run_result {
     std::string err;
 };
 
-// Runs `program` with `args`; standard input is empty.
+// Runs `program` with `args`; standard input is empty. With `as_uid` >= 0
+// (and the test running as root) the program runs as that user.
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
-                       int timeout_seconds = 60);
+                       int timeout_seconds = 60, int as_uid = -1);
 
 // A sample image from `spec` at `path`; the spec's offsets resolved into
 // `placed` when given.
