@@ -45,19 +45,22 @@ void host_reset()
 void host_script_boxes(const int *answers, int count)
 {
     host.box_answer_count = count < HOST_MAX_SCRIPT ? count : HOST_MAX_SCRIPT;
-    std::memcpy(host.box_answers, answers, sizeof(int) * host.box_answer_count);
+    for (int i = 0; i < host.box_answer_count; ++i)
+        host.box_answers[i] = answers[i];
 }
 
 void host_script_files(const host_file_attempt *attempts, int count)
 {
     host.file_attempt_count = count < HOST_MAX_SCRIPT ? count : HOST_MAX_SCRIPT;
-    std::memcpy(host.file_attempts, attempts, sizeof(host_file_attempt) * host.file_attempt_count);
+    for (int i = 0; i < host.file_attempt_count; ++i)
+        host.file_attempts[i] = attempts[i];
 }
 
 void host_script_dialog(const host_action *actions, int count)
 {
     host.action_count = count < HOST_MAX_SCRIPT ? count : HOST_MAX_SCRIPT;
-    std::memcpy(host.actions, actions, sizeof(host_action) * host.action_count);
+    for (int i = 0; i < host.action_count; ++i)
+        host.actions[i] = actions[i];
 }
 
 DWORD WINAPI GetLastError()
