@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Runs the real zandor-patcher.exe under Wine in a private X display and
+# drives it like a player, through zandor-e2e-driver.exe. Screenshots go to
+# build/e2e-shots. Usage: scripts/e2e.sh [SCENARIO...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+win32=${E2E_WIN32_BUILD:-build/win32}
+patcher=${E2E_PATCHER:-$win32/src/app/zandor-patcher.exe}
+driver=$win32/tests/e2e/zandor-e2e-driver.exe
+shots=$PWD/build/e2e-shots
+driver_timeout=${E2E_TIMEOUT:-300}
+
+say() { echo "e2e: $*"; }
+
+if ! command -v wine >/dev/null || ! command -v Xvfb >/dev/null || ! command -v import >/dev/null \
+   || ! command -v chattr >/dev/null; then
+  scripts/install-deps.sh
+fi
+if [[ ! -f $driver || ! -f $patcher ]]; then
+  cmake --preset win32 >/dev/null
+  cmake --build --preset win32 -j "$(nproc)" >/dev/null
+fi
+if [[ ! -f $patcher ]]; then
+  say "no patcher at $patcher"
+  say "0 passed, 1 failed"
+  exit 1
+fi
+
+winpath() { local p; p=$(realpath "$1"); echo "Z:${p//\//\\}"; }
+driver_w=$(winpath "$driver")
+patcher_w=$(winpath "$patcher")
+
+work=$(mktemp -d /tmp/zandor-e2e.XXXXXX)
+mkdir -p "$work/run" "$shots"
+export HOME=${HOME:-$work}
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+xvfb_pid= driver_pid= tail_pid=
+
+cleanup() {
+  set +e
+  # Nothing of ours may stay immutable, or the folder could not be removed.
+  for f in "$work"/run/*; do [[ -f $f ]] && chattr -i "$f" 2>/dev/null; done
+  [[ -n $tail_pid ]] && kill "$tail_pid" 2>/dev/null
+  [[ -n $driver_pid ]] && kill "$driver_pid" 2>/dev/null
+  # Ends every Wine process of this run's own prefix, and its wineserver.
+  timeout 20 wineserver -k >/dev/null 2>&1
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+started=$SECONDS
+
+# A free display: Xvfb picks it and writes its number to fd 3.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
+  3>"$work/display" >"$work/xvfb.log" 2>&1 </dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+if [[ ! -s $work/display ]]; then
+  say "Xvfb did not start: $(cat "$work/xvfb.log")"
+  say "0 passed, 1 failed"
+  exit 1
+fi
+export DISPLAY=:$(head -n1 "$work/display")
+
+# The prefix: created quietly, with Wine drawing its own title bars since
+# no window manager runs in Xvfb.
+timeout 180 wineboot -i >/dev/null 2>&1 </dev/null
+timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
+  >/dev/null 2>&1 </dev/null
+timeout 60 wineserver -w
+say "Wine $(wine --version) on display $DISPLAY ready after $((SECONDS - started)) s"
+
+
+# Requests the driver cannot serve from inside Wine: screenshots and the
+# immutable attribute. One line in, one line out.
+serve() {
+  local req=$work/run/host.req line reply
+  [[ -f $req ]] || return 0
+  line=$(cat "$req")
+  rm -f "$req"
+  read -r verb name a b c d <<<"$line"
+  reply="fail unknown request: $line"
+  case $verb in
+    shot)
+      if [[ -n ${d:-} ]]; then
+        import -window root -crop "${c}x${d}+${a}+${b}" +repage "$shots/$name.png" 2>/dev/null \
+          && reply=ok || reply="fail import"
+      else
+        import -window root "$shots/$name.png" 2>/dev/null && reply=ok || reply="fail import"
+      fi ;;
+    immutable)
+      if [[ $name == */* || ! -f $work/run/$name ]]; then
+        reply="fail no such sample: $name"
+      elif [[ $a == on ]]; then
+        chattr +i "$work/run/$name" 2>"$work/chattr.err" && reply=ok \
+          || reply="fail chattr +i: $(cat "$work/chattr.err")"
+      else
+        chattr -i "$work/run/$name" 2>"$work/chattr.err" && reply=ok \
+          || reply="fail chattr -i: $(cat "$work/chattr.err")"
+      fi ;;
+  esac
+  echo "$reply" >"$work/run/host.ack.tmp"
+  mv "$work/run/host.ack.tmp" "$work/run/host.ack"
+}
+
+log=$work/driver.log
+: >"$log"
+(cd "$work/run" && exec timeout "$driver_timeout" wine "$driver_w" "$patcher_w" "$@" >"$log" 2>&1 </dev/null) &
+driver_pid=$!
+tail -n +1 -f --pid="$driver_pid" "$log" &
+tail_pid=$!
+while kill -0 "$driver_pid" 2>/dev/null; do
+  serve
+  sleep 0.1
+done
+rc=0
+wait "$driver_pid" || rc=$?
+driver_pid=
+wait "$tail_pid" 2>/dev/null || true
+tail_pid=
+
+say "finished in $((SECONDS - started)) s; screenshots in $shots"
+if ! grep -q '^e2e: [0-9]* passed, [0-9]* failed' "$log"; then
+  say "the driver ended without a summary (exit code $rc)"
+  say "0 passed, 1 failed"
+  exit 1
+fi
+exit "$rc"
