@@ -88,64 +88,179 @@ write_plan plan_writes(const patch_target *t)
     return p;
 }
 
-// The file may have been replaced or changed since the scan: write only
-// when it has the same length and every site to be written still sits
-// behind its signature and holds something we recognise.
-bool site_still_there(std::FILE *f, const site_write &w, int64_t size)
+// The bytes around one write as they are in the file and as they will be:
+// the site's signature before it, and room on both sides for any signature
+// occurrence that the write could make or break.
+constexpr int64_t MARGIN = MAX_SIG_LEN;
+constexpr int32_t WINDOW_MAX = static_cast<int32_t>(MARGIN) + MAX_BLOCK_LEN + static_cast<int32_t>(MARGIN);
+
+struct site_window {
+    int64_t start;  // file offset of before[0]
+    int32_t len;
+    uint8_t before[WINDOW_MAX];
+    uint8_t after[WINDOW_MAX];
+};
+
+struct write_check {
+    site_window windows[SITE_COUNT];
+};
+
+// [sig start, block end) of a write: the bytes that make the site what it is.
+int64_t site_start(const site_write &w)
 {
-    const site_entry &e = patch_catalogue[w.site];
-    int64_t start = static_cast<int64_t>(w.ofs) - e.sig_len;
-    if (start < 0 || static_cast<int64_t>(w.ofs) + w.len > size)
-        return false;
-    uint8_t seen[MAX_SIG_LEN + 1];
-    if (std::fseek(f, static_cast<long>(start), SEEK_SET) != 0)
-        return false;
-    std::size_t n = static_cast<std::size_t>(e.sig_len) + 1;
-    if (std::fread(seen, 1, n, f) != n || std::memcmp(seen, e.sig, static_cast<std::size_t>(e.sig_len)) != 0)
-        return false;
-    if (e.kind == SITE_KIND_YEAR)
-        return true;
-    uint8_t first = seen[e.sig_len];
-    return first == e.patched[0] || first == e.unpatched[0];
+    return static_cast<int64_t>(w.ofs) - patch_catalogue[w.site].sig_len;
 }
 
-bool file_unchanged(std::FILE *f, const patch_target *t, const write_plan &p)
+int64_t write_end(const site_write &w)
 {
-    int64_t size = file_length(f);
-    if (size < 0 || size != t->file_size)
+    return static_cast<int64_t>(w.ofs) + w.len;
+}
+
+bool read_window(std::FILE *f, const site_write &w, int64_t size, site_window *win)
+{
+    if (site_start(w) < 0 || write_end(w) > size)
         return false;
+    int64_t start = w.ofs - MARGIN > 0 ? w.ofs - MARGIN : 0;
+    int64_t end = write_end(w) + MARGIN < size ? write_end(w) + MARGIN : size;
+    win->start = start;
+    win->len = static_cast<int32_t>(end - start);
+    auto n = static_cast<std::size_t>(win->len);
+    return std::fseek(f, static_cast<long>(start), SEEK_SET) == 0 && std::fread(win->before, 1, n, f) == n;
+}
+
+// The site still sits behind its signature and holds something we recognise.
+bool site_still_there(const site_write &w, const site_window &win)
+{
+    const site_entry &e = patch_catalogue[w.site];
+    const uint8_t *at = win.before + (w.ofs - win.start);
+    if (std::memcmp(at - e.sig_len, e.sig, static_cast<std::size_t>(e.sig_len)) != 0)
+        return false;
+    return e.kind == SITE_KIND_YEAR || at[0] == e.patched[0] || at[0] == e.unpatched[0];
+}
+
+bool sites_apart(const write_plan &p)
+{
     for (int i = 0; i < p.count; ++i)
-        if (!site_still_there(f, p.writes[i], size))
-            return false;
+        for (int j = 0; j < i; ++j)
+            if (site_start(p.writes[i]) < write_end(p.writes[j]) && site_start(p.writes[j]) < write_end(p.writes[i]))
+                return false;
     return true;
 }
 
-bool write_site(std::FILE *f, const site_write &w)
+// Every write that reaches into the window, put into `after`.
+void apply_in_window(const write_plan &p, site_window *win)
 {
-    std::size_t n = static_cast<std::size_t>(w.len);
-    return std::fseek(f, w.ofs, SEEK_SET) == 0 && std::fwrite(w.bytes, 1, n, f) == n;
+    std::memcpy(win->after, win->before, static_cast<std::size_t>(win->len));
+    const int64_t win_end = win->start + win->len;
+    for (int j = 0; j < p.count; ++j) {
+        const site_write &w = p.writes[j];
+        int64_t from = w.ofs > win->start ? w.ofs : win->start;
+        int64_t to = write_end(w) < win_end ? write_end(w) : win_end;
+        for (int64_t k = from; k < to; ++k)
+            win->after[k - win->start] = w.bytes[k - w.ofs];
+    }
+}
+
+bool occurs_at(const uint8_t *buf, int64_t at, const site_entry &e)
+{
+    return std::memcmp(buf + at, e.sig, static_cast<std::size_t>(e.sig_len)) == 0;
+}
+
+// A later scan must find every signature exactly where it is now: a written
+// value must neither make a new occurrence nor break one. Each occurrence
+// that touches a write is looked at in the window of the first write it
+// touches; none further off can change.
+bool occurrences_kept(const write_plan &p, const write_check &c)
+{
+    for (int i = 0; i < p.count; ++i) {
+        const site_window &win = c.windows[i];
+        for (const site_entry &e : patch_catalogue) {
+            for (int64_t at = 0; at + e.sig_len <= win.len; ++at) {
+                int64_t from = win.start + at, to = from + e.sig_len;
+                if (to > INT32_MAX)
+                    break;  // beyond what the search reads
+                bool touches_earlier = false;
+                for (int j = 0; j < i; ++j)
+                    touches_earlier = touches_earlier || (from < write_end(p.writes[j]) && p.writes[j].ofs < to);
+                if (!(from < write_end(p.writes[i]) && p.writes[i].ofs < to) || touches_earlier)
+                    continue;
+                if (occurs_at(win.before, at, e) != occurs_at(win.after, at, e))
+                    return false;
+            }
+        }
+    }
+    return true;
+}
+
+// APPLY_OK when every write may go ahead, else why not.
+int check_file(std::FILE *f, const patch_target *t, const write_plan &p, write_check *c)
+{
+    int64_t size = file_length(f);
+    if (size < 0 || size != t->file_size)
+        return APPLY_FILE_CHANGED;
+    for (int i = 0; i < p.count; ++i)
+        if (!read_window(f, p.writes[i], size, &c->windows[i]) || !site_still_there(p.writes[i], c->windows[i]))
+            return APPLY_FILE_CHANGED;
+    if (!sites_apart(p))
+        return APPLY_SITES_CLASH;
+    for (int i = 0; i < p.count; ++i)
+        apply_in_window(p, &c->windows[i]);
+    return occurrences_kept(p, *c) ? APPLY_OK : APPLY_SITES_CLASH;
+}
+
+bool write_at(std::FILE *f, int32_t ofs, const uint8_t *data, int32_t len)
+{
+    auto n = static_cast<std::size_t>(len);
+    return std::fseek(f, ofs, SEEK_SET) == 0 && std::fwrite(data, 1, n, f) == n;
+}
+
+// Puts back what the first `count` writes replaced. True when all of it
+// reached the file.
+bool undo_writes(std::FILE *f, const write_plan &p, const write_check &c, int count)
+{
+    std::clearerr(f);
+    bool ok = true;
+    for (int i = count - 1; i >= 0; --i) {
+        const site_write &w = p.writes[i];
+        const site_window &win = c.windows[i];
+        ok = write_at(f, w.ofs, win.before + (w.ofs - win.start), w.len) && ok;
+    }
+    return std::fflush(f) == 0 && ok;
 }
 
 } // namespace
 
 int apply_patches(const patch_target *t)
 {
+    // A FIFO or a device would block or take the bytes anywhere.
+    if (!is_regular_path(t->path))
+        return APPLY_OPEN_FAILED;
     std::FILE *f = std::fopen(t->path, "rb+");
     if (f == nullptr)
         return APPLY_OPEN_FAILED;
     write_plan p = plan_writes(t);
-    if (p.count > 0 && !file_unchanged(f, t, p)) {
-        close_file(f);
-        return APPLY_FILE_CHANGED;
+    write_check c{};
+    if (p.count > 0) {
+        int checked = check_file(f, t, p, &c);
+        if (checked != APPLY_OK) {
+            (void)close_file(f);  // nothing written: nothing to lose
+            return checked;
+        }
     }
+    int done = 0;
     bool ok = true;
-    for (int i = 0; i < p.count && ok; ++i)
-        ok = write_site(f, p.writes[i]);
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (close_file(f) == 0) && ok;
-    if (!ok)
-        return APPLY_WRITE_FAILED;
-    return p.wc06_kept ? APPLY_WC06_KEPT : APPLY_OK;
+    while (done < p.count && ok) {
+        const site_write &w = p.writes[done++];
+        ok = write_at(f, w.ofs, w.bytes, w.len);
+    }
+    ok = std::fflush(f) == 0 && ok;
+    // A failed write may have left part of a site; what is known to have
+    // gone wrong is undone at once, through the handle still open.
+    bool undone = !ok && undo_writes(f, p, c, done);
+    bool closed = close_file(f) == 0;
+    if (ok && closed)
+        return p.wc06_kept ? APPLY_WC06_KEPT : APPLY_OK;
+    return undone && closed ? APPLY_WRITE_UNDONE : APPLY_WRITE_FAILED;
 }
 
 namespace {
@@ -159,6 +274,10 @@ const result_text result_texts[] = {
     {APPLY_OK, "The changes were written."},
     {APPLY_OPEN_FAILED, "The file could not be opened for writing; nothing was written."},
     {APPLY_WRITE_FAILED, "Writing to the file failed; it may be only partly changed."},
+    {APPLY_WRITE_UNDONE, "Writing to the file failed; what had been written was put back, so the file "
+                         "is as it was."},
+    {APPLY_SITES_CLASH, "Nothing was written: these changes would alter where the patch sites are "
+                        "found (sites overlap, or a value would form a second copy of a signature)."},
     {APPLY_FILE_CHANGED, "The file has changed since it was read; nothing was written."},
     {APPLY_WC06_KEPT, "The World Cup 06 fix could not be removed: the game's original code "
                       "is not known. Everything else was written."},

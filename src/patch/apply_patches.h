@@ -6,8 +6,11 @@
 enum apply_result : int {
     APPLY_OK = 0,
     APPLY_OPEN_FAILED = -1,   // nothing written
-    APPLY_WRITE_FAILED = -2,  // a seek, write, flush or close failed part-way
+    APPLY_WRITE_FAILED = -2,  // a seek, write, flush or close failed and the file
+                              // could not be put back: it may be partly changed
     APPLY_FILE_CHANGED = -3,  // the file is no longer what was scanned; nothing written
+    APPLY_WRITE_UNDONE = -4,  // a write failed; what was written was put back
+    APPLY_SITES_CLASH = -5,   // the writes would move, make or break a site; nothing written
     APPLY_WC06_KEPT = 1,      // all written, but the installed World Cup 06 fix
                               // stays: the game's original bytes are unknown
 };

@@ -13,6 +13,12 @@ int64_t file_length(std::FILE *f)
         return -1;
     return st.st_size;
 }
+
+bool is_regular_path(const char *path)
+{
+    struct _stat64 st;
+    return path != nullptr && _stat64(path, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+}
 #else
 #include <unistd.h>
 
@@ -22,5 +28,11 @@ int64_t file_length(std::FILE *f)
     if (f == nullptr || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
     return st.st_size;
+}
+
+bool is_regular_path(const char *path)
+{
+    struct stat st;
+    return path != nullptr && stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 #endif

@@ -18,6 +18,8 @@ enum block_variant { VARIANT_GAME, VARIANT_OURS, VARIANT_NEITHER };
 // Where a site's signature was found exactly once, or -1. A site whose value
 // or block would run past the end of the file (or past what a signed 32-bit
 // offset can reach) counts as not found: we never change the file's length.
+// So does one whose search met a read error, or that shares bytes with
+// another site.
 struct site_hit {
     int32_t first;   // raw search results
     int32_t second;
@@ -30,8 +32,10 @@ site_hit locate(const patch_target *t, const site_entry &e)
     sig_stream *s = sig_stream_open(t->path, e.sig_len, e.sig);
     h.first = sig_stream_next(s);
     h.second = sig_stream_next(s);
+    // A search cut short by a read error proves nothing about uniqueness.
+    bool complete = s != nullptr && !s->failed;
     sig_stream_close(s);
-    if (h.first == -1 || h.second != -1)
+    if (!complete || h.first == -1 || h.second != -1)
         return h;
     int64_t ofs = static_cast<int64_t>(h.first) + e.sig_len;
     int64_t end = ofs + e.block_len;
@@ -216,6 +220,25 @@ void scan_conf_promoted(patch_target *t, const site_hit &h)
     }
 }
 
+// Two sites that share bytes cannot both be what they seem, and writing one
+// would change the other: neither is used.
+void drop_overlapping(site_hit hits[SITE_COUNT])
+{
+    bool clash[SITE_COUNT] = {};
+    for (int a = 0; a < SITE_COUNT; ++a)
+        for (int b = a + 1; b < SITE_COUNT; ++b) {
+            if (hits[a].ofs < 0 || hits[b].ofs < 0)
+                continue;
+            int64_t a_end = static_cast<int64_t>(hits[a].ofs) + patch_catalogue[a].block_len;
+            int64_t b_end = static_cast<int64_t>(hits[b].ofs) + patch_catalogue[b].block_len;
+            if (hits[a].first < b_end && hits[b].first < a_end)
+                clash[a] = clash[b] = true;
+        }
+    for (int i = 0; i < SITE_COUNT; ++i)
+        if (clash[i])
+            hits[i].ofs = -1;
+}
+
 using site_scanner = void (*)(patch_target *, const site_hit &);
 
 // In this order: conf_promoted's check needs conf_counts' final offset.
@@ -243,7 +266,8 @@ patch_target *open_target(const char *path)
     t->promoted = 1;
     t->relegated = 3;
     t->file_size = -1;
-    if (t->path != nullptr)
+    // Checked before opening too: opening a FIFO for reading blocks.
+    if (t->path != nullptr && is_regular_path(path))
         t->file = std::fopen(path, "rb");
     // A directory or a device is no executable, even where it can be opened.
     if (t->file != nullptr && file_length(t->file) < 0) {
@@ -261,8 +285,12 @@ patch_target *open_target(const char *path)
 void scan_target(patch_target *t)
 {
     t->file_size = file_length(t->file);
+    site_hit hits[SITE_COUNT];
     for (int i = 0; i < SITE_COUNT; ++i)
-        site_scanners[i](t, locate(t, patch_catalogue[i]));
+        hits[i] = locate(t, patch_catalogue[i]);
+    drop_overlapping(hits);
+    for (int i = 0; i < SITE_COUNT; ++i)
+        site_scanners[i](t, hits[i]);
 }
 
 void close_target(patch_target *t)

@@ -47,6 +47,7 @@ sig_stream *sig_stream_open(const char *path, int32_t sig_len, const uint8_t *si
         return nullptr;
     }
     s->file = std::fopen(path, "rb");
+    s->failed = s->file == nullptr ? 1 : 0;
     return s;
 }
 
@@ -59,9 +60,13 @@ int32_t sig_stream_next(sig_stream *s)
         // Offsets are signed 32-bit: bytes from 2 GiB - 1 on are never searched.
         int64_t room = INT32_MAX - static_cast<int64_t>(s->pos);
         std::size_t want = static_cast<std::size_t>(room < full ? room : full);
-        if (std::fseek(s->file, s->pos, SEEK_SET) != 0)
+        if (std::fseek(s->file, s->pos, SEEK_SET) != 0) {
+            s->failed = 1;
             return -1;
+        }
         std::size_t n = std::fread(s->buffer, 1, want, s->file);
+        if (n < want && std::ferror(s->file) != 0)
+            s->failed = 1;  // the window read is still searched, but the caller is told
         if (n < static_cast<std::size_t>(s->sig_len))
             return -1;
         int64_t at = find_in_window(s->buffer, n, s->sig, static_cast<std::size_t>(s->sig_len));
