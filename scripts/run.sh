@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Starts the patcher for real on a fresh synthetic game image, demo/ZANDOR.EXE
+# (every patch site in the game's own state). With a display ($DISPLAY set)
+# the Windows program runs under Wine; without one, the command-line tool
+# scans and patches the image instead.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+cmake --preset host >/dev/null
+cmake --build --preset host -j "$jobs" --target make_sample zandor-patcher-cli >/dev/null
+if [[ -n ${DISPLAY:-} ]]; then
+  cmake --preset win32 >/dev/null
+  cmake --build --preset win32 -j "$jobs" --target zandor-patcher >/dev/null
+fi
+
+cli=build/host/src/cli/zandor-patcher-cli
+mkdir -p demo
+rm -f demo/ZANDOR.EXE demo/ZANDOR.EXE.bak
+build/host/tools/make_sample demo/ZANDOR.EXE
+echo "demo/ZANDOR.EXE: a fresh sample with every patch site in the game's state"
+
+if [[ -n ${DISPLAY:-} ]]; then
+  # A prefix of our own, made once, without the .NET and browser prompts.
+  export WINEPREFIX=${WINEPREFIX:-$PWD/demo/wine}
+  export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+  exe=$PWD/build/win32/src/app/zandor-patcher.exe
+  echo "Starting the patcher under Wine on $DISPLAY; pick demo\\ZANDOR.EXE in the file dialog."
+  rc=0
+  (cd demo && wine "$exe") || rc=$?
+  echo "The patcher ended with exit code $rc. The sample now holds:"
+  "$cli" scan demo/ZANDOR.EXE
+  exit "$rc"
+fi
+
+echo "No display (\$DISPLAY is not set): the Windows program needs one."
+echo "Running the command-line tool on demo/ZANDOR.EXE instead."
+echo
+echo "\$ zandor-patcher-cli scan demo/ZANDOR.EXE"
+"$cli" scan demo/ZANDOR.EXE
+set -- --start-year 2006 --wc06 --bosman-year 2004 --promoted 3 --relegated 3 \
+  --click-delay 4 --exit-fix on
+echo
+echo "\$ zandor-patcher-cli apply demo/ZANDOR.EXE $*"
+"$cli" apply demo/ZANDOR.EXE "$@"
+echo
+echo "\$ zandor-patcher-cli scan demo/ZANDOR.EXE"
+"$cli" scan demo/ZANDOR.EXE
