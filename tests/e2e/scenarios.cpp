@@ -313,7 +313,7 @@ bool pass_welcome(patcher_run *r, bool shot)
     EXPECT(has_button(box, IDOK) && !has_button(box, IDCANCEL),
            "welcome box should have an OK button only");
     if (shot)
-        screenshot("welcome", nullptr);
+        screenshot("welcome", box);
     press(box, IDOK);
     EXPECT(wait_window_gone(box, WINDOW_MS), "welcome box stays after OK");
     return true;
@@ -771,8 +771,8 @@ void expect_write_refused(const char *name, const bytes &before, const sample_sp
                 fail_at(line, "error box says \"%s\"", text.c_str());
             press(box, has_button(box, IDOK) ? IDOK : IDCANCEL);
         }
-        expect_exit(&r, 1, box);
-        expect_bytes(sample_path(name), before, placed);
+        expect_exit(&r, 1, box, w);
+        expect_bytes(sample_path(name), before, placed, w);
     }
     run_finish(&r);
 }
