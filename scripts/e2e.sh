@@ -83,6 +83,14 @@ serve() {
   read -r verb name a b c d <<<"$line"
   reply="fail unknown request: $line"
   case $verb in
+    ping) reply=ok ;;
+    keys)
+      # Real key presses to whatever window has the X input focus.
+      if [[ $name == type ]]; then
+        xdotool type --delay 30 -- "${line#keys type }" && reply=ok || reply="fail xdotool"
+      else
+        xdotool key --delay 30 -- "$name" && reply=ok || reply="fail xdotool"
+      fi ;;
     shot)
       if [[ -n ${d:-} ]]; then
         import -window root -crop "${c}x${d}+${a}+${b}" +repage "$shots/$name.png" 2>/dev/null \

@@ -855,6 +855,68 @@ void patch_then_rescan()
     run_finish(&r);
 }
 
+// Real key presses through the X server (sent by the e2e script), so that
+// focus, Tab order and the dialog manager's own keys take part.
+bool keys(const char *what, where w = where::current())
+{
+    std::string reply;
+    int rc = host_request((std::string("keys ") + what).c_str(), &reply);
+    if (rc != 0)
+        fail_at(static_cast<int>(w.line()), "cannot send keys %s: %s", what, reply.c_str());
+    return rc == 0;
+}
+
+void keyboard()
+{
+    std::string reply;
+    if (host_request("ping", &reply) == -2) {
+        std::printf("  SKIP keyboard: no e2e script to send X key presses\n");
+        return;
+    }
+    sample_spec spec = game_spec(51), placed;
+    bytes before;
+    if (!make_sample("keys.exe", spec, &before, &placed))
+        return;
+    patcher_run r;
+    if (!run_start(&r, patcher_exe, work_dir.c_str())) {
+        fail_at(__LINE__, "cannot start %s", patcher_exe);
+        return;
+    }
+    HWND box = wait_window(r.pi.dwProcessId, WELCOME, FIRST_WINDOW_MS);
+    EXPECT(box != nullptr, "no \"%s\" box", WELCOME);
+    if (box != nullptr && keys("Return")) {
+        EXPECT(wait_window_gone(box, WINDOW_MS), "Enter does not close the welcome box");
+        // The chooser opens in the patcher's current folder.
+        HWND chooser = wait_chooser(&r);
+        if (chooser != nullptr && keys("type keys.exe") && keys("Return")) {
+            HWND dlg = wait_options(&r);
+            if (dlg != nullptr) {
+                HWND wc06 = GetDlgItem(dlg, 112), years = GetDlgItem(dlg, 113);
+                // Enter and Escape are no way out of the options dialog.
+                keys("Escape");
+                keys("Return");
+                pause_ms(500);
+                EXPECT(IsWindowVisible(dlg), "Enter or Escape ended the options dialog");
+                // Only the check boxes are tab stops: Tab goes from the first
+                // to the second, Space ticks the focused one.
+                keys("space");
+                keys("Tab");
+                keys("space");
+                pause_ms(300);
+                EXPECT(send(wc06, BM_GETCHECK, 0, 0) == BST_CHECKED,
+                       "Space did not tick \"World Cup 06 fix\" (foreground: \"%s\")",
+                       window_text(GetForegroundWindow()).c_str());
+                EXPECT(send(years, BM_GETCHECK, 0, 0) == BST_CHECKED,
+                       "Tab, Space did not tick \"Leave years untouched\"");
+                keys("alt+F4");
+                expect_exit(&r, 0, dlg);
+                expect_bytes(sample_path("keys.exe"), before, placed);
+            }
+        }
+    }
+    run_finish(&r);
+}
+
 struct scenario {
     const char *name;
     void (*run)();
@@ -868,6 +930,7 @@ const scenario SCENARIOS[] = {
     {"partial-sites", partial_sites},
     {"unwritable-file", unwritable_file},
     {"patch-then-rescan", patch_then_rescan},
+    {"keyboard", keyboard},
 };
 
 int usage()
