@@ -1,0 +1,250 @@
+#include "fault_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "tools/sample_image.h"
+
+namespace fs = std::filesystem;
+
+std::string scratch_dir()
+{
+    const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char &c : name)
+        if (c == '/')
+            c = '_';
+    std::string dir = std::string(FAULT_SCRATCH_ROOT) + "/" + name;
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    fs::create_directories(dir, ec);
+    EXPECT_FALSE(ec) << "cannot make " << dir << ": " << ec.message();
+    return dir;
+}
+
+bytes read_bytes(const std::string &path)
+{
+    bytes data;
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return data;
+    uint8_t buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        data.insert(data.end(), buf, buf + n);
+    std::fclose(f);
+    return data;
+}
+
+bool write_bytes(const std::string &path, const bytes &data)
+{
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr)
+        return false;
+    std::size_t n = data.empty() ? 0 : std::fwrite(data.data(), 1, data.size(), f);
+    return std::fclose(f) == 0 && n == data.size();
+}
+
+bytes game_image()
+{
+    static bytes image;
+    if (image.empty()) {
+        sample_spec spec;
+        sample_defaults(&spec, 2 * 65536 + 5000);
+        std::string path = std::string(FAULT_SCRATCH_ROOT) + "/game-image-" + std::to_string(getpid());
+        EXPECT_EQ(sample_write(path.c_str(), &spec), 0);
+        image = read_bytes(path);
+        std::remove(path.c_str());
+    }
+    return image;
+}
+
+namespace {
+
+std::string slurp(int fd)
+{
+    std::string s;
+    lseek(fd, 0, SEEK_SET);
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        s.append(buf, static_cast<std::size_t>(n));
+    return s;
+}
+
+int scratch_fd()
+{
+    std::string name = std::string(FAULT_SCRATCH_ROOT) + "/out-XXXXXX";
+    std::vector<char> buf(name.begin(), name.end());
+    buf.push_back('\0');
+    int fd = mkstemp(buf.data());
+    if (fd >= 0)
+        unlink(buf.data());
+    return fd;
+}
+
+} // namespace
+
+run_result run_injected(const std::string &program, const std::vector<std::string> &args,
+                        const std::vector<std::string> &env, int timeout_seconds)
+{
+    run_result r{-1, false, false, {}, {}};
+    int out_fd = scratch_fd();
+    int err_fd = scratch_fd();
+    EXPECT_TRUE(out_fd >= 0 && err_fd >= 0);
+    if (out_fd < 0 || err_fd < 0)
+        return r;
+
+    std::vector<std::string> settings = env;
+    settings.push_back(std::string("LD_PRELOAD=") + FAULT_INJECTOR);
+    // The sanitizer runtime wants to be first; the injector only passes calls on.
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    settings.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : ""));
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (const std::string &s : settings)
+            putenv(const_cast<char *>(s.c_str()));
+        std::vector<char *> argv{const_cast<char *>(program.c_str())};
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        int null_fd = open("/dev/null", O_RDONLY);
+        dup2(null_fd, 0);
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    EXPECT_GT(pid, 0);
+    if (pid < 0)
+        return r;
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    for (;;) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            r.timed_out = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (WIFEXITED(status))
+        r.exit_code = WEXITSTATUS(status);
+    else if (!r.timed_out)
+        r.crashed = true;
+    r.out = slurp(out_fd);
+    r.err = slurp(err_fd);
+    close(out_fd);
+    close(err_fd);
+    return r;
+}
+
+std::string runner_path()
+{
+    return FAULT_RUNNER;
+}
+
+std::string cli_path()
+{
+    return FAULT_CLI;
+}
+
+std::vector<std::string> cli_apply_args(const std::string &file)
+{
+    return {"apply",       file, "--start-year", "2010", "--wc06",   "--bosman-year", "2011",
+            "--click-delay", "3",  "--exit-fix",   "on",   "--promoted", "4",           "--relegated", "2"};
+}
+
+std::vector<site_range> reported_sites(const std::string &out)
+{
+    std::vector<site_range> sites;
+    std::istringstream in(out);
+    std::string word;
+    while (in >> word) {
+        if (word != "site")
+            continue;
+        site_range s{};
+        in >> s.name >> s.ofs >> s.len;
+        sites.push_back(s);
+    }
+    return sites;
+}
+
+int reported_result(const std::string &out)
+{
+    std::size_t at = out.find("result ");
+    return at == std::string::npos ? 1000 : std::atoi(out.c_str() + at + 7);
+}
+
+op_counts count_ops(const std::string &program, const std::vector<std::string> &args,
+                    const std::string &file, const bytes &image)
+{
+    op_counts c{};
+    std::string log = file + ".ops";
+    EXPECT_TRUE(write_bytes(file, image));
+    run_result r = run_injected(program, args, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_LOG=" + log});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    std::FILE *f = std::fopen(log.c_str(), "r");
+    EXPECT_NE(f, nullptr) << "the injector wrote no log: was it loaded?";
+    if (f == nullptr)
+        return c;
+    char name[32];
+    long calls = 0, fired = 0;
+    while (std::fscanf(f, "%31s %ld %ld", name, &calls, &fired) == 3) {
+        std::string n = name;
+        long *slot = n == "fread"    ? &c.fread_calls
+                     : n == "fwrite" ? &c.fwrite_calls
+                     : n == "fseek"  ? &c.fseek_calls
+                     : n == "fflush" ? &c.fflush_calls
+                     : n == "fclose" ? &c.fclose_calls
+                                     : &c.update_opens;
+        *slot = calls;
+    }
+    std::fclose(f);
+    std::remove(log.c_str());
+    return c;
+}
+
+std::string mixed_difference(const bytes &got, const bytes &before, const bytes &after,
+                             const std::vector<site_range> &sites)
+{
+    if (got.size() != before.size())
+        return "the length changed from " + std::to_string(before.size()) + " to " + std::to_string(got.size());
+    std::vector<int> owner(before.size(), -1);
+    for (std::size_t i = 0; i < sites.size(); ++i)
+        for (int64_t k = sites[i].ofs; k < sites[i].ofs + sites[i].len; ++k)
+            owner[static_cast<std::size_t>(k)] = static_cast<int>(i);
+    for (std::size_t k = 0; k < got.size(); ++k)
+        if (owner[k] < 0 && got[k] != before[k])
+            return "byte " + std::to_string(k) + " outside every site changed";
+    for (const site_range &s : sites) {
+        auto from = static_cast<std::size_t>(s.ofs), to = static_cast<std::size_t>(s.ofs + s.len);
+        bool as_before = std::equal(got.begin() + from, got.begin() + to, before.begin() + from);
+        bool as_after = std::equal(got.begin() + from, got.begin() + to, after.begin() + from);
+        if (!as_before && !as_after)
+            return "site " + s.name + " is only partly written";
+    }
+    return "";
+}
+
+bytes with_sites(const bytes &before, const bytes &after, const std::vector<site_range> &sites)
+{
+    bytes out = before;
+    for (const site_range &s : sites)
+        std::copy(after.begin() + s.ofs, after.begin() + s.ofs + s.len, out.begin() + s.ofs);
+    return out;
+}
