@@ -278,6 +278,15 @@ void expect_exit(patcher_run *r, DWORD want, HWND last, where w = where::current
                 static_cast<long>(want));
 }
 
+// A message box keeps its icon control (stc1) even when it shows no icon.
+void expect_icon(HWND box, bool want, where w = where::current())
+{
+    bool has = send(GetDlgItem(box, 0x440), STM_GETICON, 0, 0) != 0;
+    if (has != want)
+        fail_at(static_cast<int>(w.line()), "\"%s\" box %s an icon", window_text(box).c_str(),
+                has ? "shows" : "lacks");
+}
+
 const char *const WELCOME_LINES[] = {
     "Welcome to Velmar's ZANDOR patcher.",
     "",
@@ -312,6 +321,7 @@ bool pass_welcome(patcher_run *r, bool shot)
     EXPECT(!text.empty() && text.back() != '\n', "welcome text ends in a line feed");
     EXPECT(has_button(box, IDOK) && !has_button(box, IDCANCEL),
            "welcome box should have an OK button only");
+    expect_icon(box, false);
     if (shot)
         screenshot("welcome", box);
     press(box, IDOK);
@@ -319,7 +329,7 @@ bool pass_welcome(patcher_run *r, bool shot)
     return true;
 }
 
-HWND wait_chooser(patcher_run *r)
+HWND wait_chooser(patcher_run *r, bool first = true)
 {
     HWND dlg = wait_window(r->pi.dwProcessId, CHOOSER, WINDOW_MS);
     EXPECT(dlg != nullptr, "no \"%s\" dialog", CHOOSER);
@@ -328,7 +338,7 @@ HWND wait_chooser(patcher_run *r)
     HWND edit = GetDlgItem(dlg, 0x480);
     EXPECT(edit != nullptr && class_name(edit) == "Edit", "chooser has no file name edit 0x480");
     EXPECT(GetDlgItem(dlg, 0x460) != nullptr, "old-style chooser expected (no file list 0x460)");
-    EXPECT(window_text(GetDlgItem(dlg, 0x470)).rfind("Executables", 0) == 0,
+    EXPECT(!first || window_text(GetDlgItem(dlg, 0x470)).rfind("Executables", 0) == 0,
            "file type shows \"%s\", expected the Executables filter",
            window_text(GetDlgItem(dlg, 0x470)).c_str());
     // The hook centres the chooser, halving screen and window separately.
@@ -644,9 +654,20 @@ void chooser_cancelled()
     HWND box = nullptr;
     if (pass_welcome(&r, false)) {
         for (int attempt = 0; attempt < 2; ++attempt) {
-            HWND dlg = wait_chooser(&r);
+            HWND dlg = wait_chooser(&r, attempt == 0);
             if (dlg == nullptr)
                 break;
+            HWND types = GetDlgItem(dlg, 0x470);
+            if (attempt == 0) {
+                // The retried chooser keeps the record as this one leaves it.
+                send(types, CB_SETCURSEL, 1, 0);
+                send(dlg, WM_COMMAND, MAKEWPARAM(0x470, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(types));
+            } else {
+                EXPECT(window_text(types).rfind("All", 0) == 0,
+                       "the retried chooser shows the type \"%s\", expected All",
+                       window_text(types).c_str());
+            }
             press(dlg, IDCANCEL);
             box = wait_window(r.pi.dwProcessId, ERROR_CAPTION, WINDOW_MS);
             EXPECT(box != nullptr, "no retry box after cancelling the chooser");
@@ -656,6 +677,7 @@ void chooser_cancelled()
             EXPECT(text == "Error opening file ", "retry box says \"%s\"", text.c_str());
             EXPECT(has_button(box, IDRETRY) && has_button(box, IDCANCEL) && !has_button(box, IDOK),
                    "retry box should have Retry and Cancel only");
+            expect_icon(box, true);
             press(box, attempt == 0 ? IDRETRY : IDCANCEL);
         }
         if (box != nullptr)
@@ -679,6 +701,7 @@ void missing_file()
         if (box != nullptr) {
             EXPECT(message_text(box) == "Error opening file", "error box says \"%s\"",
                    message_text(box).c_str());
+            expect_icon(box, true);
             press(box, IDOK);
             expect_exit(&r, static_cast<DWORD>(-1), box);
         }
@@ -844,13 +867,33 @@ void patch_then_rescan()
     dlg = open_options(&r, path);
     if (dlg != nullptr) {
         expect_options(dlg, expect_found(now), expect_shown(now));
-        // Years left alone, click delay left installed, the conference and
-        // exit fixes taken out.
-        const choices second = {2003, 2003, 2, 2, 2, true, true, true, true, false};
+        // Years left alone (a start year of 2002 would take the World Cup
+        // fix out), click delay left installed, the conference and exit
+        // fixes taken out.
+        const choices second = {2002, 2003, 2, 2, 2, true, true, true, true, false};
         fill_options(dlg, second);
         press(dlg, 100);
         expect_exit(&r, 0, dlg);
-        expect_bytes(path, expect_written(patched, placed, second), placed);
+        patched = expect_written(patched, placed, second);
+        expect_bytes(path, patched, placed);
+    }
+    run_finish(&r);
+    if (failure_count() != 0)
+        return;
+
+    now.site[SITE_EXITGAME].state = SAMPLE_GAME;
+    now.site[SITE_CONF_COUNTS].state = SAMPLE_GAME;
+    now.site[SITE_CONF_PROMOTED].state = SAMPLE_GAME;
+    dlg = open_options(&r, path);
+    if (dlg != nullptr) {
+        expect_options(dlg, expect_found(now), expect_shown(now));
+        // An unticked World Cup fix stays installed whatever the year; the
+        // patched conference blocks with 1 and 3 are written as chosen.
+        const choices third = {2002, 2001, 1, 3, 1, false, false, false, false, false};
+        fill_options(dlg, third);
+        press(dlg, 100);
+        expect_exit(&r, 0, dlg);
+        expect_bytes(path, expect_written(patched, placed, third), placed);
     }
     run_finish(&r);
 }
