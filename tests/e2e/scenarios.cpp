@@ -831,6 +831,81 @@ void unwritable_file()
     }
 }
 
+// Another program changes the file while the dialog is open: nothing is
+// written over what it left, and the player is told.
+void changed_file()
+{
+    for (int how = 0; how < 2; ++how) {
+        sample_spec spec = game_spec(61 + static_cast<uint32_t>(how)), placed;
+        bytes before;
+        if (!make_sample("changed.exe", spec, &before, &placed))
+            return;
+        const std::string path = sample_path("changed.exe");
+        patcher_run r;
+        HWND dlg = open_options(&r, path);
+        if (dlg != nullptr) {
+            fill_options(dlg, FULL_CHOICES);
+            std::FILE *f = std::fopen(path.c_str(), how == 0 ? "ab" : "r+b");
+            EXPECT(f != nullptr, "cannot change %s beside the patcher", path.c_str());
+            if (f != nullptr) {
+                if (how == 0) {
+                    // Grown by another program.
+                    const uint8_t tail[16] = {0xde, 0xad, 0xbe, 0xef};
+                    std::fwrite(tail, 1, sizeof tail, f);
+                    before.insert(before.end(), tail, tail + sizeof tail);
+                } else {
+                    // The exit block overwritten with code we do not know.
+                    int64_t at = site_offset(placed, SITE_EXITGAME);
+                    std::fseek(f, static_cast<long>(at), SEEK_SET);
+                    std::fputc(0x90, f);
+                    before[static_cast<size_t>(at)] = 0x90;
+                }
+                std::fclose(f);
+            }
+            press(dlg, 100);
+            HWND box = wait_window(r.pi.dwProcessId, ERROR_CAPTION, WINDOW_MS);
+            EXPECT(box != nullptr && message_text(box).rfind("Error writing file", 0) == 0,
+                   "no \"Error writing file\" box for a file changed under the dialog");
+            if (box != nullptr)
+                press(box, IDOK);
+            expect_exit(&r, 1, box);
+            bytes got;
+            EXPECT(read_file(path, &got) && got == before,
+                   "the patcher wrote into a file that changed after the scan");
+        }
+        run_finish(&r);
+    }
+}
+
+// The game's own World Cup code is not known, so an installed fix cannot
+// be taken out: the player is warned and everything else is written.
+void wc06_kept()
+{
+    sample_spec spec = game_spec(71), placed;
+    spec.site[SITE_WC06_FIX].state = SAMPLE_PATCHED;
+    bytes before;
+    if (!make_sample("wc06.exe", spec, &before, &placed))
+        return;
+    choices c = FULL_CHOICES;
+    c.start_year = 2002;
+    patcher_run r;
+    HWND dlg = open_options(&r, sample_path("wc06.exe"));
+    if (dlg != nullptr) {
+        expect_options(dlg, expect_found(spec), expect_shown(spec));
+        fill_options(dlg, c);
+        press(dlg, 100);
+        HWND box = wait_window(r.pi.dwProcessId, "Warning", WINDOW_MS);
+        EXPECT(box != nullptr && message_text(box).find("World Cup 06") != std::string::npos,
+               "no warning that the World Cup 06 fix stays");
+        if (box != nullptr)
+            press(box, IDOK);
+        expect_exit(&r, 0, box);
+        c.wc06 = false;  // what is written: everything but that block
+        expect_bytes(sample_path("wc06.exe"), expect_written(before, placed, c), placed);
+    }
+    run_finish(&r);
+}
+
 // A second run shows what the first wrote; its own choices then remove the
 // fixes again and leave the rest.
 void patch_then_rescan()
@@ -972,6 +1047,8 @@ const scenario SCENARIOS[] = {
     {"missing-file", missing_file},
     {"partial-sites", partial_sites},
     {"unwritable-file", unwritable_file},
+    {"changed-file", changed_file},
+    {"wc06-kept", wc06_kept},
     {"patch-then-rescan", patch_then_rescan},
     {"keyboard", keyboard},
 };
