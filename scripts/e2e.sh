@@ -9,7 +9,7 @@ win32=${E2E_WIN32_BUILD:-build/win32}
 patcher=${E2E_PATCHER:-$win32/src/app/zandor-patcher.exe}
 driver=$win32/tests/e2e/zandor-e2e-driver.exe
 shots=$PWD/build/e2e-shots
-driver_timeout=${E2E_TIMEOUT:-300}
+driver_timeout=${E2E_TIMEOUT:-600}
 
 say() { echo "e2e: $*"; }
 

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <source_location>
 #include <string>
 
 // ---- outcome of the current scenario ----
@@ -52,8 +51,8 @@ std::string window_text(HWND w);
 std::string class_name(HWND w);
 LONG window_style(HWND w);
 
-// The ids and classes that a message box shows: the text of its static
-// with id 0xFFFF and which of the standard result buttons it carries.
+// A message box's text (its static with id 0xFFFF), and whether it carries
+// the button of a given result id.
 std::string message_text(HWND box);
 bool has_button(HWND box, int id);
 
