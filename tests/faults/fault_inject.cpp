@@ -198,6 +198,8 @@ std::FILE *open_watched(const char *name, const char *path, const char *mode)
 
 } // namespace
 
+// The C library's declarations name their parameters in its reserved style.
+// NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
 extern "C" {
 
 std::FILE *fopen(const char *path, const char *mode)
@@ -258,3 +260,4 @@ int fclose(std::FILE *f)
 }
 
 } // extern "C"
+// NOLINTEND(readability-inconsistent-declaration-parameter-name)

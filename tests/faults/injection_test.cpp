@@ -289,10 +289,10 @@ TEST(injected_faults, a_search_cut_short_by_a_read_error_proves_no_site)
     std::string dir = scratch_dir();
     std::string file = dir + "/GAME.EXE", log = dir + "/ops";
     sample_spec spec;
-    sample_defaults(&spec, 3 * 65536);
+    sample_defaults(&spec, 3 * int64_t{65536});
     spec.site[SITE_START_YEAR].state = SAMPLE_DUPLICATED;
     spec.site[SITE_START_YEAR].at = 1000;
-    spec.site[SITE_START_YEAR].at2 = 2 * 65536 + 1000;
+    spec.site[SITE_START_YEAR].at2 = 2 * int64_t{65536} + 1000;
     ASSERT_EQ(sample_write(file.c_str(), &spec), 0);
     const std::vector<std::string> args{"scan", file};
     op_counts n = count_ops(runner_path(), args, file, read_bytes(file));

@@ -104,6 +104,7 @@ std::vector<bytes> image_seeds()
     sample_spec placed;
     FUZZ_CHECK(sample_layout(&spec, &placed) == 0);
     std::vector<piece> spread;
+    spread.reserve(SITE_COUNT);
     for (int s = 0; s < SITE_COUNT; ++s)
         spread.push_back({s, GAME, ANYWHERE, 0, s == SITE_START_YEAR ? 0xd1 : 0xd2, 0x07,
                           static_cast<int>(placed.site[s].at)});
@@ -111,6 +112,7 @@ std::vector<bytes> image_seeds()
 
     // Each site across a window edge: its offset just at, before and after it.
     std::vector<piece> edges;
+    edges.reserve(SITE_COUNT);
     for (int s = 0; s < SITE_COUNT; ++s)
         edges.push_back({s, s % 2 ? PATCHED : GAME, EDGE, (s - 3) * 3, 5, 3, s % 2});
     seeds.push_back(structured(900, edges));

@@ -15,8 +15,12 @@
 using bytes = std::vector<uint8_t>;
 
 // Aborts (so the fuzzer records the input) with the caller's line.
-#define FUZZ_CHECK(cond, ...) fuzz_check((cond), #cond, __FILE__, __LINE__, "" __VA_ARGS__)
-void fuzz_check(bool ok, const char *cond, const char *file, int line, const char *what);
+#define FUZZ_CHECK(cond, ...)                                      \
+    do {                                                           \
+        if (!(cond))                                               \
+            fuzz_fail(#cond, __FILE__, __LINE__, "" __VA_ARGS__); \
+    } while (0)
+[[noreturn]] void fuzz_fail(const char *cond, const char *file, int line, const char *what);
 
 // Reads the fuzzer's bytes front to back; 0 once they run out.
 struct fuzz_input {
