@@ -31,16 +31,17 @@ constexpr int NO_ID = 0xFFFF;
 constexpr const char *EDIT_TEXT = "2001";
 
 // In creation order, which is also the tab order; each up-down follows its
-// edit so that it takes the edit as its buddy.
+// edit so that it takes the edit as its buddy. The year fields are 24 units
+// wide: at 18 a four-digit year shows only three digits.
 const layout_entry options_layout[] = {
     {L_GROUP, NO_ID, "Years", 2, 2, 96, 59, 0, NEEDS_NOTHING},
-    {L_EDIT, ID_START_YEAR_EDIT, EDIT_TEXT, 9, 12, 18, 10, ES_NUMBER, NEEDS_START_YEAR},
-    {L_UPDOWN, ID_START_YEAR_UPDOWN, nullptr, 27, 12, 5, 10, 0, NEEDS_START_YEAR},
-    {L_LABEL, NO_ID, "Game starts", 36, 12, 50, 10, 0, NEEDS_START_YEAR},
+    {L_EDIT, ID_START_YEAR_EDIT, EDIT_TEXT, 9, 12, 24, 10, ES_NUMBER, NEEDS_START_YEAR},
+    {L_UPDOWN, ID_START_YEAR_UPDOWN, nullptr, 33, 12, 5, 10, 0, NEEDS_START_YEAR},
+    {L_LABEL, NO_ID, "Game starts", 42, 12, 50, 10, 0, NEEDS_START_YEAR},
     {L_CHECK, ID_WC06_CHECK, "World Cup 06 fix", 9, 24, 85, 10, 0, NEEDS_START_YEAR_AND_WC06},
-    {L_EDIT, ID_BOSMAN_EDIT, EDIT_TEXT, 9, 36, 18, 10, ES_NUMBER, NEEDS_BOSMAN_YEAR},
-    {L_UPDOWN, ID_BOSMAN_UPDOWN, nullptr, 27, 36, 5, 10, 0, NEEDS_BOSMAN_YEAR},
-    {L_LABEL, NO_ID, "Bosman ruling", 36, 36, 50, 10, 0, NEEDS_BOSMAN_YEAR},
+    {L_EDIT, ID_BOSMAN_EDIT, EDIT_TEXT, 9, 36, 24, 10, ES_NUMBER, NEEDS_BOSMAN_YEAR},
+    {L_UPDOWN, ID_BOSMAN_UPDOWN, nullptr, 33, 36, 5, 10, 0, NEEDS_BOSMAN_YEAR},
+    {L_LABEL, NO_ID, "Bosman ruling", 42, 36, 50, 10, 0, NEEDS_BOSMAN_YEAR},
     {L_CHECK, ID_LEAVE_YEARS_CHECK, "Leave years untouched", 9, 48, 85, 10, 0, NEEDS_EITHER_YEAR},
     {L_GROUP, NO_ID, "Conference league", 2, 64, 96, 47, 0, NEEDS_NOTHING},
     {L_EDIT, ID_PROMOTED_EDIT, EDIT_TEXT, 9, 74, 10, 10, ES_NUMBER, NEEDS_CONFERENCE},
