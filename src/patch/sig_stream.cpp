@@ -9,20 +9,54 @@ namespace {
 
 constexpr int32_t window_size = 65536;
 
+// How often a byte turns up in x86 code and its padding: 0 for most bytes.
+int commonness(uint8_t b)
+{
+    switch (b) {
+    case 0x00:
+        return 4;
+    case 0xff:
+    case 0x90:
+        return 3;
+    case 0xcc:
+        return 2;
+    case 0x01:
+    case 0x24:
+    case 0x89:
+    case 0x8b:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+// The signature position whose byte is least likely in an executable:
+// candidates are found by that byte, so common ones (zeros, NOP filler)
+// would stop the search at nearly every byte.
+std::size_t rarest_position(const uint8_t *sig, std::size_t len)
+{
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < len; ++i)
+        if (commonness(sig[i]) < commonness(sig[best]))
+            best = i;
+    return best;
+}
+
 // Offset of the first start in buf[0..n) at which the whole signature
-// matches, or -1. memchr finds candidates for the first byte; the rest is
-// compared in order, which gives the same answer as a plain byte-by-byte scan.
+// matches, or -1. Candidates come in increasing order of start, so the first
+// one whose bytes all match is the one a plain byte-by-byte scan would give.
 int64_t find_in_window(const uint8_t *buf, std::size_t n, const uint8_t *sig, std::size_t len)
 {
-    const uint8_t *p = buf;
-    const uint8_t *last = buf + (n - len);
+    const std::size_t anchor = rarest_position(sig, len);
+    const uint8_t *p = buf + anchor;              // the anchor byte of start p - anchor
+    const uint8_t *last = buf + (n - len) + anchor;
     while (p <= last) {
-        const void *hit = std::memchr(p, sig[0], static_cast<std::size_t>(last - p) + 1);
+        const void *hit = std::memchr(p, sig[anchor], static_cast<std::size_t>(last - p) + 1);
         if (hit == nullptr)
             return -1;
         p = static_cast<const uint8_t *>(hit);
-        if (std::memcmp(p + 1, sig + 1, len - 1) == 0)
-            return p - buf;
+        if (std::memcmp(p - anchor, sig, len) == 0)
+            return (p - anchor) - buf;
         ++p;
     }
     return -1;
@@ -48,6 +82,10 @@ sig_stream *sig_stream_open(const char *path, int32_t sig_len, const uint8_t *si
     }
     s->file = std::fopen(path, "rb");
     s->failed = s->file == nullptr ? 1 : 0;
+    // Every window is read whole at a fresh position: a stdio buffer would
+    // only copy each byte twice and read ahead what the next seek throws away.
+    if (s->file != nullptr)
+        std::setvbuf(s->file, nullptr, _IONBF, 0);
     return s;
 }
 
