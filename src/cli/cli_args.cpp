@@ -48,7 +48,7 @@ const option_entry options[] = {
 // that no range accepts, so the core names the option in its message.
 int32_t number_or_invalid(const char *text)
 {
-    if (*text == '\0')
+    if (text == nullptr || *text == '\0')
         return INT32_MIN;
     errno = 0;
     char *end = nullptr;

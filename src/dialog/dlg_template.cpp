@@ -1,5 +1,6 @@
 #include "dialog/dlg_template.h"
 
+#include <cstddef>
 #include <cstdlib>
 
 namespace {
@@ -60,7 +61,7 @@ uint8_t *append_wide(uint8_t *dst, const char *text)
         put16(dst, 0);
         return dst + 2;
     }
-    return dst + 2 * units;
+    return dst + 2 * static_cast<std::ptrdiff_t>(units);
 }
 
 void add_item(dlg_template *t, dlg_kind kind, int x, int y, int cx, int cy, int id, const char *text,

@@ -363,8 +363,7 @@ int backup_file(const char *path)
     char *bak = static_cast<char *>(std::malloc(len + 5));
     if (bak == nullptr)
         return REQUEST_BACKUP_FAILED;
-    std::memcpy(bak, path, len);
-    std::memcpy(bak + len, ".bak", 5);
+    std::snprintf(bak, len + 5, "%s.bak", path);
 
     int result = REQUEST_BACKUP_FAILED;
     std::FILE *from = std::fopen(path, "rb");

@@ -2,6 +2,7 @@
 // independent of the program's builder, so that it checks it.
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/host_internal.h"
@@ -117,7 +118,7 @@ int host_decode_template(const void *tmpl, size_t limit, host_tmpl *out)
             if (atom >= 0x80 && atom <= 0x85)
                 atom = static_cast<WORD>(atom - 0x80);
             if (atom <= 5)
-                std::strcpy(it.class_name, predefined_classes[atom]);
+                std::snprintf(it.class_name, sizeof it.class_name, "%s", predefined_classes[atom]);
             r.pos += 4;
         } else {
             it.class_atom = -1;

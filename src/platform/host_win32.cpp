@@ -147,9 +147,9 @@ BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA *ofn)
     if (a.filter_index != 0)
         ofn->nFilterIndex = a.filter_index;
     if (a.path != nullptr) {
-        if (std::strlen(a.path) + 1 > ofn->nMaxFile)
+        if (ofn->lpstrFile == nullptr || std::strlen(a.path) + 1 > ofn->nMaxFile)
             return FALSE;  // FNERR_BUFFERTOOSMALL
-        std::strcpy(ofn->lpstrFile, a.path);
+        std::memcpy(ofn->lpstrFile, a.path, std::strlen(a.path) + 1);
     }
     return a.result;
 }
