@@ -204,27 +204,8 @@ int64_t length_of(const std::string &path)
 
 constexpr int64_t LIMIT = INT32_MAX;  // 2 GiB - 1: the search reads below this offset
 
-bool sanitized()
-{
-#ifdef FAULT_SANITIZED
-    return true;
-#else
-    return false;
-#endif
-}
-
-// Scanning 2 GiB of zeros seven times takes a while; under the sanitizers,
-// which check every one of its many small compares, far too long.
-#define SKIP_IF_SANITIZED()                                                                        \
-    do {                                                                                           \
-        if (sanitized())                                                                           \
-            GTEST_SKIP() << "a 2 GiB scan is too slow under the sanitizers; the plain host build " \
-                            "runs this test";                                                      \
-    } while (0)
-
 TEST(odd_files, a_file_of_2_gib_minus_1_is_searched_to_its_last_byte)
 {
-    SKIP_IF_SANITIZED();
     std::string file = scratch_dir() + "/BIG.EXE";
     // The start year's last byte is the file's last byte.
     const int64_t sig_at = LIMIT - 2 - 5;
@@ -242,7 +223,6 @@ TEST(odd_files, a_file_of_2_gib_minus_1_is_searched_to_its_last_byte)
 
 TEST(odd_files, past_2_gib_minus_1_nothing_is_found_or_written)
 {
-    SKIP_IF_SANITIZED();
     std::string file = scratch_dir() + "/BIG.EXE";
     const int64_t size = LIMIT + 1 + 4096;
     const bytes exit_sig = sig_of(SITE_EXITGAME);
