@@ -14,6 +14,14 @@
 
 using bytes = std::vector<uint8_t>;
 
+// Calls a helper that checks as it goes, so that its failures name the
+// caller's line too.
+#define AT_CALLER(...)                    \
+    ([&]() {                              \
+        SCOPED_TRACE("called from here"); \
+        return __VA_ARGS__;               \
+    }())
+
 // A fresh folder for the current test under the build tree (not /tmp, which
 // may be tmpfs, where attributes such as immutable cannot be set).
 std::string scratch_dir();

@@ -83,8 +83,8 @@ TEST(overlapping_sites, are_both_absent_and_neighbours_are_not)
     };
     for (const overlap_case &c : cases) {
         SCOPED_TRACE(c.what);
-        image_file f = game_file(c.make, c.change);
-        patch_target *t = scanned(f);
+        image_file f = AT_CALLER(game_file(c.make, c.change));
+        patch_target *t = AT_CALLER(scanned(f));
         ASSERT_NE(t, nullptr);
         EXPECT_EQ(t->wc06_ofs > 0, c.wc06);
         EXPECT_EQ(t->start_year_ofs > 0, c.start);
@@ -155,8 +155,8 @@ TEST(site_changing_writes, are_refused_and_nothing_is_written)
     };
     for (const write_case &c : cases) {
         SCOPED_TRACE(c.what);
-        image_file f = game_file(nullptr, c.change);
-        patch_target *t = scanned(f);
+        image_file f = AT_CALLER(game_file(nullptr, c.change));
+        patch_target *t = AT_CALLER(scanned(f));
         ASSERT_NE(t, nullptr);
         ASSERT_GT(t->start_year_ofs, 0);
         c.choose(t);
@@ -174,9 +174,9 @@ TEST(site_changing_writes, are_refused_and_nothing_is_written)
 // own signature, but one block over the other.
 TEST(site_changing_writes, overlapping_writes_are_refused)
 {
-    image_file f = game_file([](sample_spec &s) { s.site[SITE_BOSMAN_YEAR].state = SAMPLE_ABSENT; },
-                             [](image_file &img) { put_sig(img, site_at(img, SITE_WC06_FIX) + 70, SITE_BOSMAN_YEAR); });
-    patch_target *t = scanned(f);
+    image_file f = AT_CALLER(game_file([](sample_spec &s) { s.site[SITE_BOSMAN_YEAR].state = SAMPLE_ABSENT; },
+                             [](image_file &img) { put_sig(img, site_at(img, SITE_WC06_FIX) + 70, SITE_BOSMAN_YEAR); }));
+    patch_target *t = AT_CALLER(scanned(f));
     ASSERT_NE(t, nullptr);
     leave_all(t);
     t->start_year_ofs = static_cast<int32_t>(site_at(f, SITE_START_YEAR));

@@ -109,13 +109,13 @@ clean_run clean(const std::string &program, const std::vector<std::string> &args
 
 TEST(injected_faults, the_writer_never_leaves_a_site_half_written_nor_claims_a_failed_write)
 {
-    std::string dir = scratch_dir();
+    std::string dir = AT_CALLER(scratch_dir());
     std::string file = dir + "/GAME.EXE", log = dir + "/ops";
     const std::vector<std::string> args{"apply", file};
-    clean_run base = clean(runner_path(), args, file);
-    op_counts n = count_ops(runner_path(), args, file, base.before);
+    clean_run base = AT_CALLER(clean(runner_path(), args, file));
+    op_counts n = AT_CALLER(count_ops(runner_path(), args, file, base.before));
 
-    for (const fault_case &c : every_fault(n)) {
+    for (const fault_case &c : AT_CALLER(every_fault(n))) {
         SCOPED_TRACE(describe(c));
         ASSERT_TRUE(write_bytes(file, base.before));
         run_result r = run_injected(runner_path(), args, fault_env(file, c, log));
@@ -155,13 +155,13 @@ TEST(injected_faults, the_cli_exits_with_a_failure_and_leaves_the_file_whole)
 {
     if (cli_path().empty())
         GTEST_SKIP() << "the CLI is not part of this build";
-    std::string dir = scratch_dir();
+    std::string dir = AT_CALLER(scratch_dir());
     std::string file = dir + "/GAME.EXE", log = dir + "/ops";
     const std::vector<std::string> args = cli_apply_args(file);
-    clean_run base = clean(cli_path(), args, file);
-    op_counts n = count_ops(cli_path(), args, file, base.before);
+    clean_run base = AT_CALLER(clean(cli_path(), args, file));
+    op_counts n = AT_CALLER(count_ops(cli_path(), args, file, base.before));
 
-    for (const fault_case &c : every_fault(n)) {
+    for (const fault_case &c : AT_CALLER(every_fault(n))) {
         SCOPED_TRACE(describe(c));
         ASSERT_TRUE(write_bytes(file, base.before));
         run_result r = run_injected(cli_path(), args, fault_env(file, c, log));
@@ -224,11 +224,11 @@ int64_t site_ofs(const std::vector<site_range> &sites, const char *name)
 
 TEST(injected_faults, a_file_changed_between_scan_and_write_is_not_written)
 {
-    std::string dir = scratch_dir();
+    std::string dir = AT_CALLER(scratch_dir());
     std::string file = dir + "/GAME.EXE", other = dir + "/OTHER.EXE";
-    clean_run base = clean(runner_path(), {"apply", file}, file);
-    const int64_t year = site_ofs(base.sites, "start_year");
-    const int64_t exit_fix = site_ofs(base.sites, "exitgame");
+    clean_run base = AT_CALLER(clean(runner_path(), {"apply", file}, file));
+    const int64_t year = AT_CALLER(site_ofs(base.sites, "start_year"));
+    const int64_t exit_fix = AT_CALLER(site_ofs(base.sites, "exitgame"));
     // The same length, but every site one byte further on.
     bytes shifted = base.before;
     shifted.insert(shifted.begin(), 0x00);
@@ -286,7 +286,7 @@ TEST(injected_faults, a_file_changed_between_scan_and_write_is_not_written)
 // second copy": a signature present twice stays absent, whichever read fails.
 TEST(injected_faults, a_search_cut_short_by_a_read_error_proves_no_site)
 {
-    std::string dir = scratch_dir();
+    std::string dir = AT_CALLER(scratch_dir());
     std::string file = dir + "/GAME.EXE", log = dir + "/ops";
     sample_spec spec;
     sample_defaults(&spec, 3 * int64_t{65536});
@@ -295,7 +295,7 @@ TEST(injected_faults, a_search_cut_short_by_a_read_error_proves_no_site)
     spec.site[SITE_START_YEAR].at2 = 2 * int64_t{65536} + 1000;
     ASSERT_EQ(sample_write(file.c_str(), &spec), 0);
     const std::vector<std::string> args{"scan", file};
-    op_counts n = count_ops(runner_path(), args, file, read_bytes(file));
+    op_counts n = AT_CALLER(count_ops(runner_path(), args, file, read_bytes(file)));
     for (const char *mode : {"once", "always"}) {
         for (long at = 1; at <= n.fread_calls; ++at) {
             SCOPED_TRACE(std::string("fread #") + std::to_string(at) + " " + mode);

@@ -46,9 +46,9 @@ class read_only_file : public testing::Test
 
 TEST_F(read_only_file, is_refused_and_left_alone)
 {
-    std::string dir = scratch_dir();
+    std::string dir = AT_CALLER(scratch_dir());
     std::string file = dir + "/GAME.EXE";
-    bytes before = game_image();
+    bytes before = AT_CALLER(game_image());
     ASSERT_TRUE(write_bytes(file, before));
 
     // As root a mode of 0444 stops nobody: make the file immutable, or
@@ -84,7 +84,7 @@ TEST_F(read_only_file, is_refused_and_left_alone)
 // blocks (a FIFO would, if opened), nothing is created.
 TEST(odd_files, what_is_no_regular_file_is_refused_at_once)
 {
-    std::string dir = scratch_dir();
+    std::string dir = AT_CALLER(scratch_dir());
     ASSERT_EQ(mkdir((dir + "/folder").c_str(), 0755), 0);
     ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0644), 0);
     ASSERT_EQ(symlink((dir + "/nowhere").c_str(), (dir + "/dangling").c_str()), 0);
@@ -109,9 +109,9 @@ TEST(odd_files, what_is_no_regular_file_is_refused_at_once)
 
 TEST(odd_files, a_link_to_the_game_is_followed_and_the_game_written)
 {
-    std::string dir = scratch_dir();
+    std::string dir = AT_CALLER(scratch_dir());
     std::string file = dir + "/GAME.EXE", link = dir + "/LINK.EXE";
-    bytes before = game_image();
+    bytes before = AT_CALLER(game_image());
     ASSERT_TRUE(write_bytes(file, before));
     ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
     run_result r = run_injected(runner_path(), {"apply", link}, {});
@@ -150,7 +150,7 @@ TEST(odd_files, files_too_short_for_any_site_are_left_alone)
         {"a start year signature and one byte of the year", concat(sig_of(SITE_START_YEAR), {0xd1})},
         {"an exit fix signature and 4 of its 5 bytes", concat(sig_of(SITE_EXITGAME), exit_block)},
     };
-    std::string dir = scratch_dir();
+    std::string dir = AT_CALLER(scratch_dir());
     std::string file = dir + "/GAME.EXE";
     for (const short_case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -206,7 +206,7 @@ constexpr int64_t LIMIT = INT32_MAX;  // 2 GiB - 1: the search reads below this 
 
 TEST(odd_files, a_file_of_2_gib_minus_1_is_searched_to_its_last_byte)
 {
-    std::string file = scratch_dir() + "/BIG.EXE";
+    std::string file = AT_CALLER(scratch_dir()) + "/BIG.EXE";
     // The start year's last byte is the file's last byte.
     const int64_t sig_at = LIMIT - 2 - 5;
     ASSERT_TRUE(make_sparse(file, LIMIT, {{sig_at, concat(sig_of(SITE_START_YEAR), {0xd1, 0x07})}}));
@@ -223,7 +223,7 @@ TEST(odd_files, a_file_of_2_gib_minus_1_is_searched_to_its_last_byte)
 
 TEST(odd_files, past_2_gib_minus_1_nothing_is_found_or_written)
 {
-    std::string file = scratch_dir() + "/BIG.EXE";
+    std::string file = AT_CALLER(scratch_dir()) + "/BIG.EXE";
     const int64_t size = LIMIT + 1 + 4096;
     const bytes exit_sig = sig_of(SITE_EXITGAME);
     const std::vector<piece> pieces = {
@@ -254,7 +254,7 @@ TEST(odd_files, past_2_gib_minus_1_nothing_is_found_or_written)
 // The longest path the Windows API takes: 259 characters and the terminator.
 TEST(odd_files, a_path_of_259_characters_works)
 {
-    std::string dir = scratch_dir();
+    std::string dir = AT_CALLER(scratch_dir());
     const std::string name = "/GAME.EXE";
     ASSERT_LE(dir.size() + name.size(), 259u) << "the build tree lies too deep for this test";
     std::size_t room = 259 - dir.size() - name.size();
@@ -271,7 +271,7 @@ TEST(odd_files, a_path_of_259_characters_works)
     }
     path += name;
     ASSERT_EQ(path.size(), 259u);
-    bytes before = game_image();
+    bytes before = AT_CALLER(game_image());
     ASSERT_TRUE(write_bytes(path, before));
     run_result r = run_injected(runner_path(), {"apply", path}, {});
     EXPECT_EQ(r.exit_code, 0) << r.err;
