@@ -19,7 +19,7 @@ struct main_flow_test : ui_test {
         sample_spec spec = default_sample();
         spec.site[SITE_START_YEAR].param = start_year;
         write_sample(path, spec);
-        before = file_bytes(path);
+        before = read_file(path);
     }
     int run(const std::vector<host_file_attempt> &files, const std::vector<int> &answers,
             const std::vector<host_action> &actions)
@@ -125,7 +125,7 @@ TEST_F(main_flow_test, exit_codes)
         EXPECT_EQ(host.dialog_calls, c.dialogs);
         EXPECT_EQ(host.script_ran_out, 0);
         if (access(path.c_str(), F_OK) == 0) {
-            EXPECT_EQ(file_bytes(path) != before, c.written);
+            EXPECT_EQ(read_file(path) != before, c.written);
         }
     }
 }

@@ -11,8 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 std::string make_temp_dir()
@@ -29,20 +27,6 @@ void remove_tree(const std::string &dir)
 {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
-}
-
-bytes read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool write_file(const std::string &path, const bytes &data)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
-    out.close();
-    return !out.fail();
 }
 
 std::vector<int64_t> find_all(const bytes &data, const uint8_t *sig, int32_t len)

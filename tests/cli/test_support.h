@@ -4,22 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "file_bytes.h"
 #include "patch/catalogue.h"
 #include "tools/sample_image.h"
 
 // Helpers shared by the black-box tests: scratch files, byte searches and
 // running a built program with a time limit.
 
-using bytes = std::vector<uint8_t>;
-
 // A fresh directory under the system's temporary directory, removed with
 // everything in it by remove_tree.
 std::string make_temp_dir();
 void remove_tree(const std::string &dir);
-
-// Whole file; empty when it cannot be read.
-bytes read_file(const std::string &path);
-bool write_file(const std::string &path, const bytes &data);
 
 // Every offset at which `sig` begins in `data`, overlapping ones included.
 std::vector<int64_t> find_all(const bytes &data, const uint8_t *sig, int32_t len);

@@ -21,7 +21,7 @@ struct options_proc_test : ui_test {
     {
         path = scratch_path("ZANDOR.EXE");
         placed = write_sample(path, spec);
-        before = file_bytes(path);
+        before = read_file(path);
         t = scanned(path);
         ASSERT_NE(t, nullptr);
     }
@@ -151,7 +151,7 @@ TEST_F(options_proc_test, ok_writes_the_choices_into_the_file)
     put_block(want, ofs(SITE_CLICK_DELAY), delay.data(), static_cast<int32_t>(delay.size()));
     put_block(want, ofs(SITE_CONF_PROMOTED), promoted.data(), static_cast<int32_t>(promoted.size()));
     put_block(want, ofs(SITE_CONF_COUNTS), counts.data(), static_cast<int32_t>(counts.size()));
-    EXPECT_TRUE(file_bytes(path) == want);
+    EXPECT_TRUE(read_file(path) == want);
 
     patch_target *again = scanned(path);
     ASSERT_NE(again, nullptr);
@@ -279,7 +279,7 @@ TEST_F(options_proc_test, ok_marks_what_is_not_to_be_written)
         EXPECT_EQ(run_options(t, c.actions), 0);
         EXPECT_EQ(host.script_ran_out, 0);
         EXPECT_EQ(host.refused_actions, 0);
-        c.check(*this, *t, file_bytes(path));
+        c.check(*this, *t, read_file(path));
         close_target(t);
         t = nullptr;
         host_reset();
@@ -309,7 +309,7 @@ TEST_F(options_proc_test, only_ok_cancel_and_close_end_the_dialog)
         patch_target scan = *t;
         EXPECT_EQ(run_options(t, c.actions), 0);
         EXPECT_EQ(host.script_ran_out, 0);
-        EXPECT_EQ(file_bytes(path) != before, c.writes);
+        EXPECT_EQ(read_file(path) != before, c.writes);
         if (!c.writes) {
             EXPECT_EQ(std::memcmp(&scan, t, sizeof scan), 0);
         }
@@ -381,7 +381,7 @@ TEST_F(options_proc_test, kept_world_cup_fix_is_a_warning)
     EXPECT_STREQ(host.boxes[0].text, apply_result_message(APPLY_WC06_KEPT));
     EXPECT_STREQ(host.boxes[0].caption, "Warning");
     EXPECT_EQ(host.boxes[0].type, 0x830u);
-    EXPECT_TRUE(same_at(before, file_bytes(path), ofs(SITE_WC06_FIX), WC06_BLOCK_LEN));
+    EXPECT_TRUE(same_at(before, read_file(path), ofs(SITE_WC06_FIX), WC06_BLOCK_LEN));
 }
 
 } // namespace

@@ -23,7 +23,7 @@ fixture scanned_sample(const std::function<void(sample_spec &)> &make = nullptr)
     sample_defaults(&spec, 200000);
     if (make)
         make(spec);
-    fixture f{temp_path("image"), nullptr, {}};
+    fixture f{scratch_path("image"), nullptr, {}};
     EXPECT_EQ(sample_write(f.path.c_str(), &spec), 0);
     f.before = read_file(f.path);
     f.t = open_target(f.path.c_str());
@@ -251,7 +251,7 @@ TEST(apply_patches, a_file_changed_since_the_scan_is_not_written)
         f.t->click_delay = 3;
         bytes changed = f.before;
         c.change(changed, f.t);
-        write_file(f.path, changed);
+        ASSERT_TRUE(write_file(f.path, changed));
         EXPECT_EQ(apply_patches(f.t), APPLY_FILE_CHANGED);
         EXPECT_EQ(read_file(f.path), changed);
         close_target(f.t);

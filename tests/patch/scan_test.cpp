@@ -52,7 +52,7 @@ scanned scan_sample(const sample_spec &spec)
 {
     scanned s{};
     EXPECT_EQ(sample_layout(&spec, &s.placed), 0);
-    std::string path = temp_path("image");
+    std::string path = scratch_path("image");
     EXPECT_EQ(sample_write(path.c_str(), &spec), 0);
     patch_target *t = open_target(path.c_str());
     EXPECT_NE(t, nullptr);
@@ -238,8 +238,8 @@ TEST(scan_target, a_site_cut_off_by_the_end_of_the_file_is_absent)
 
 TEST(open_target, refuses_what_is_no_readable_file)
 {
-    EXPECT_EQ(open_target(temp_path("missing").c_str()), nullptr);
-    std::string dir = temp_path("folder");
+    EXPECT_EQ(open_target(scratch_path("missing").c_str()), nullptr);
+    std::string dir = scratch_path("folder");
     ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
     EXPECT_EQ(open_target(dir.c_str()), nullptr);
     rmdir(dir.c_str());
@@ -248,8 +248,8 @@ TEST(open_target, refuses_what_is_no_readable_file)
 
 TEST(open_target, keeps_its_own_copy_of_the_path)
 {
-    std::string path = temp_path("empty");
-    write_file(path, bytes{});
+    std::string path = scratch_path("empty");
+    ASSERT_TRUE(write_file(path, bytes{}));
     std::string given = path;
     patch_target *t = open_target(given.c_str());
     ASSERT_NE(t, nullptr);

@@ -83,33 +83,33 @@ TEST(sig_stream, finds_each_placement_with_its_absolute_offset)
             std::memcpy(file.data() + a, sig5.data(), L);
             expected.push_back(static_cast<int32_t>(a));
         }
-        std::string path = temp_path("image");
-        write_file(path, file);
+        std::string path = scratch_path("image");
+        ASSERT_TRUE(write_file(path, file));
         EXPECT_EQ(stream_results(path, sig5), then_end(expected));
     }
 }
 
 TEST(sig_stream, overlapping_occurrences_are_all_reported)
 {
-    std::string path = temp_path("aaa");
-    write_file(path, bytes{7, 7, 7});
+    std::string path = scratch_path("aaa");
+    ASSERT_TRUE(write_file(path, bytes{7, 7, 7}));
     EXPECT_EQ(stream_results(path, bytes{7, 7}), (std::vector<int32_t>{0, 1, -1, -1}));
 }
 
 TEST(sig_stream, short_empty_and_missing_files_give_minus_one)
 {
-    std::string path = temp_path("short");
-    write_file(path, bytes{0x6a, 0xff, 0x33, 0xdb});
+    std::string path = scratch_path("short");
+    ASSERT_TRUE(write_file(path, bytes{0x6a, 0xff, 0x33, 0xdb}));
     EXPECT_EQ(stream_results(path, sig5), (std::vector<int32_t>{-1, -1}));
-    write_file(path, bytes{});
+    ASSERT_TRUE(write_file(path, bytes{}));
     EXPECT_EQ(stream_results(path, sig5), (std::vector<int32_t>{-1, -1}));
-    EXPECT_EQ(stream_results(temp_path("missing"), sig5), (std::vector<int32_t>{-1, -1}));
+    EXPECT_EQ(stream_results(scratch_path("missing"), sig5), (std::vector<int32_t>{-1, -1}));
 }
 
 TEST(sig_stream, resumes_one_byte_past_each_match)
 {
-    std::string path = temp_path("image");
-    write_file(path, zeros_with(4 * W, {5, W - 2, 3 * W + 9}, sig5));
+    std::string path = scratch_path("image");
+    ASSERT_TRUE(write_file(path, zeros_with(4 * W, {5, W - 2, 3 * W + 9}, sig5)));
     sig_stream *s = sig_stream_open(path.c_str(), 5, sig5.data());
     EXPECT_EQ(s->pos, 0);
     EXPECT_EQ(sig_stream_next(s), 5);
@@ -127,7 +127,7 @@ TEST(sig_stream, resumes_one_byte_past_each_match)
 TEST(sig_stream, agrees_with_a_plain_search_on_random_files)
 {
     std::mt19937 rng(12345);
-    std::string path = temp_path("random");
+    std::string path = scratch_path("random");
     for (int round = 0; round < 300; ++round) {
         std::size_t sig_len = 1 + rng() % 6;
         int alphabet = 2 + static_cast<int>(rng() % 3);
@@ -140,7 +140,7 @@ TEST(sig_stream, agrees_with_a_plain_search_on_random_files)
             b = static_cast<uint8_t>(rng() % (alphabet + 3));
         if (size >= sig_len && round % 3 == 0)
             std::memcpy(file.data() + (size - sig_len), sig.data(), sig_len);
-        write_file(path, file);
+        ASSERT_TRUE(write_file(path, file));
         SCOPED_TRACE("round " + std::to_string(round));
         EXPECT_EQ(stream_results(path, sig), then_end(reference_search(file, sig)));
     }
@@ -148,8 +148,8 @@ TEST(sig_stream, agrees_with_a_plain_search_on_random_files)
 
 TEST(sig_stream, memory_is_one_window_whatever_the_file)
 {
-    std::string path = temp_path("image");
-    write_file(path, bytes(10, 0));
+    std::string path = scratch_path("image");
+    ASSERT_TRUE(write_file(path, bytes(10, 0)));
     bytes sig(65, 0x90);
     sig_stream *s = sig_stream_open(path.c_str(), 65, sig.data());
     EXPECT_EQ(s->window, W);

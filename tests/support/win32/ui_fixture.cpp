@@ -17,30 +17,6 @@ void ui_test::TearDown()
     host_reset();
 }
 
-std::string scratch_path(const char *name)
-{
-    const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string id = std::string(info->test_suite_name()) + "-" + info->name() + "-" + name;
-    for (char &c : id)
-        if (c == '/')
-            c = '_';
-    return testing::TempDir() + "zandor-ui-" + id;
-}
-
-bytes file_bytes(const std::string &path)
-{
-    bytes data;
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return data;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        data.insert(data.end(), buf, buf + n);
-    std::fclose(f);
-    return data;
-}
-
 sample_spec write_sample(const std::string &path, const sample_spec &spec, std::source_location where)
 {
     SCOPED_TRACE(testing::Message() << "sample made at " << where.file_name() << ":" << where.line());

@@ -10,20 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include "file_bytes.h"
+#include "scratch_path.h"
 #include "patch/patch_target.h"
 #include "platform/host_script.h"
 #include "tools/sample_image.h"
-
-using bytes = std::vector<uint8_t>;
 
 struct ui_test : testing::Test {
     void SetUp() override;
     void TearDown() override;  // no global block may be left behind
 };
-
-// A path under the test's temporary folder, unique to the running test.
-std::string scratch_path(const char *name);
-bytes file_bytes(const std::string &path);
 
 // Writes a sample image and returns the spec with every offset resolved.
 sample_spec write_sample(const std::string &path, const sample_spec &spec,

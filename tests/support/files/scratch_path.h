@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+// A path under the temporary folder, unique to the running test and `name`.
+inline std::string scratch_path(const std::string &name)
+{
+    const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string id = std::string(info->test_suite_name()) + "-" + info->name() + "-" + name;
+    for (char &c : id)
+        if (c == '/')
+            c = '_';
+    return testing::TempDir() + "zandor-" + id;
+}
