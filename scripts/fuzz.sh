@@ -16,8 +16,12 @@ cd "$(dirname "$0")/.."
 seconds=${1:-${FUZZ_SECONDS:-45}}
 harnesses=(sig_stream scan apply)
 
-cmake --preset fuzz >/dev/null
-cmake --build build/fuzz -j "$(nproc)" --target fuzzers >/dev/null
+mkdir -p build/fuzz
+if ! { cmake --preset fuzz && cmake --build build/fuzz -j "$(nproc)" --target fuzzers; } >build/fuzz/build.log 2>&1; then
+  tail -n 40 build/fuzz/build.log >&2
+  echo "fuzz: the harnesses did not build (build/fuzz/build.log)" >&2
+  exit 1
+fi
 
 bin=build/fuzz/tests/fuzz
 work=build/fuzz/work
