@@ -20,7 +20,7 @@ struct sig_stream {
 // Null only when memory is short. A file that cannot be opened gives a
 // stream that answers every search with -1.
 sig_stream *sig_stream_open(const char *path, int32_t sig_len, const uint8_t *sig);
-// Offset of the next occurrence at or after pos, or -1 (at the end of the
-// file, or when `failed` is set).
+// Offset of the next occurrence at or after pos, or -1 at the end of the
+// file or once a seek or read has failed (`failed` then tells).
 int32_t sig_stream_next(sig_stream *s);
 void sig_stream_close(sig_stream *s);

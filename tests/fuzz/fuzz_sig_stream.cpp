@@ -105,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
         FUZZ_CHECK(sig_stream_next(s) == -1, "a search past the last occurrence");
         FUZZ_CHECK(sig_stream_next(s) == -1, "a search after -1");
     }
+    FUZZ_CHECK(!s->failed, "a readable file reported as failed");
     sig_stream_close(s);
     return 0;
 }
