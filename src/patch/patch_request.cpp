@@ -45,6 +45,9 @@ const result_entry result_table[] = {
     {REQUEST_WC06_ORIGINAL_UNKNOWN, RESULT_KIND_SITE,
      "a start year before 2003 would remove the installed fix, but the game's original code "
      "is not known; nothing was written"},
+    {REQUEST_SITES_CLASH, RESULT_KIND_SITE,
+     "these changes would alter where the patch sites are found (sites overlap, or a value would "
+     "form or break a copy of a signature); nothing was written"},
     {REQUEST_OPEN_FAILED, RESULT_KIND_FILE,
      "cannot be opened for reading (missing, unreadable or not a regular file)"},
     {REQUEST_EMPTY_FILE, RESULT_KIND_FILE, "the file is empty"},
@@ -55,6 +58,8 @@ const result_entry result_table[] = {
      "cannot be opened for writing (read-only or in use); nothing was written"},
     {REQUEST_WRITE_FAILED, RESULT_KIND_FILE,
      "writing failed part-way: the file may be only partly changed"},
+    {REQUEST_WRITE_UNDONE, RESULT_KIND_FILE,
+     "writing failed; what had been written was put back, so the file is as it was"},
     {REQUEST_FILE_CHANGED, RESULT_KIND_FILE,
      "the file changed while it was being patched; nothing was written"},
     {REQUEST_VERIFY_FAILED, RESULT_KIND_FILE, "does not read back as written"},
@@ -186,6 +191,10 @@ request_outcome map_apply_result(int applied)
         return outcome(REQUEST_WRITE_OPEN_FAILED);
     case APPLY_FILE_CHANGED:
         return outcome(REQUEST_FILE_CHANGED);
+    case APPLY_SITES_CLASH:
+        return outcome(REQUEST_SITES_CLASH);
+    case APPLY_WRITE_UNDONE:
+        return outcome(REQUEST_WRITE_UNDONE);
     case APPLY_WC06_KEPT:
         // The plan rules this out; if it happens the fix did not read back.
         return outcome(REQUEST_VERIFY_FAILED, SITE_WC06_FIX);

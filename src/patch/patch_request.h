@@ -47,6 +47,7 @@ enum request_result : int {
     // The file's sites cannot take the request; nothing written.
     REQUEST_SITE_ABSENT,
     REQUEST_WC06_ORIGINAL_UNKNOWN,
+    REQUEST_SITES_CLASH,
     // The file itself.
     REQUEST_OPEN_FAILED,
     REQUEST_EMPTY_FILE,
@@ -54,6 +55,7 @@ enum request_result : int {
     REQUEST_BACKUP_FAILED,
     REQUEST_WRITE_OPEN_FAILED,
     REQUEST_WRITE_FAILED,
+    REQUEST_WRITE_UNDONE,
     REQUEST_FILE_CHANGED,
     REQUEST_VERIFY_FAILED,
 };

@@ -36,7 +36,7 @@ TEST(patch_request_results, every_result_has_a_message_and_a_kind)
         EXPECT_STRNE(request_result_message(r), "unknown result");
         result_kind expected = r == REQUEST_OK                      ? RESULT_KIND_OK
                                : r < REQUEST_SITE_ABSENT            ? RESULT_KIND_USAGE
-                               : r <= REQUEST_WC06_ORIGINAL_UNKNOWN ? RESULT_KIND_SITE
+                               : r <= REQUEST_SITES_CLASH         ? RESULT_KIND_SITE
                                                                      : RESULT_KIND_FILE;
         EXPECT_EQ(request_result_kind(r), expected);
     }
