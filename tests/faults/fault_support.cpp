@@ -32,29 +32,6 @@ std::string scratch_dir()
     return dir;
 }
 
-bytes read_bytes(const std::string &path)
-{
-    bytes data;
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return data;
-    uint8_t buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        data.insert(data.end(), buf, buf + n);
-    std::fclose(f);
-    return data;
-}
-
-bool write_bytes(const std::string &path, const bytes &data)
-{
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    std::size_t n = data.empty() ? 0 : std::fwrite(data.data(), 1, data.size(), f);
-    return std::fclose(f) == 0 && n == data.size();
-}
-
 bytes game_image()
 {
     static bytes image;
@@ -63,7 +40,7 @@ bytes game_image()
         sample_defaults(&spec, 2 * 65536 + 5000);
         std::string path = std::string(FAULT_SCRATCH_ROOT) + "/game-image-" + std::to_string(getpid());
         EXPECT_EQ(sample_write(path.c_str(), &spec), 0);
-        image = read_bytes(path);
+        image = read_file(path);
         std::remove(path.c_str());
     }
     return image;
@@ -197,7 +174,7 @@ op_counts count_ops(const std::string &program, const std::vector<std::string> &
 {
     op_counts c{};
     std::string log = file + ".ops";
-    EXPECT_TRUE(write_bytes(file, image));
+    EXPECT_TRUE(write_file(file, image));
     run_result r = run_injected(program, args, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_LOG=" + log});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     std::FILE *f = std::fopen(log.c_str(), "r");

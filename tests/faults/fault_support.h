@@ -10,9 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "file_bytes.h"
 #include "patch/catalogue.h"
-
-using bytes = std::vector<uint8_t>;
 
 // Calls a helper that checks as it goes, so that its failures name the
 // caller's line too.
@@ -25,8 +24,6 @@ using bytes = std::vector<uint8_t>;
 // A fresh folder for the current test under the build tree (not /tmp, which
 // may be tmpfs, where attributes such as immutable cannot be set).
 std::string scratch_dir();
-bytes read_bytes(const std::string &path);
-bool write_bytes(const std::string &path, const bytes &data);
 // A sample image with every site in the game's state, over two windows.
 bytes game_image();
 

@@ -28,10 +28,10 @@ image_file game_file(const std::function<void(sample_spec &)> &make, const std::
         make(spec);
     EXPECT_EQ(sample_layout(&spec, &f.placed), 0);
     EXPECT_EQ(sample_write(f.path.c_str(), &spec), 0);
-    f.data = read_bytes(f.path);
+    f.data = read_file(f.path);
     if (change)
         change(f);
-    EXPECT_TRUE(write_bytes(f.path, f.data));
+    EXPECT_TRUE(write_file(f.path, f.data));
     return f;
 }
 
@@ -161,7 +161,7 @@ TEST(site_changing_writes, are_refused_and_nothing_is_written)
         ASSERT_GT(t->start_year_ofs, 0);
         c.choose(t);
         EXPECT_EQ(apply_patches(t), c.result);
-        bytes after = read_bytes(f.path);
+        bytes after = read_file(f.path);
         if (c.result == APPLY_OK)
             EXPECT_NE(after, f.data);
         else
@@ -185,7 +185,7 @@ TEST(site_changing_writes, overlapping_writes_are_refused)
     t->bosman_year_ofs = static_cast<int32_t>(site_at(f, SITE_WC06_FIX) + 70 + 21);
     t->bosman_year = 2011;
     EXPECT_EQ(apply_patches(t), APPLY_SITES_CLASH);
-    EXPECT_EQ(read_bytes(f.path), f.data);
+    EXPECT_EQ(read_file(f.path), f.data);
     close_target(t);
 }
 

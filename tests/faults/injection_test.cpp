@@ -96,13 +96,13 @@ struct clean_run {
 clean_run clean(const std::string &program, const std::vector<std::string> &args, const std::string &file)
 {
     clean_run c{game_image(), {}, {}};
-    EXPECT_TRUE(write_bytes(file, c.before));
+    EXPECT_TRUE(write_file(file, c.before));
     run_result r = run_injected(runner_path(), {"scan", file}, {});
     c.sites = reported_sites(r.out);
     EXPECT_EQ(c.sites.size(), static_cast<std::size_t>(SITE_COUNT)) << r.out;
     r = run_injected(program, args, {});
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
-    c.after = read_bytes(file);
+    c.after = read_file(file);
     EXPECT_NE(c.after, c.before);
     return c;
 }
@@ -117,11 +117,11 @@ TEST(injected_faults, the_writer_never_leaves_a_site_half_written_nor_claims_a_f
 
     for (const fault_case &c : AT_CALLER(every_fault(n))) {
         SCOPED_TRACE(describe(c));
-        ASSERT_TRUE(write_bytes(file, base.before));
+        ASSERT_TRUE(write_file(file, base.before));
         run_result r = run_injected(runner_path(), args, fault_env(file, c, log));
         ASSERT_FALSE(r.crashed || r.timed_out) << r.err;
         ASSERT_GE(fired(log, c.op), 1) << "the fault did not fire";
-        bytes got = read_bytes(file);
+        bytes got = read_file(file);
         EXPECT_EQ(mixed_difference(got, base.before, base.after, base.sites), "");
 
         int result = reported_result(r.out);
@@ -163,11 +163,11 @@ TEST(injected_faults, the_cli_exits_with_a_failure_and_leaves_the_file_whole)
 
     for (const fault_case &c : AT_CALLER(every_fault(n))) {
         SCOPED_TRACE(describe(c));
-        ASSERT_TRUE(write_bytes(file, base.before));
+        ASSERT_TRUE(write_file(file, base.before));
         run_result r = run_injected(cli_path(), args, fault_env(file, c, log));
         ASSERT_FALSE(r.crashed || r.timed_out) << r.err;
         ASSERT_GE(fired(log, c.op), 1) << "the fault did not fire";
-        bytes got = read_bytes(file);
+        bytes got = read_file(file);
         EXPECT_EQ(mixed_difference(got, base.before, base.after, base.sites), "");
         switch (r.exit_code) {
         case 0:
@@ -251,8 +251,8 @@ TEST(injected_faults, a_file_changed_between_scan_and_write_is_not_written)
             continue;
         for (const change_case &c : cases) {
             SCOPED_TRACE(std::string(c.what) + (through_cli ? " (CLI)" : " (runner)"));
-            ASSERT_TRUE(write_bytes(file, base.before));
-            ASSERT_TRUE(write_bytes(other, shifted));
+            ASSERT_TRUE(write_file(file, base.before));
+            ASSERT_TRUE(write_file(other, shifted));
             // The CLI opens the file for update once to see that it can, then to write.
             std::vector<std::string> env{"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_CHANGE=" + c.change,
                                          std::string("ZANDOR_FAULT_CHANGE_AT=") + (through_cli ? "2" : "1")};
@@ -273,10 +273,10 @@ TEST(injected_faults, a_file_changed_between_scan_and_write_is_not_written)
                 if (!through_cli) {
                     EXPECT_EQ(reported_result(r.out), APPLY_FILE_CHANGED);
                 }
-                EXPECT_TRUE(read_bytes(file) == changed) << "the changed file was written to";
+                EXPECT_TRUE(read_file(file) == changed) << "the changed file was written to";
             } else {
                 EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
-                EXPECT_TRUE(read_bytes(file) == with_sites(changed, base.after, base.sites));
+                EXPECT_TRUE(read_file(file) == with_sites(changed, base.after, base.sites));
             }
         }
     }
@@ -295,7 +295,7 @@ TEST(injected_faults, a_search_cut_short_by_a_read_error_proves_no_site)
     spec.site[SITE_START_YEAR].at2 = 2 * int64_t{65536} + 1000;
     ASSERT_EQ(sample_write(file.c_str(), &spec), 0);
     const std::vector<std::string> args{"scan", file};
-    op_counts n = AT_CALLER(count_ops(runner_path(), args, file, read_bytes(file)));
+    op_counts n = AT_CALLER(count_ops(runner_path(), args, file, read_file(file)));
     for (const char *mode : {"once", "always"}) {
         for (long at = 1; at <= n.fread_calls; ++at) {
             SCOPED_TRACE(std::string("fread #") + std::to_string(at) + " " + mode);

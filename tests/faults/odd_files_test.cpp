@@ -49,7 +49,7 @@ TEST_F(read_only_file, is_refused_and_left_alone)
     std::string dir = AT_CALLER(scratch_dir());
     std::string file = dir + "/GAME.EXE";
     bytes before = AT_CALLER(game_image());
-    ASSERT_TRUE(write_bytes(file, before));
+    ASSERT_TRUE(write_file(file, before));
 
     // As root a mode of 0444 stops nobody: make the file immutable, or
     // become an unprivileged user.
@@ -69,12 +69,12 @@ TEST_F(read_only_file, is_refused_and_left_alone)
     run_result r = run_as(as_nobody, runner_path(), {"apply", file});
     EXPECT_EQ(r.exit_code, 3) << r.out << r.err;
     EXPECT_EQ(reported_result(r.out), APPLY_OPEN_FAILED);
-    EXPECT_TRUE(read_bytes(file) == before);
+    EXPECT_TRUE(read_file(file) == before);
 
     if (!cli_path().empty()) {
         r = run_as(as_nobody, cli_path(), cli_apply_args(file));
         EXPECT_EQ(r.exit_code, 3) << r.err;
-        EXPECT_TRUE(read_bytes(file) == before);
+        EXPECT_TRUE(read_file(file) == before);
         r = run_as(as_nobody, cli_path(), {"scan", file});
         EXPECT_EQ(r.exit_code, 0) << "reading should still work: " << r.err;
     }
@@ -112,12 +112,12 @@ TEST(odd_files, a_link_to_the_game_is_followed_and_the_game_written)
     std::string dir = AT_CALLER(scratch_dir());
     std::string file = dir + "/GAME.EXE", link = dir + "/LINK.EXE";
     bytes before = AT_CALLER(game_image());
-    ASSERT_TRUE(write_bytes(file, before));
+    ASSERT_TRUE(write_file(file, before));
     ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
     run_result r = run_injected(runner_path(), {"apply", link}, {});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(reported_sites(r.out).size(), static_cast<std::size_t>(SITE_COUNT));
-    bytes after = read_bytes(file);
+    bytes after = read_file(file);
     EXPECT_EQ(after.size(), before.size());
     EXPECT_TRUE(after != before);
 }
@@ -154,17 +154,17 @@ TEST(odd_files, files_too_short_for_any_site_are_left_alone)
     std::string file = dir + "/GAME.EXE";
     for (const short_case &c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(write_bytes(file, c.data));
+        ASSERT_TRUE(write_file(file, c.data));
         run_result r = run_injected(runner_path(), {"apply", file}, {});
         EXPECT_EQ(r.exit_code, 0) << r.err;
         EXPECT_TRUE(reported_sites(r.out).empty()) << r.out;
         EXPECT_EQ(reported_result(r.out), APPLY_OK);
-        EXPECT_TRUE(read_bytes(file) == c.data);
+        EXPECT_TRUE(read_file(file) == c.data);
         if (cli_path().empty())
             continue;
         r = run_injected(cli_path(), cli_apply_args(file), {});
         EXPECT_TRUE(r.exit_code == 2 || r.exit_code == 3) << r.exit_code << r.err;
-        EXPECT_TRUE(read_bytes(file) == c.data);
+        EXPECT_TRUE(read_file(file) == c.data);
     }
 }
 
@@ -272,16 +272,16 @@ TEST(odd_files, a_path_of_259_characters_works)
     path += name;
     ASSERT_EQ(path.size(), 259u);
     bytes before = AT_CALLER(game_image());
-    ASSERT_TRUE(write_bytes(path, before));
+    ASSERT_TRUE(write_file(path, before));
     run_result r = run_injected(runner_path(), {"apply", path}, {});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(reported_sites(r.out).size(), static_cast<std::size_t>(SITE_COUNT));
-    bytes written = read_bytes(path);
+    bytes written = read_file(path);
     if (!cli_path().empty()) {
-        ASSERT_TRUE(write_bytes(path, before));
+        ASSERT_TRUE(write_file(path, before));
         r = run_injected(cli_path(), cli_apply_args(path), {});
         EXPECT_EQ(r.exit_code, 0) << r.err;
-        EXPECT_TRUE(read_bytes(path) == written) << "the CLI and the runner wrote different bytes";
+        EXPECT_TRUE(read_file(path) == written) << "the CLI and the runner wrote different bytes";
     }
 }
 
