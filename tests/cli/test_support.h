@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "file_bytes.h"
+#include "run_program.h"
 #include "patch/catalogue.h"
 #include "tools/sample_image.h"
 
@@ -19,19 +20,6 @@ void remove_tree(const std::string &dir);
 // Every offset at which `sig` begins in `data`, overlapping ones included.
 std::vector<int64_t> find_all(const bytes &data, const uint8_t *sig, int32_t len);
 std::vector<int64_t> find_site(const bytes &data, site_id site);
-
-struct run_result {
-    int exit_code;      // -1 when the program did not exit normally
-    bool timed_out;
-    bool crashed;       // killed by a signal
-    std::string out;
-    std::string err;
-};
-
-// Runs `program` with `args`; standard input is empty. With `as_uid` >= 0
-// (and the test running as root) the program runs as that user.
-run_result run_program(const std::string &program, const std::vector<std::string> &args,
-                       int timeout_seconds = 60, int as_uid = -1);
 
 // A sample image from `spec` at `path`; the spec's offsets resolved into
 // `placed` when given.

@@ -1,17 +1,12 @@
 #include "fault_support.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
-#include <thread>
 
 #include "tools/sample_image.h"
 
@@ -46,90 +41,15 @@ bytes game_image()
     return image;
 }
 
-namespace {
-
-std::string slurp(int fd)
-{
-    std::string s;
-    lseek(fd, 0, SEEK_SET);
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        s.append(buf, static_cast<std::size_t>(n));
-    return s;
-}
-
-int scratch_fd()
-{
-    std::string name = std::string(FAULT_SCRATCH_ROOT) + "/out-XXXXXX";
-    std::vector<char> buf(name.begin(), name.end());
-    buf.push_back('\0');
-    int fd = mkstemp(buf.data());
-    if (fd >= 0)
-        unlink(buf.data());
-    return fd;
-}
-
-} // namespace
-
 run_result run_injected(const std::string &program, const std::vector<std::string> &args,
                         const std::vector<std::string> &env, int timeout_seconds)
 {
-    run_result r{-1, false, false, {}, {}};
-    int out_fd = scratch_fd();
-    int err_fd = scratch_fd();
-    if (out_fd < 0 || err_fd < 0) {
-        r.err = "cannot make files for the output";
-        return r;
-    }
-
     std::vector<std::string> settings = env;
     settings.push_back(std::string("LD_PRELOAD=") + FAULT_INJECTOR);
     // The sanitizer runtime wants to be first; the injector only passes calls on.
     const char *asan = std::getenv("ASAN_OPTIONS");
     settings.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : ""));
-
-    pid_t pid = fork();
-    if (pid == 0) {
-        for (const std::string &s : settings)
-            putenv(const_cast<char *>(s.c_str()));
-        std::vector<char *> argv{const_cast<char *>(program.c_str())};
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        int null_fd = open("/dev/null", O_RDONLY);
-        dup2(null_fd, 0);
-        dup2(out_fd, 1);
-        dup2(err_fd, 2);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    if (pid < 0) {
-        r.err = "cannot fork";
-        return r;
-    }
-    int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
-    for (;;) {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            break;
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            r.timed_out = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    if (WIFEXITED(status))
-        r.exit_code = WEXITSTATUS(status);
-    else if (!r.timed_out)
-        r.crashed = true;
-    r.out = slurp(out_fd);
-    r.err = slurp(err_fd);
-    close(out_fd);
-    close(err_fd);
-    return r;
+    return run_program(program, args, timeout_seconds, -1, settings);
 }
 
 std::string runner_path()

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "file_bytes.h"
+#include "run_program.h"
 #include "patch/catalogue.h"
 
 // Calls a helper that checks as it goes, so that its failures name the
@@ -26,14 +27,6 @@
 std::string scratch_dir();
 // A sample image with every site in the game's state, over two windows.
 bytes game_image();
-
-struct run_result {
-    int exit_code;   // -1 unless the program exited normally
-    bool crashed;    // ended by a signal
-    bool timed_out;
-    std::string out;
-    std::string err;
-};
 
 // Runs `program` with `args`, with `env` ("NAME=value") added to the
 // environment and the fault injector preloaded.
