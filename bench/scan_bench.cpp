@@ -26,9 +26,9 @@ const std::string &image_path()
     if (path.empty()) {
         const char *tmp = std::getenv("TMPDIR");
         path = std::string(tmp != nullptr ? tmp : "/tmp") + "/zandor-bench-image.exe";
-        sample_spec spec;
-        sample_defaults(&spec, image_size);
-        if (sample_write(path.c_str(), &spec) != 0) {
+        sample_recipe recipe;
+        sample_defaults(&recipe, image_size);
+        if (sample_write(path.c_str(), &recipe) != 0) {
             std::fprintf(stderr, "scan_bench: cannot write %s\n", path.c_str());
             std::exit(1);
         }

@@ -74,7 +74,7 @@ int find_state(const char *name, size_t len)
     return -1;
 }
 
-bool parse_site(const char *arg, sample_spec *spec)
+bool parse_site(const char *arg, sample_recipe *recipe)
 {
     const char *eq = std::strchr(arg, '=');
     if (eq == nullptr)
@@ -91,7 +91,7 @@ bool parse_site(const char *arg, sample_spec *spec)
     int st = find_state(state, static_cast<size_t>(state_end - state));
     if (st < 0)
         return false;
-    sample_site &s = spec->site[site];
+    sample_site &s = recipe->site[site];
     s.state = static_cast<sample_state>(st);
 
     if (at != nullptr) {
@@ -141,8 +141,8 @@ int main(int argc, char **argv)
     if (argc < 2 || argv[1][0] == '-')
         return bad_usage("missing output file", argc < 2 ? "" : argv[1]);
 
-    sample_spec spec;
-    sample_defaults(&spec, 4 << 20);
+    sample_recipe recipe;
+    sample_defaults(&recipe, 4 << 20);
     for (int i = 2; i < argc; ++i) {
         const char *opt = argv[i];
         if (i + 1 >= argc)
@@ -152,20 +152,20 @@ int main(int argc, char **argv)
         if (std::strcmp(opt, "--size") == 0) {
             if (!parse_number(val, val + std::strlen(val), &v) || v < 0 || v > INT32_MAX)
                 return bad_usage("bad size", val);
-            spec.size = v;
+            recipe.size = v;
         } else if (std::strcmp(opt, "--seed") == 0) {
             if (!parse_number(val, val + std::strlen(val), &v) || v < 0 || v > UINT32_MAX)
                 return bad_usage("bad seed", val);
-            spec.seed = static_cast<uint32_t>(v);
+            recipe.seed = static_cast<uint32_t>(v);
         } else if (std::strcmp(opt, "--site") == 0) {
-            if (!parse_site(val, &spec))
+            if (!parse_site(val, &recipe))
                 return bad_usage("bad site", val);
         } else {
             return bad_usage("unknown option", opt);
         }
     }
 
-    if (sample_write(argv[1], &spec) != 0) {
+    if (sample_write(argv[1], &recipe) != 0) {
         std::fprintf(stderr, "make_sample: cannot lay out or write %s\n", argv[1]);
         return 2;
     }

@@ -151,11 +151,11 @@ bool place_truncated(region_set *set, int site, sample_site *s, int64_t size)
     return add_region(set, s->at, size - s->at, site, 0);
 }
 
-int layout(const sample_spec *spec, sample_spec *placed, region_set *set)
+int layout(const sample_recipe *recipe, sample_recipe *placed, region_set *set)
 {
-    *placed = *spec;
+    *placed = *recipe;
     set->count = 0;
-    const int64_t size = spec->size;
+    const int64_t size = recipe->size;
     if (size < 0 || size > INT32_MAX)
         return -1;
 
@@ -295,12 +295,12 @@ int write_whole(const char *path, const uint8_t *buf, int64_t size)
 
 } // namespace
 
-void sample_defaults(sample_spec *spec, int64_t size)
+void sample_defaults(sample_recipe *recipe, int64_t size)
 {
-    spec->size = size;
-    spec->seed = 1;
+    recipe->size = size;
+    recipe->seed = 1;
     for (int site = 0; site < SITE_COUNT; ++site) {
-        sample_site &s = spec->site[site];
+        sample_site &s = recipe->site[site];
         s.state = SAMPLE_GAME;
         s.at = -1;
         s.at2 = -1;
@@ -309,25 +309,25 @@ void sample_defaults(sample_spec *spec, int64_t size)
         // Neither variant's byte 0 at any block site.
         s.first_byte = 0xcc;
     }
-    spec->site[SITE_START_YEAR].param = 2001;
-    spec->site[SITE_BOSMAN_YEAR].param = 2002;
-    spec->site[SITE_CLICK_DELAY].param = 5;
-    spec->site[SITE_CONF_COUNTS].param = 1;
-    spec->site[SITE_CONF_COUNTS].param2 = 3;
-    spec->site[SITE_CONF_PROMOTED].param = 1;
+    recipe->site[SITE_START_YEAR].param = 2001;
+    recipe->site[SITE_BOSMAN_YEAR].param = 2002;
+    recipe->site[SITE_CLICK_DELAY].param = 5;
+    recipe->site[SITE_CONF_COUNTS].param = 1;
+    recipe->site[SITE_CONF_COUNTS].param2 = 3;
+    recipe->site[SITE_CONF_PROMOTED].param = 1;
 }
 
-int sample_layout(const sample_spec *spec, sample_spec *placed)
+int sample_layout(const sample_recipe *recipe, sample_recipe *placed)
 {
     region_set set;
-    return layout(spec, placed, &set);
+    return layout(recipe, placed, &set);
 }
 
-int sample_write(const char *path, const sample_spec *spec)
+int sample_write(const char *path, const sample_recipe *recipe)
 {
-    sample_spec placed;
+    sample_recipe placed;
     region_set set;
-    if (layout(spec, &placed, &set) != 0)
+    if (layout(recipe, &placed, &set) != 0)
         return -1;
 
     const int64_t size = placed.size;

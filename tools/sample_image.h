@@ -27,7 +27,7 @@ struct sample_site {
     uint8_t first_byte;  // byte 0 of the block for SAMPLE_UNRECOGNISED
 };
 
-struct sample_spec {
+struct sample_recipe {
     int64_t size;        // file length in bytes
     uint32_t seed;       // filler
     sample_site site[SITE_COUNT];
@@ -35,12 +35,12 @@ struct sample_spec {
 
 // Every site in the game's state at a place the maker picks; start year 2001,
 // Bosman year 2002; patched parameters delay 5, promoted 1, relegated 3.
-void sample_defaults(sample_spec *spec, int64_t size);
+void sample_defaults(sample_recipe *recipe, int64_t size);
 // Resolves every offset the maker picks (at, and at2 for a duplicated site)
-// into `placed`, exactly as sample_write lays them out. 0, or -1 when the spec
+// into `placed`, exactly as sample_write lays them out. 0, or -1 when the recipe
 // cannot be laid out (overlap, outside the file, a state the site lacks).
-int sample_layout(const sample_spec *spec, sample_spec *placed);
-// 0 on success, -1 when the spec cannot be laid out or the file cannot be written.
-int sample_write(const char *path, const sample_spec *spec);
+int sample_layout(const sample_recipe *recipe, sample_recipe *placed);
+// 0 on success, -1 when the recipe cannot be laid out or the file cannot be written.
+int sample_write(const char *path, const sample_recipe *recipe);
 // The 46 bytes the maker puts at positions 64..109 of the game's wc06_fix block.
 const uint8_t *sample_wc06_tail();

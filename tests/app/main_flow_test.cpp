@@ -16,9 +16,9 @@ struct main_flow_test : ui_test {
     void game(int start_year = 2001)
     {
         path = scratch_path("ZANDOR.EXE");
-        sample_spec spec = default_sample();
-        spec.site[SITE_START_YEAR].param = start_year;
-        write_sample(path, spec);
+        sample_recipe recipe = default_sample();
+        recipe.site[SITE_START_YEAR].param = start_year;
+        write_sample(path, recipe);
         before = read_file(path);
     }
     int run(const std::vector<host_file_attempt> &files, const std::vector<int> &answers,

@@ -52,7 +52,7 @@ TEST_F(cli_test, each_option_writes_its_site_and_nothing_else)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.options));
-        make(game_spec());
+        make(game_recipe());
         const bytes before = contents();
         json_object expected = scan_json();
 
@@ -73,7 +73,7 @@ TEST_F(cli_test, each_option_writes_its_site_and_nothing_else)
 
 TEST_F(cli_test, written_blocks_are_exactly_the_catalogue_bytes)
 {
-    make(game_spec());
+    make(game_recipe());
     run_result r = cli({"apply", path, "--start-year", "2574", "--wc06", "--bosman-year", "2074",
                         "--promoted", "6", "--relegated", "1", "--click-delay", "5", "--exit-fix", "on"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -109,7 +109,7 @@ TEST_F(cli_test, there_and_back_restores_every_byte)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.there));
-        make(game_spec());
+        make(game_recipe());
         const bytes original = contents();
         std::vector<std::string> there = {"apply", path};
         there.insert(there.end(), c.there.begin(), c.there.end());
@@ -124,14 +124,14 @@ TEST_F(cli_test, there_and_back_restores_every_byte)
 
 TEST_F(cli_test, installed_patches_are_changed_or_removed)
 {
-    sample_spec spec = game_spec();
+    sample_recipe recipe = game_recipe();
     for (site_id s : {SITE_WC06_FIX, SITE_CLICK_DELAY, SITE_EXITGAME, SITE_CONF_COUNTS, SITE_CONF_PROMOTED})
-        spec.site[s].state = SAMPLE_PATCHED;
-    spec.site[SITE_CLICK_DELAY].param = 6;
-    spec.site[SITE_CONF_COUNTS].param = 2;
-    spec.site[SITE_CONF_COUNTS].param2 = 6;
-    spec.site[SITE_CONF_PROMOTED].param = 2;
-    make(spec);
+        recipe.site[s].state = SAMPLE_PATCHED;
+    recipe.site[SITE_CLICK_DELAY].param = 6;
+    recipe.site[SITE_CONF_COUNTS].param = 2;
+    recipe.site[SITE_CONF_COUNTS].param2 = 6;
+    recipe.site[SITE_CONF_PROMOTED].param = 2;
+    make(recipe);
 
     run_result r = cli({"apply", path, "--click-delay", "off", "--exit-fix", "off", "--relegated", "7",
                         "--start-year", "2004", "--wc06"});
@@ -152,11 +152,11 @@ TEST_F(cli_test, installed_patches_are_changed_or_removed)
 
 TEST_F(cli_test, sites_across_window_edges_round_trip)
 {
-    sample_spec spec = game_spec(4 * 65536);
-    spec.site[SITE_CLICK_DELAY].at = 65536 - 10;    // signature split by the edge
-    spec.site[SITE_CONF_PROMOTED].at = 2 * 65536 - 65;  // block starts at the edge
-    spec.site[SITE_START_YEAR].at = 3 * 65536 - 6;  // year split by the edge
-    make(spec);
+    sample_recipe recipe = game_recipe(4 * 65536);
+    recipe.site[SITE_CLICK_DELAY].at = 65536 - 10;    // signature split by the edge
+    recipe.site[SITE_CONF_PROMOTED].at = 2 * 65536 - 65;  // block starts at the edge
+    recipe.site[SITE_START_YEAR].at = 3 * 65536 - 6;  // year split by the edge
+    make(recipe);
     const bytes before = contents();
     run_result r = cli({"apply", path, "--click-delay", "3", "--promoted", "5", "--start-year", "2222"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -169,7 +169,7 @@ TEST_F(cli_test, sites_across_window_edges_round_trip)
 
 TEST_F(cli_test, dry_run_writes_nothing_and_says_what_it_would)
 {
-    make(game_spec());
+    make(game_recipe());
     const bytes before = contents();
     run_result r = cli({"apply", path, "--dry-run", "--backup", "--start-year", "2010", "--wc06",
                         "--click-delay", "2", "--conference-original"});
@@ -185,7 +185,7 @@ TEST_F(cli_test, dry_run_writes_nothing_and_says_what_it_would)
 
 TEST_F(cli_test, backup_is_made_once_and_never_overwritten)
 {
-    make(game_spec());
+    make(game_recipe());
     const bytes original = contents();
     run_result r = cli({"apply", path, "--backup", "--exit-fix", "on"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -218,9 +218,9 @@ TEST_F(cli_test, a_missing_site_means_nothing_is_written)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(patch_catalogue[c.site].name);
-        sample_spec spec = game_spec();
-        spec.site[c.site].state = c.state;
-        make(spec);
+        sample_recipe recipe = game_recipe();
+        recipe.site[c.site].state = c.state;
+        make(recipe);
         const bytes before = contents();
         std::vector<std::string> args = {"apply", path};
         args.insert(args.end(), c.options.begin(), c.options.end());

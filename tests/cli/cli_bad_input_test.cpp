@@ -56,7 +56,7 @@ TEST_F(cli_test, bad_usage_exits_1_and_names_the_problem)
         // A bad value wins over a file that cannot be used.
         {{"apply", "MISSING", "--promoted", "9"}, "--promoted"},
     };
-    make(game_spec(1 << 18));
+    make(game_recipe(1 << 18));
     const bytes before = contents();
     for (const auto &c : cases) {
         std::vector<std::string> args;
@@ -150,7 +150,7 @@ private:
 
 TEST_F(cli_test, a_read_only_file_is_left_alone)
 {
-    make(game_spec(1 << 18));
+    make(game_recipe(1 << 18));
     const bytes before = contents();
     unwritable_file lock(path);
     if (!lock.usable())
@@ -171,7 +171,7 @@ TEST_F(cli_test, a_read_only_file_is_left_alone)
 
 TEST_F(cli_test, an_unreadable_file_exits_3)
 {
-    make(game_spec(1 << 18));
+    make(game_recipe(1 << 18));
     chmod(path.c_str(), 0);
     chmod(dir.c_str(), 0777);
     int as_uid = getuid() == 0 ? NOBODY : -1;

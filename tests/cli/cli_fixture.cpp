@@ -23,7 +23,7 @@ bool parse_scan_json(const std::string &text, json_object *out)
     return true;
 }
 
-byte_range site_range(const sample_spec &placed, site_id site)
+byte_range site_range(const sample_recipe &placed, site_id site)
 {
     const site_entry &e = patch_catalogue[site];
     int64_t from = placed.site[site].at + e.sig_len;
@@ -51,11 +51,11 @@ bytes expected_block(site_id site, bool patched, int param, int param2)
     return b;
 }
 
-sample_spec game_spec(int64_t size)
+sample_recipe game_recipe(int64_t size)
 {
-    sample_spec spec;
-    sample_defaults(&spec, size);
-    return spec;
+    sample_recipe recipe;
+    sample_defaults(&recipe, size);
+    return recipe;
 }
 
 void cli_test::SetUp()
@@ -80,10 +80,10 @@ run_result cli_test::cli(const std::vector<std::string> &args, int as_uid, std::
     return r;
 }
 
-void cli_test::make(const sample_spec &spec, std::source_location where)
+void cli_test::make(const sample_recipe &recipe, std::source_location where)
 {
     testing::ScopedTrace trace(where.file_name(), static_cast<int>(where.line()), "making the image");
-    ASSERT_TRUE(make_image(path, spec, &placed));
+    ASSERT_TRUE(make_image(path, recipe, &placed));
 }
 
 json_object cli_test::scan_json(const std::string &file, std::source_location where)

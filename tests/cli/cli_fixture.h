@@ -20,12 +20,12 @@ extern const std::vector<std::string> scan_json_keys;
 // exactly one flat object of integers followed by a newline.
 bool parse_scan_json(const std::string &text, json_object *out);
 
-// [offset, offset + length) of a site's value or block, from a placed spec.
+// [offset, offset + length) of a site's value or block, from a placed recipe.
 struct byte_range {
     int64_t from;
     int64_t to;
 };
-byte_range site_range(const sample_spec &placed, site_id site);
+byte_range site_range(const sample_recipe &placed, site_id site);
 
 // What a block site should hold: the game's block (with the maker's wc06
 // tail) or our patched block with its parameters.
@@ -39,8 +39,8 @@ protected:
     // Runs the CLI; never a crash or a hang, whatever the arguments.
     run_result cli(const std::vector<std::string> &args, int as_uid = -1,
                    std::source_location where = std::source_location::current());
-    // Writes `spec` to `path` and remembers where its sites went.
-    void make(const sample_spec &spec, std::source_location where = std::source_location::current());
+    // Writes `recipe` to `path` and remembers where its sites went.
+    void make(const sample_recipe &recipe, std::source_location where = std::source_location::current());
     // `scan --json` of `file` (default: `path`), which must succeed.
     json_object scan_json(const std::string &file = std::string(),
                           std::source_location where = std::source_location::current());
@@ -55,7 +55,7 @@ protected:
 
     std::string dir;
     std::string path;
-    sample_spec placed{};
+    sample_recipe placed{};
 };
 
-sample_spec game_spec(int64_t size = 1 << 20);
+sample_recipe game_recipe(int64_t size = 1 << 20);

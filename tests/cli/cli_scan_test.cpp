@@ -8,7 +8,7 @@
 
 namespace {
 
-using spec_change = std::function<void(sample_spec &)>;
+using recipe_change = std::function<void(sample_recipe &)>;
 
 json_object core_scan(const std::string &path)
 {
@@ -34,14 +34,14 @@ json_object core_scan(const std::string &path)
     return j;
 }
 
-sample_spec with(const spec_change &change, int64_t size = 1 << 19)
+sample_recipe with(const recipe_change &change, int64_t size = 1 << 19)
 {
-    sample_spec spec = game_spec(size);
-    change(spec);
-    return spec;
+    sample_recipe recipe = game_recipe(size);
+    change(recipe);
+    return recipe;
 }
 
-void patch_site(sample_spec &s, site_id site, int param = 0, int param2 = 0)
+void patch_site(sample_recipe &s, site_id site, int param = 0, int param2 = 0)
 {
     s.site[site].state = SAMPLE_PATCHED;
     s.site[site].param = param;
@@ -52,13 +52,13 @@ TEST_F(cli_test, scan_json_reports_the_record_after_the_scan)
 {
     const struct {
         const char *what;
-        sample_spec spec;
+        sample_recipe recipe;
         json_object expected;  // checked besides agreeing with the core's scan
     } cases[] = {
-        {"game's code", game_spec(),
+        {"game's code", game_recipe(),
          {{"start_year", 2001}, {"bosman_year", 2002}, {"wc06_installed", 0}, {"click_delay", -1},
           {"exitgame_installed", 0}, {"promoted", 1}, {"relegated", 3}, {"touch_conference", 0}}},
-        {"all patched", with([](sample_spec &s) {
+        {"all patched", with([](sample_recipe &s) {
              s.site[SITE_START_YEAR].param = 0x0a0d;
              s.site[SITE_BOSMAN_YEAR].param = 0x081a;
              patch_site(s, SITE_WC06_FIX);
@@ -69,28 +69,28 @@ TEST_F(cli_test, scan_json_reports_the_record_after_the_scan)
          }),
          {{"start_year", 2573}, {"bosman_year", 2074}, {"wc06_installed", 1}, {"click_delay", 6},
           {"exitgame_installed", 1}, {"promoted", 7}, {"relegated", 0}}},
-        {"nothing found", with([](sample_spec &s) {
+        {"nothing found", with([](sample_recipe &s) {
              for (sample_site &site : s.site)
                  site.state = SAMPLE_ABSENT;
          }),
          {{"start_year_ofs", -1}, {"start_year", 0}, {"wc06_ofs", -1}, {"bosman_year_ofs", -1},
           {"bosman_year", 0}, {"click_delay_ofs", -1}, {"click_delay", -1}, {"exitgame_ofs", -1},
           {"conf_counts_ofs", -1}, {"conf_promoted_ofs", -1}, {"promoted", 1}, {"relegated", 3}}},
-        {"odd delay byte", with([](sample_spec &s) { patch_site(s, SITE_CLICK_DELAY, 7); }),
+        {"odd delay byte", with([](sample_recipe &s) { patch_site(s, SITE_CLICK_DELAY, 7); }),
          {{"click_delay", -2}}},
-        {"unrecognised delay", with([](sample_spec &s) { s.site[SITE_CLICK_DELAY].state = SAMPLE_UNRECOGNISED; }),
+        {"unrecognised delay", with([](sample_recipe &s) { s.site[SITE_CLICK_DELAY].state = SAMPLE_UNRECOGNISED; }),
          {{"click_delay_ofs", -1}, {"click_delay", -2}}},
-        {"conference counts disagree", with([](sample_spec &s) {
+        {"conference counts disagree", with([](sample_recipe &s) {
              patch_site(s, SITE_CONF_COUNTS, 3, 2);
              patch_site(s, SITE_CONF_PROMOTED, 4);
          }),
          {{"conf_counts_ofs", -1}, {"conf_promoted_ofs", -1}}},
-        {"duplicated and truncated", with([](sample_spec &s) {
+        {"duplicated and truncated", with([](sample_recipe &s) {
              s.site[SITE_EXITGAME].state = SAMPLE_DUPLICATED;
              s.site[SITE_START_YEAR].state = SAMPLE_TRUNCATED;
          }),
          {{"exitgame_ofs", -1}, {"start_year_ofs", -1}}},
-        {"sites across window edges", with([](sample_spec &s) {
+        {"sites across window edges", with([](sample_recipe &s) {
              s.site[SITE_CONF_PROMOTED].at = 65536 - 40;
              s.site[SITE_START_YEAR].at = 2 * 65536 - 2;
              s.site[SITE_CLICK_DELAY].at = 3 * 65536 - 18;
@@ -100,7 +100,7 @@ TEST_F(cli_test, scan_json_reports_the_record_after_the_scan)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        make(c.spec);
+        make(c.recipe);
         run_result r = cli({"scan", "--json", path});
         ASSERT_EQ(r.exit_code, 0) << r.err;
         json_object got;
@@ -124,7 +124,7 @@ TEST_F(cli_test, scan_json_reports_the_record_after_the_scan)
 
 TEST_F(cli_test, scan_table_shows_offsets_and_states_in_words)
 {
-    make(with([](sample_spec &s) {
+    make(with([](sample_recipe &s) {
         patch_site(s, SITE_CLICK_DELAY, 4);
         patch_site(s, SITE_EXITGAME);
         patch_site(s, SITE_CONF_COUNTS, 5, 6);
@@ -166,7 +166,7 @@ TEST_F(cli_test, scan_table_shows_offsets_and_states_in_words)
     EXPECT_NE(line_of(SITE_WC06_FIX).find("absent"), std::string::npos);
     EXPECT_EQ(line_of(SITE_EXITGAME).find("not installed"), std::string::npos);
 
-    make(with([](sample_spec &s) { s.site[SITE_CLICK_DELAY].state = SAMPLE_UNRECOGNISED; }));
+    make(with([](sample_recipe &s) { s.site[SITE_CLICK_DELAY].state = SAMPLE_UNRECOGNISED; }));
     r = cli({"scan", path});
     EXPECT_NE(line_of(SITE_CLICK_DELAY).find("absent"), std::string::npos);
     EXPECT_NE(line_of(SITE_CLICK_DELAY).find("not recognised"), std::string::npos);
@@ -177,18 +177,18 @@ TEST_F(cli_test, scan_diagnostics_go_to_standard_error_only)
 {
     const struct {
         const char *what;
-        spec_change change;
+        recipe_change change;
         std::string line;
     } cases[] = {
-        {"absent", [](sample_spec &s) { s.site[SITE_EXITGAME].state = SAMPLE_ABSENT; },
+        {"absent", [](sample_recipe &s) { s.site[SITE_EXITGAME].state = SAMPLE_ABSENT; },
          "exitgame: ofs = -1, ofs2 = -1\n"},
-        {"twice", [](sample_spec &s) {
+        {"twice", [](sample_recipe &s) {
              s.site[SITE_EXITGAME].state = SAMPLE_DUPLICATED;
              s.site[SITE_EXITGAME].at = 70000;
              s.site[SITE_EXITGAME].at2 = 300000;
          },
          "exitgame: ofs = 70000, ofs2 = 300000\n"},
-        {"unrecognised", [](sample_spec &s) {
+        {"unrecognised", [](sample_recipe &s) {
              s.site[SITE_EXITGAME].state = SAMPLE_UNRECOGNISED;
              s.site[SITE_EXITGAME].first_byte = 0x0c;
          },

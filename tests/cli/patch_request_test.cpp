@@ -57,9 +57,9 @@ protected:
     }
 
     // Writes the image and scans it into `scanned`.
-    void scan_image(const sample_spec &spec)
+    void scan_image(const sample_recipe &recipe)
     {
-        ASSERT_TRUE(make_image(path, spec));
+        ASSERT_TRUE(make_image(path, recipe));
         close_target(scanned);
         scanned = nullptr;
         ASSERT_EQ(scan_file(path.c_str(), &scanned), REQUEST_OK);
@@ -72,9 +72,9 @@ protected:
 
 TEST_F(patch_request_file, verify_catches_each_site_that_reads_back_wrong)
 {
-    sample_spec spec;
-    sample_defaults(&spec, 1 << 18);
-    scan_image(spec);
+    sample_recipe recipe;
+    sample_defaults(&recipe, 1 << 18);
+    scan_image(recipe);
     patch_request r = request([](patch_request &q) {
         set(q.start_year, 2006);
         q.wc06 = 1;

@@ -34,7 +34,7 @@ bytes block_at(const bytes &data, site_id site, int64_t sig_at)
 
 // Every site of `placed` sits once at its offset (twice when duplicated),
 // and absent sites nowhere.
-void expect_sites_where_placed(const bytes &data, const sample_spec &placed)
+void expect_sites_where_placed(const bytes &data, const sample_recipe &placed)
 {
     for (int i = 0; i < SITE_COUNT; ++i) {
         SCOPED_TRACE(patch_catalogue[i].name);
@@ -58,11 +58,11 @@ TEST_F(sample_image, default_image_holds_every_site_once_for_many_seeds)
                  {8 << 20, 0xdeadbeef}};
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "size " << c.size << " seed " << c.seed);
-        sample_spec spec;
-        sample_defaults(&spec, c.size);
-        spec.seed = c.seed;
-        sample_spec placed;
-        ASSERT_TRUE(make_image(path, spec, &placed));
+        sample_recipe recipe;
+        sample_defaults(&recipe, c.size);
+        recipe.seed = c.seed;
+        sample_recipe placed;
+        ASSERT_TRUE(make_image(path, recipe, &placed));
         bytes data = read_file(path);
         ASSERT_EQ(static_cast<int64_t>(data.size()), c.size);
         expect_sites_where_placed(data, placed);
@@ -85,12 +85,12 @@ TEST_F(sample_image, all_absent_leaves_no_signature_in_the_filler)
 {
     for (uint32_t seed = 0; seed < 6; ++seed) {
         SCOPED_TRACE(testing::Message() << "seed " << seed);
-        sample_spec spec;
-        sample_defaults(&spec, 2 << 20);
-        spec.seed = seed;
-        for (sample_site &s : spec.site)
+        sample_recipe recipe;
+        sample_defaults(&recipe, 2 << 20);
+        recipe.seed = seed;
+        for (sample_site &s : recipe.site)
             s.state = SAMPLE_ABSENT;
-        ASSERT_TRUE(make_image(path, spec));
+        ASSERT_TRUE(make_image(path, recipe));
         bytes data = read_file(path);
         ASSERT_EQ(data.size(), size_t{2} << 20);
         for (int i = 0; i < SITE_COUNT; ++i)
@@ -112,11 +112,11 @@ TEST_F(sample_image, sites_land_exactly_at_chosen_offsets_across_window_edges)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << patch_catalogue[c.site].name << " at " << c.at);
-        sample_spec spec;
-        sample_defaults(&spec, 4 * W);
-        spec.site[c.site].at = c.at;
-        sample_spec placed;
-        ASSERT_TRUE(make_image(path, spec, &placed));
+        sample_recipe recipe;
+        sample_defaults(&recipe, 4 * W);
+        recipe.site[c.site].at = c.at;
+        sample_recipe placed;
+        ASSERT_TRUE(make_image(path, recipe, &placed));
         EXPECT_EQ(placed.site[c.site].at, c.at);
         bytes data = read_file(path);
         ASSERT_EQ(static_cast<int64_t>(data.size()), 4 * W);
@@ -126,22 +126,22 @@ TEST_F(sample_image, sites_land_exactly_at_chosen_offsets_across_window_edges)
 
 TEST_F(sample_image, block_states_carry_their_bytes)
 {
-    sample_spec spec;
-    sample_defaults(&spec, 1 << 20);
-    spec.site[SITE_START_YEAR].param = 0x0a0d;
-    spec.site[SITE_BOSMAN_YEAR].state = SAMPLE_PATCHED;
-    spec.site[SITE_BOSMAN_YEAR].param = 2074;
-    spec.site[SITE_CLICK_DELAY].state = SAMPLE_PATCHED;
-    spec.site[SITE_CLICK_DELAY].param = 6;
-    spec.site[SITE_CONF_COUNTS].state = SAMPLE_PATCHED;
-    spec.site[SITE_CONF_COUNTS].param = 7;
-    spec.site[SITE_CONF_COUNTS].param2 = 0;
-    spec.site[SITE_CONF_PROMOTED].state = SAMPLE_PATCHED;
-    spec.site[SITE_CONF_PROMOTED].param = 7;
-    spec.site[SITE_EXITGAME].state = SAMPLE_UNRECOGNISED;
-    spec.site[SITE_EXITGAME].first_byte = 0x12;
-    sample_spec placed;
-    ASSERT_TRUE(make_image(path, spec, &placed));
+    sample_recipe recipe;
+    sample_defaults(&recipe, 1 << 20);
+    recipe.site[SITE_START_YEAR].param = 0x0a0d;
+    recipe.site[SITE_BOSMAN_YEAR].state = SAMPLE_PATCHED;
+    recipe.site[SITE_BOSMAN_YEAR].param = 2074;
+    recipe.site[SITE_CLICK_DELAY].state = SAMPLE_PATCHED;
+    recipe.site[SITE_CLICK_DELAY].param = 6;
+    recipe.site[SITE_CONF_COUNTS].state = SAMPLE_PATCHED;
+    recipe.site[SITE_CONF_COUNTS].param = 7;
+    recipe.site[SITE_CONF_COUNTS].param2 = 0;
+    recipe.site[SITE_CONF_PROMOTED].state = SAMPLE_PATCHED;
+    recipe.site[SITE_CONF_PROMOTED].param = 7;
+    recipe.site[SITE_EXITGAME].state = SAMPLE_UNRECOGNISED;
+    recipe.site[SITE_EXITGAME].first_byte = 0x12;
+    sample_recipe placed;
+    ASSERT_TRUE(make_image(path, recipe, &placed));
     bytes data = read_file(path);
     expect_sites_where_placed(data, placed);
     auto block = [&](site_id s) { return block_at(data, s, placed.site[s].at); };
@@ -173,15 +173,15 @@ TEST_F(sample_image, block_states_carry_their_bytes)
 
 TEST_F(sample_image, duplicated_and_truncated_sites)
 {
-    sample_spec spec;
-    sample_defaults(&spec, 1 << 20);
-    spec.site[SITE_EXITGAME].state = SAMPLE_DUPLICATED;
-    spec.site[SITE_CLICK_DELAY].state = SAMPLE_DUPLICATED;
-    spec.site[SITE_CLICK_DELAY].at = 1000;
-    spec.site[SITE_CLICK_DELAY].at2 = 2000;
-    spec.site[SITE_CONF_COUNTS].state = SAMPLE_TRUNCATED;
-    sample_spec placed;
-    ASSERT_TRUE(make_image(path, spec, &placed));
+    sample_recipe recipe;
+    sample_defaults(&recipe, 1 << 20);
+    recipe.site[SITE_EXITGAME].state = SAMPLE_DUPLICATED;
+    recipe.site[SITE_CLICK_DELAY].state = SAMPLE_DUPLICATED;
+    recipe.site[SITE_CLICK_DELAY].at = 1000;
+    recipe.site[SITE_CLICK_DELAY].at2 = 2000;
+    recipe.site[SITE_CONF_COUNTS].state = SAMPLE_TRUNCATED;
+    sample_recipe placed;
+    ASSERT_TRUE(make_image(path, recipe, &placed));
     bytes data = read_file(path);
     ASSERT_EQ(data.size(), size_t{1} << 20);
     expect_sites_where_placed(data, placed);
@@ -195,75 +195,75 @@ TEST_F(sample_image, duplicated_and_truncated_sites)
 TEST_F(sample_image, impossible_layouts_are_refused)
 {
     auto with = [](auto change) {
-        sample_spec spec;
-        sample_defaults(&spec, 1 << 16);
-        change(spec);
-        return spec;
+        sample_recipe recipe;
+        sample_defaults(&recipe, 1 << 16);
+        change(recipe);
+        return recipe;
     };
     const struct {
         const char *what;
-        sample_spec spec;
+        sample_recipe recipe;
     } cases[] = {
-        {"overlapping sites", with([](sample_spec &s) {
+        {"overlapping sites", with([](sample_recipe &s) {
              s.site[SITE_START_YEAR].at = 100;
              s.site[SITE_BOSMAN_YEAR].at = 104;
          })},
-        {"past the end", with([](sample_spec &s) { s.site[SITE_EXITGAME].at = (1 << 16) - 29; })},
-        {"negative offset", with([](sample_spec &s) { s.site[SITE_EXITGAME].at = -5; })},
-        {"negative size", with([](sample_spec &s) { s.size = -1; })},
-        {"too small for all sites", with([](sample_spec &s) { s.size = 300; })},
-        {"an unrecognised year", with([](sample_spec &s) { s.site[SITE_START_YEAR].state = SAMPLE_UNRECOGNISED; })},
-        {"truncated with room for its block", with([](sample_spec &s) {
+        {"past the end", with([](sample_recipe &s) { s.site[SITE_EXITGAME].at = (1 << 16) - 29; })},
+        {"negative offset", with([](sample_recipe &s) { s.site[SITE_EXITGAME].at = -5; })},
+        {"negative size", with([](sample_recipe &s) { s.size = -1; })},
+        {"too small for all sites", with([](sample_recipe &s) { s.size = 300; })},
+        {"an unrecognised year", with([](sample_recipe &s) { s.site[SITE_START_YEAR].state = SAMPLE_UNRECOGNISED; })},
+        {"truncated with room for its block", with([](sample_recipe &s) {
              s.site[SITE_EXITGAME].state = SAMPLE_TRUNCATED;
              s.site[SITE_EXITGAME].at = 100;
          })},
-        {"two truncated sites", with([](sample_spec &s) {
+        {"two truncated sites", with([](sample_recipe &s) {
              s.site[SITE_EXITGAME].state = SAMPLE_TRUNCATED;
              s.site[SITE_CLICK_DELAY].state = SAMPLE_TRUNCATED;
          })},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(sample_write(path.c_str(), &c.spec), -1);
-        sample_spec placed;
-        EXPECT_EQ(sample_layout(&c.spec, &placed), -1);
+        EXPECT_EQ(sample_write(path.c_str(), &c.recipe), -1);
+        sample_recipe placed;
+        EXPECT_EQ(sample_layout(&c.recipe, &placed), -1);
     }
 }
 
 TEST_F(sample_image, adjacent_sites_and_empty_files)
 {
-    sample_spec spec;
-    sample_defaults(&spec, 4096);
+    sample_recipe recipe;
+    sample_defaults(&recipe, 4096);
     // Packed back to back: a signature must not run across a neighbour.
     int64_t at = 0;
     for (int i = 0; i < SITE_COUNT; ++i) {
         const site_entry &e = patch_catalogue[i];
-        spec.site[i].at = at;
+        recipe.site[i].at = at;
         at += e.sig_len + e.block_len + (e.kind == SITE_KIND_YEAR ? 2 : 0);
     }
-    sample_spec placed;
-    ASSERT_TRUE(make_image(path, spec, &placed));
+    sample_recipe placed;
+    ASSERT_TRUE(make_image(path, recipe, &placed));
     expect_sites_where_placed(read_file(path), placed);
 
     for (int64_t size : {0, 1}) {
-        sample_defaults(&spec, size);
-        for (sample_site &s : spec.site)
+        sample_defaults(&recipe, size);
+        for (sample_site &s : recipe.site)
             s.state = SAMPLE_ABSENT;
-        ASSERT_TRUE(make_image(path, spec));
+        ASSERT_TRUE(make_image(path, recipe));
         EXPECT_EQ(read_file(path).size(), static_cast<size_t>(size));
     }
 }
 
-TEST_F(sample_image, same_spec_gives_same_bytes_and_seed_changes_filler)
+TEST_F(sample_image, same_recipe_gives_same_bytes_and_seed_changes_filler)
 {
-    sample_spec spec;
-    sample_defaults(&spec, 1 << 18);
-    ASSERT_TRUE(make_image(path, spec));
+    sample_recipe recipe;
+    sample_defaults(&recipe, 1 << 18);
+    ASSERT_TRUE(make_image(path, recipe));
     bytes a = read_file(path);
-    ASSERT_TRUE(make_image(path, spec));
+    ASSERT_TRUE(make_image(path, recipe));
     EXPECT_EQ(a, read_file(path));
-    spec.seed = 2;
-    ASSERT_TRUE(make_image(path, spec));
+    recipe.seed = 2;
+    ASSERT_TRUE(make_image(path, recipe));
     EXPECT_NE(a, read_file(path));
 }
 

@@ -39,9 +39,9 @@ std::vector<int64_t> find_site(const bytes &data, site_id site)
     return find_all(data, patch_catalogue[site].sig, patch_catalogue[site].sig_len);
 }
 
-bool make_image(const std::string &path, const sample_spec &spec, sample_spec *placed)
+bool make_image(const std::string &path, const sample_recipe &recipe, sample_recipe *placed)
 {
-    if (placed != nullptr && sample_layout(&spec, placed) != 0)
+    if (placed != nullptr && sample_layout(&recipe, placed) != 0)
         return false;
-    return sample_write(path.c_str(), &spec) == 0;
+    return sample_write(path.c_str(), &recipe) == 0;
 }

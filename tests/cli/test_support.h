@@ -21,6 +21,6 @@ void remove_tree(const std::string &dir);
 std::vector<int64_t> find_all(const bytes &data, const uint8_t *sig, int32_t len);
 std::vector<int64_t> find_site(const bytes &data, site_id site);
 
-// A sample image from `spec` at `path`; the spec's offsets resolved into
+// A sample image from `recipe` at `path`; the recipe's offsets resolved into
 // `placed` when given.
-bool make_image(const std::string &path, const sample_spec &spec, sample_spec *placed = nullptr);
+bool make_image(const std::string &path, const sample_recipe &recipe, sample_recipe *placed = nullptr);

@@ -38,7 +38,7 @@ TEST_F(host_dialog_test, check_box_size_word_of_one_misreads_the_rest)
     EXPECT_EQ(host.tmpl.items[1].id, 105);
     EXPECT_EQ(host.tmpl.items[2].id, 104);
 
-    // The size word as once specified: the parser skips no data and lands
+    // With the size word 1 the parser skips no data and lands
     // 4 bytes early on the next item, and the dialog cannot be created.
     t->header[check_at + 66] = 1;
     EXPECT_EQ(dlg_run(t, nullptr, end_at_once), -1);

@@ -13,14 +13,14 @@ namespace {
 
 struct options_proc_test : ui_test {
     std::string path;
-    sample_spec placed{};
+    sample_recipe placed{};
     patch_target *t = nullptr;
     bytes before;
 
-    void make(const sample_spec &spec)
+    void make(const sample_recipe &recipe)
     {
         path = scratch_path("ZANDOR.EXE");
-        placed = write_sample(path, spec);
+        placed = write_sample(path, recipe);
         before = read_file(path);
         t = scanned(path);
         ASSERT_NE(t, nullptr);
@@ -37,17 +37,17 @@ struct options_proc_test : ui_test {
     }
 };
 
-using spec_change = std::function<void(sample_spec &)>;
+using recipe_change = std::function<void(sample_recipe &)>;
 
-sample_spec sample_with(const spec_change &change)
+sample_recipe sample_with(const recipe_change &change)
 {
-    sample_spec spec = default_sample();
+    sample_recipe recipe = default_sample();
     if (change)
-        change(spec);
-    return spec;
+        change(recipe);
+    return recipe;
 }
 
-void patched(sample_spec &s, site_id site, int32_t param = 0, int32_t param2 = 0)
+void patched(sample_recipe &s, site_id site, int32_t param = 0, int32_t param2 = 0)
 {
     s.site[site].state = SAMPLE_PATCHED;
     s.site[site].param = param;
@@ -66,14 +66,14 @@ TEST_F(options_proc_test, controls_start_from_the_scanned_image)
 {
     struct start_case {
         const char *name;
-        spec_change change;
+        recipe_change change;
         const char *texts[5];  // edits 103, 105, 107, 109, 111
         WPARAM wc06, exitgame;
     };
     const start_case cases[] = {
         {"the game as shipped", nullptr, {"2001", "2002", "1", "3", "5"}, 0, 0},
         {"fixes installed",
-         [](sample_spec &s) {
+         [](sample_recipe &s) {
              patched(s, SITE_CLICK_DELAY, 3);
              patched(s, SITE_WC06_FIX);
              patched(s, SITE_EXITGAME);
@@ -83,18 +83,18 @@ TEST_F(options_proc_test, controls_start_from_the_scanned_image)
          },
          {"2007", "2002", "4", "6", "3"}, 1, 1},
         {"years outside the ranges are clamped",
-         [](sample_spec &s) {
+         [](sample_recipe &s) {
              s.site[SITE_START_YEAR].param = 2074;
              s.site[SITE_BOSMAN_YEAR].param = 1990;
          },
          {"2020", "2001", "1", "3", "5"}, 0, 0},
         {"absent sites keep their defaults",
-         [](sample_spec &s) {
+         [](sample_recipe &s) {
              for (int i = 0; i < SITE_COUNT; ++i)
                  s.site[i].state = SAMPLE_ABSENT;
          },
          {"2001", "2001", "1", "3", "5"}, 0, 0},
-        {"an odd installed delay shows 5", [](sample_spec &s) { patched(s, SITE_CLICK_DELAY, 9); },
+        {"an odd installed delay shows 5", [](sample_recipe &s) { patched(s, SITE_CLICK_DELAY, 9); },
          {"2001", "2002", "1", "3", "5"}, 0, 0},
     };
     const int edits[5] = {ID_START_YEAR_EDIT, ID_BOSMAN_EDIT, ID_PROMOTED_EDIT, ID_RELEGATED_EDIT, ID_CLICK_DELAY_EDIT};
@@ -167,7 +167,7 @@ TEST_F(options_proc_test, ok_writes_the_choices_into_the_file)
 
 struct ok_case {
     const char *name;
-    spec_change change;
+    recipe_change change;
     std::vector<host_action> actions;
     std::function<void(const options_proc_test &, const patch_target &, const bytes &)> check;
 };
@@ -195,7 +195,7 @@ TEST_F(options_proc_test, ok_marks_what_is_not_to_be_written)
              EXPECT_TRUE(same_at(f.before, after, f.ofs(SITE_START_YEAR), 2));
              EXPECT_TRUE(same_at(f.before, after, f.ofs(SITE_WC06_FIX), WC06_BLOCK_LEN));
          }},
-        {"absent years are not read", [](sample_spec &s) {
+        {"absent years are not read", [](sample_recipe &s) {
              s.site[SITE_START_YEAR].state = SAMPLE_ABSENT;
              s.site[SITE_BOSMAN_YEAR].state = SAMPLE_ABSENT;
          },
@@ -206,7 +206,7 @@ TEST_F(options_proc_test, ok_marks_what_is_not_to_be_written)
              EXPECT_FALSE(sent(ID_LEAVE_YEARS_CHECK, BM_GETCHECK));
              EXPECT_FALSE(sent(ID_START_YEAR_UPDOWN, UDM_GETPOS));
          }},
-        {"an installed World Cup fix unchecked stays", [](sample_spec &s) { patched(s, SITE_WC06_FIX); },
+        {"an installed World Cup fix unchecked stays", [](sample_recipe &s) { patched(s, SITE_WC06_FIX); },
          {click(ID_WC06_CHECK), type_text(ID_START_YEAR_EDIT, "2002"), click(ID_OK)},
          [](const options_proc_test &f, const patch_target &t, const bytes &after) {
              EXPECT_EQ(t.wc06_ofs, -1);
@@ -215,7 +215,7 @@ TEST_F(options_proc_test, ok_marks_what_is_not_to_be_written)
              EXPECT_EQ(after[f.ofs(SITE_START_YEAR)], 0xD2);
          }},
         {"an installed click delay stays when not to be installed",
-         [](sample_spec &s) { patched(s, SITE_CLICK_DELAY, 3); },
+         [](sample_recipe &s) { patched(s, SITE_CLICK_DELAY, 3); },
          {type_text(ID_CLICK_DELAY_EDIT, "6"), click(ID_NO_CLICK_DELAY_CHECK), click(ID_OK)},
          [](const options_proc_test &f, const patch_target &t, const bytes &after) {
              EXPECT_EQ(t.click_delay_ofs, -1);
@@ -223,7 +223,7 @@ TEST_F(options_proc_test, ok_marks_what_is_not_to_be_written)
              EXPECT_TRUE(same_at(f.before, after, f.ofs(SITE_CLICK_DELAY), 29));
          }},
         {"untouched conference still reads the counts and puts the game's code back",
-         [](sample_spec &s) {
+         [](sample_recipe &s) {
              patched(s, SITE_CONF_COUNTS, 4, 6);
              patched(s, SITE_CONF_PROMOTED, 4);
          },
@@ -238,7 +238,7 @@ TEST_F(options_proc_test, ok_marks_what_is_not_to_be_written)
              EXPECT_TRUE(block_at(after, f.ofs(SITE_CONF_PROMOTED), patch_catalogue[SITE_CONF_PROMOTED].unpatched, 25));
          }},
         {"one conference site alone is not written",
-         [](sample_spec &s) { s.site[SITE_CONF_PROMOTED].state = SAMPLE_ABSENT; },
+         [](sample_recipe &s) { s.site[SITE_CONF_PROMOTED].state = SAMPLE_ABSENT; },
          {click(ID_OK)},
          [](const options_proc_test &f, const patch_target &t, const bytes &after) {
              EXPECT_EQ(t.conf_counts_ofs, -1);
@@ -257,16 +257,16 @@ TEST_F(options_proc_test, ok_marks_what_is_not_to_be_written)
         {"a delay the up-down refuses leaves its last position", nullptr,
          {type_text(ID_CLICK_DELAY_EDIT, "11"), click(ID_OK)},
          [](const options_proc_test &, const patch_target &t, const bytes &) { EXPECT_EQ(t.click_delay, 5); }},
-        {"a year the up-down refuses leaves its last position", [](sample_spec &s) { s.site[SITE_START_YEAR].param = 2012; },
+        {"a year the up-down refuses leaves its last position", [](sample_recipe &s) { s.site[SITE_START_YEAR].param = 2012; },
          {type_text(ID_START_YEAR_EDIT, "1999"), click(ID_OK)},
          [](const options_proc_test &, const patch_target &t, const bytes &) { EXPECT_EQ(t.start_year, 2012); }},
-        {"exit fix removed", [](sample_spec &s) { patched(s, SITE_EXITGAME); },
+        {"exit fix removed", [](sample_recipe &s) { patched(s, SITE_EXITGAME); },
          {click(ID_EXITGAME_CHECK), click(ID_OK)},
          [](const options_proc_test &f, const patch_target &t, const bytes &after) {
              EXPECT_EQ(t.exitgame_installed, 0);
              EXPECT_TRUE(block_at(after, f.ofs(SITE_EXITGAME), patch_catalogue[SITE_EXITGAME].unpatched, 5));
          }},
-        {"absent exit fix is neither read nor changed", [](sample_spec &s) { s.site[SITE_EXITGAME].state = SAMPLE_ABSENT; },
+        {"absent exit fix is neither read nor changed", [](sample_recipe &s) { s.site[SITE_EXITGAME].state = SAMPLE_ABSENT; },
          {click(ID_OK)},
          [](const options_proc_test &, const patch_target &t, const bytes &) {
              EXPECT_EQ(t.exitgame_installed, 0);
@@ -373,7 +373,7 @@ TEST_F(options_proc_test, failed_writes_end_with_1_after_telling_the_user)
 
 TEST_F(options_proc_test, kept_world_cup_fix_is_a_warning)
 {
-    make(sample_with([](sample_spec &s) { patched(s, SITE_WC06_FIX); }));
+    make(sample_with([](sample_recipe &s) { patched(s, SITE_WC06_FIX); }));
     // The fix stays checked and the start year stays 2001: the game's own
     // block would be wanted, but its bytes are not known.
     EXPECT_EQ(run_options(t, {click(ID_OK)}), 0);

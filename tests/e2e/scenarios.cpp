@@ -48,7 +48,7 @@ bool recognised(const sample_site &s)
     return s.state == SAMPLE_GAME || s.state == SAMPLE_PATCHED;
 }
 
-found_sites expect_found(const sample_spec &s)
+found_sites expect_found(const sample_recipe &s)
 {
     const sample_site *site = s.site;
     found_sites f{};
@@ -73,7 +73,7 @@ int clamp(int v, int lo, int hi)
     return v < lo ? lo : v > hi ? hi : v;
 }
 
-shown_values expect_shown(const sample_spec &s)
+shown_values expect_shown(const sample_recipe &s)
 {
     const sample_site *site = s.site;
     found_sites f = expect_found(s);
@@ -104,7 +104,7 @@ struct choices {
 
 using bytes = std::vector<uint8_t>;
 
-int64_t site_offset(const sample_spec &placed, int site)
+int64_t site_offset(const sample_recipe &placed, int site)
 {
     return placed.site[site].at + patch_catalogue[site].sig_len;
 }
@@ -134,7 +134,7 @@ bytes game_block(int site)
 
 // The file as the writer should leave it: `before` with the chosen values
 // at the sites that the dialog enables.
-bytes expect_written(const bytes &before, const sample_spec &placed, const choices &c)
+bytes expect_written(const bytes &before, const sample_recipe &placed, const choices &c)
 {
     bytes img = before;
     found_sites f = expect_found(placed);
@@ -209,11 +209,11 @@ bool read_file(const std::string &path, bytes *out)
 }
 
 // Writes a fresh sample and returns its bytes and where its sites lie.
-bool make_sample(const char *name, const sample_spec &spec, bytes *content, sample_spec *placed,
+bool make_sample(const char *name, const sample_recipe &recipe, bytes *content, sample_recipe *placed,
                  where w = where::current())
 {
     std::string path = sample_path(name);
-    if (sample_layout(&spec, placed) != 0 || sample_write(path.c_str(), &spec) != 0 ||
+    if (sample_layout(&recipe, placed) != 0 || sample_write(path.c_str(), &recipe) != 0 ||
         !read_file(path, content)) {
         fail_at(static_cast<int>(w.line()), "cannot make sample %s", path.c_str());
         return false;
@@ -221,16 +221,16 @@ bool make_sample(const char *name, const sample_spec &spec, bytes *content, samp
     return true;
 }
 
-sample_spec game_spec(uint32_t seed)
+sample_recipe game_recipe(uint32_t seed)
 {
-    sample_spec s{};
+    sample_recipe s{};
     sample_defaults(&s, SAMPLE_SIZE);
     s.seed = seed;
     return s;
 }
 
 // Names the sites whose bytes differ, so a mismatch says where.
-void expect_bytes(const std::string &path, const bytes &want, const sample_spec &placed,
+void expect_bytes(const std::string &path, const bytes &want, const sample_recipe &placed,
                   where w = where::current())
 {
     int line = static_cast<int>(w.line());
@@ -592,14 +592,14 @@ const choices FULL_CHOICES = {2010, 2005, 3, 2, 3, true, false, false, false, tr
 
 void full_run()
 {
-    sample_spec spec = game_spec(11), placed;
+    sample_recipe recipe = game_recipe(11), placed;
     bytes before;
-    if (!make_sample("full.exe", spec, &before, &placed))
+    if (!make_sample("full.exe", recipe, &before, &placed))
         return;
     patcher_run r;
     HWND dlg = open_options(&r, sample_path("full.exe"), true);
     if (dlg != nullptr) {
-        expect_options(dlg, expect_found(spec), expect_shown(spec));
+        expect_options(dlg, expect_found(recipe), expect_shown(recipe));
         fill_options(dlg, FULL_CHOICES);
         screenshot("options-dialog", dlg);
         press(dlg, 100);
@@ -614,18 +614,18 @@ void full_run()
 // standard IDOK and IDCANCEL commands (Enter, Escape) do not end it.
 void cancel_and_close()
 {
-    sample_spec spec = game_spec(12), placed;
-    spec.site[SITE_CLICK_DELAY].state = SAMPLE_PATCHED;
-    spec.site[SITE_CLICK_DELAY].param = 2;
-    spec.site[SITE_EXITGAME].state = SAMPLE_PATCHED;
+    sample_recipe recipe = game_recipe(12), placed;
+    recipe.site[SITE_CLICK_DELAY].state = SAMPLE_PATCHED;
+    recipe.site[SITE_CLICK_DELAY].param = 2;
+    recipe.site[SITE_EXITGAME].state = SAMPLE_PATCHED;
     bytes before;
-    if (!make_sample("cancel.exe", spec, &before, &placed))
+    if (!make_sample("cancel.exe", recipe, &before, &placed))
         return;
     for (int how = 0; how < 2; ++how) {
         patcher_run r;
         HWND dlg = open_options(&r, sample_path("cancel.exe"));
         if (dlg != nullptr) {
-            expect_options(dlg, expect_found(spec), expect_shown(spec));
+            expect_options(dlg, expect_found(recipe), expect_shown(recipe));
             fill_options(dlg, FULL_CHOICES);
             press(dlg, IDOK);
             press(dlg, IDCANCEL);
@@ -743,24 +743,24 @@ void partial_sites()
     int n = 0;
     for (const partial_case &pc : PARTIAL_CASES) {
         std::printf("  -- %s\n", pc.name);
-        sample_spec spec = game_spec(20 + static_cast<uint32_t>(n)), placed;
+        sample_recipe recipe = game_recipe(20 + static_cast<uint32_t>(n)), placed;
         for (int s = 0; s < SITE_COUNT; ++s) {
-            spec.site[s].state = pc.state[s];
-            spec.site[s].first_byte = 0x90;
+            recipe.site[s].state = pc.state[s];
+            recipe.site[s].first_byte = 0x90;
         }
-        spec.site[SITE_CONF_COUNTS].param = 4;
-        spec.site[SITE_CONF_COUNTS].param2 = 2;
-        spec.site[SITE_CONF_PROMOTED].param = n == 3 ? 5 : 4;
-        spec.site[SITE_CLICK_DELAY].param = 6;
+        recipe.site[SITE_CONF_COUNTS].param = 4;
+        recipe.site[SITE_CONF_COUNTS].param2 = 2;
+        recipe.site[SITE_CONF_PROMOTED].param = n == 3 ? 5 : 4;
+        recipe.site[SITE_CLICK_DELAY].param = 6;
         char name[32];
         std::snprintf(name, sizeof name, "partial%d.exe", n++);
         bytes before;
-        if (!make_sample(name, spec, &before, &placed))
+        if (!make_sample(name, recipe, &before, &placed))
             continue;
         patcher_run r;
         HWND dlg = open_options(&r, sample_path(name));
         if (dlg != nullptr) {
-            expect_options(dlg, expect_found(spec), expect_shown(spec));
+            expect_options(dlg, expect_found(recipe), expect_shown(recipe));
             choices c = {2004, 2012, 6, 1, 9, true, false, false, false, true};
             if (pc.press_ok)
                 fill_options(dlg, c);
@@ -776,7 +776,7 @@ void partial_sites()
 }
 
 // The write fails: the player is told, the file is untouched, exit code 1.
-void expect_write_refused(const char *name, const bytes &before, const sample_spec &placed,
+void expect_write_refused(const char *name, const bytes &before, const sample_recipe &placed,
                           where w = where::current())
 {
     int line = static_cast<int>(w.line());
@@ -802,9 +802,9 @@ void expect_write_refused(const char *name, const bytes &before, const sample_sp
 
 void unwritable_file()
 {
-    sample_spec spec = game_spec(31), placed;
+    sample_recipe recipe = game_recipe(31), placed;
     bytes before;
-    if (!make_sample("immutable.exe", spec, &before, &placed))
+    if (!make_sample("immutable.exe", recipe, &before, &placed))
         return;
     // Root writes through mode 0444, under Wine too: only the immutable
     // attribute, set from outside Wine, stops it.
@@ -820,7 +820,7 @@ void unwritable_file()
     }
 
     // Another program holding the file without sharing write access.
-    if (!make_sample("locked.exe", spec, &before, &placed))
+    if (!make_sample("locked.exe", recipe, &before, &placed))
         return;
     HANDLE h = CreateFileA(sample_path("locked.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
                            nullptr, OPEN_EXISTING, 0, nullptr);
@@ -836,9 +836,9 @@ void unwritable_file()
 void changed_file()
 {
     for (int how = 0; how < 2; ++how) {
-        sample_spec spec = game_spec(61 + static_cast<uint32_t>(how)), placed;
+        sample_recipe recipe = game_recipe(61 + static_cast<uint32_t>(how)), placed;
         bytes before;
-        if (!make_sample("changed.exe", spec, &before, &placed))
+        if (!make_sample("changed.exe", recipe, &before, &placed))
             return;
         const std::string path = sample_path("changed.exe");
         patcher_run r;
@@ -881,17 +881,17 @@ void changed_file()
 // be taken out: the player is warned and everything else is written.
 void wc06_kept()
 {
-    sample_spec spec = game_spec(71), placed;
-    spec.site[SITE_WC06_FIX].state = SAMPLE_PATCHED;
+    sample_recipe recipe = game_recipe(71), placed;
+    recipe.site[SITE_WC06_FIX].state = SAMPLE_PATCHED;
     bytes before;
-    if (!make_sample("wc06.exe", spec, &before, &placed))
+    if (!make_sample("wc06.exe", recipe, &before, &placed))
         return;
     choices c = FULL_CHOICES;
     c.start_year = 2002;
     patcher_run r;
     HWND dlg = open_options(&r, sample_path("wc06.exe"));
     if (dlg != nullptr) {
-        expect_options(dlg, expect_found(spec), expect_shown(spec));
+        expect_options(dlg, expect_found(recipe), expect_shown(recipe));
         fill_options(dlg, c);
         press(dlg, 100);
         HWND box = wait_window(r.pi.dwProcessId, "Warning", WINDOW_MS);
@@ -910,9 +910,9 @@ void wc06_kept()
 // fixes again and leave the rest.
 void patch_then_rescan()
 {
-    sample_spec spec = game_spec(41), placed;
+    sample_recipe recipe = game_recipe(41), placed;
     bytes game;
-    if (!make_sample("rescan.exe", spec, &game, &placed))
+    if (!make_sample("rescan.exe", recipe, &game, &placed))
         return;
     const std::string path = sample_path("rescan.exe");
     const choices first = {2020, 2999, 7, 0, 6, true, false, false, false, true};
@@ -929,7 +929,7 @@ void patch_then_rescan()
     if (failure_count() != 0)
         return;
 
-    sample_spec now = spec;
+    sample_recipe now = recipe;
     now.site[SITE_START_YEAR].param = first.start_year;
     now.site[SITE_BOSMAN_YEAR].param = first.bosman_year;
     for (int s : {SITE_WC06_FIX, SITE_CLICK_DELAY, SITE_EXITGAME, SITE_CONF_COUNTS,
@@ -991,9 +991,9 @@ void keyboard()
         std::printf("  SKIP keyboard: no e2e script to send X key presses\n");
         return;
     }
-    sample_spec spec = game_spec(51), placed;
+    sample_recipe recipe = game_recipe(51), placed;
     bytes before;
-    if (!make_sample("keys.exe", spec, &before, &placed))
+    if (!make_sample("keys.exe", recipe, &before, &placed))
         return;
     patcher_run r;
     if (!run_start(&r, patcher_exe, work_dir.c_str())) {

@@ -31,10 +31,10 @@ bytes game_image()
 {
     static bytes image;
     if (image.empty()) {
-        sample_spec spec;
-        sample_defaults(&spec, 2 * 65536 + 5000);
+        sample_recipe recipe;
+        sample_defaults(&recipe, 2 * 65536 + 5000);
         std::string path = std::string(FAULT_SCRATCH_ROOT) + "/game-image-" + std::to_string(getpid());
-        EXPECT_EQ(sample_write(path.c_str(), &spec), 0);
+        EXPECT_EQ(sample_write(path.c_str(), &recipe), 0);
         image = read_file(path);
         std::remove(path.c_str());
     }

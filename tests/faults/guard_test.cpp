@@ -15,19 +15,19 @@ namespace {
 struct image_file {
     std::string path;
     bytes data;
-    sample_spec placed;
+    sample_recipe placed;
 };
 
 // A game image with `change` applied to its bytes; sites placed as in `placed`.
-image_file game_file(const std::function<void(sample_spec &)> &make, const std::function<void(image_file &)> &change)
+image_file game_file(const std::function<void(sample_recipe &)> &make, const std::function<void(image_file &)> &change)
 {
     image_file f{scratch_dir() + "/GAME.EXE", {}, {}};
-    sample_spec spec;
-    sample_defaults(&spec, 100000);
+    sample_recipe recipe;
+    sample_defaults(&recipe, 100000);
     if (make)
-        make(spec);
-    EXPECT_EQ(sample_layout(&spec, &f.placed), 0);
-    EXPECT_EQ(sample_write(f.path.c_str(), &spec), 0);
+        make(recipe);
+    EXPECT_EQ(sample_layout(&recipe, &f.placed), 0);
+    EXPECT_EQ(sample_write(f.path.c_str(), &recipe), 0);
     f.data = read_file(f.path);
     if (change)
         change(f);
@@ -63,21 +63,21 @@ TEST(overlapping_sites, are_both_absent_and_neighbours_are_not)
 {
     struct overlap_case {
         const char *what;
-        std::function<void(sample_spec &)> make;
+        std::function<void(sample_recipe &)> make;
         std::function<void(image_file &)> change;
         bool wc06, start, bosman, click;  // present afterwards
     };
     const overlap_case cases[] = {
         {"a Bosman year site inside the game's wc06_fix block",
-         [](sample_spec &s) { s.site[SITE_BOSMAN_YEAR].state = SAMPLE_ABSENT; },
+         [](sample_recipe &s) { s.site[SITE_BOSMAN_YEAR].state = SAMPLE_ABSENT; },
          [](image_file &f) { put_sig(f, site_at(f, SITE_WC06_FIX) + 70, SITE_BOSMAN_YEAR); }, false, true, false,
          true},
         {"a start year signature over the last bytes of the click delay block",
-         [](sample_spec &s) { s.site[SITE_START_YEAR].state = SAMPLE_ABSENT; },
+         [](sample_recipe &s) { s.site[SITE_START_YEAR].state = SAMPLE_ABSENT; },
          [](image_file &f) { put_sig(f, site_at(f, SITE_CLICK_DELAY) + 25, SITE_START_YEAR); }, true, false, true,
          false},
         {"a start year signature right after the click delay block",
-         [](sample_spec &s) { s.site[SITE_START_YEAR].state = SAMPLE_ABSENT; },
+         [](sample_recipe &s) { s.site[SITE_START_YEAR].state = SAMPLE_ABSENT; },
          [](image_file &f) { put_sig(f, site_at(f, SITE_CLICK_DELAY) + 29, SITE_START_YEAR); }, true, true, true,
          true},
     };
@@ -174,7 +174,7 @@ TEST(site_changing_writes, are_refused_and_nothing_is_written)
 // own signature, but one block over the other.
 TEST(site_changing_writes, overlapping_writes_are_refused)
 {
-    image_file f = AT_CALLER(game_file([](sample_spec &s) { s.site[SITE_BOSMAN_YEAR].state = SAMPLE_ABSENT; },
+    image_file f = AT_CALLER(game_file([](sample_recipe &s) { s.site[SITE_BOSMAN_YEAR].state = SAMPLE_ABSENT; },
                              [](image_file &img) { put_sig(img, site_at(img, SITE_WC06_FIX) + 70, SITE_BOSMAN_YEAR); }));
     patch_target *t = AT_CALLER(scanned(f));
     ASSERT_NE(t, nullptr);

@@ -288,12 +288,12 @@ TEST(injected_faults, a_search_cut_short_by_a_read_error_proves_no_site)
 {
     std::string dir = AT_CALLER(scratch_dir());
     std::string file = dir + "/GAME.EXE", log = dir + "/ops";
-    sample_spec spec;
-    sample_defaults(&spec, 3 * int64_t{65536});
-    spec.site[SITE_START_YEAR].state = SAMPLE_DUPLICATED;
-    spec.site[SITE_START_YEAR].at = 1000;
-    spec.site[SITE_START_YEAR].at2 = 2 * int64_t{65536} + 1000;
-    ASSERT_EQ(sample_write(file.c_str(), &spec), 0);
+    sample_recipe recipe;
+    sample_defaults(&recipe, 3 * int64_t{65536});
+    recipe.site[SITE_START_YEAR].state = SAMPLE_DUPLICATED;
+    recipe.site[SITE_START_YEAR].at = 1000;
+    recipe.site[SITE_START_YEAR].at2 = 2 * int64_t{65536} + 1000;
+    ASSERT_EQ(sample_write(file.c_str(), &recipe), 0);
     const std::vector<std::string> args{"scan", file};
     op_counts n = AT_CALLER(count_ops(runner_path(), args, file, read_file(file)));
     for (const char *mode : {"once", "always"}) {

@@ -56,10 +56,10 @@ bytes structured(int size_over_2w, const std::vector<piece> &pieces)
 }
 
 // A sample image, whole, in the raw form of build_image.
-bytes sample_bytes(const sample_spec &spec)
+bytes sample_bytes(const sample_recipe &recipe)
 {
     const char *path = write_scratch(bytes{}, 3);
-    FUZZ_CHECK(sample_write(path, &spec) == 0, "the sample maker refused a seed");
+    FUZZ_CHECK(sample_write(path, &recipe) == 0, "the sample maker refused a seed");
     bytes image = read_whole(path);
     image.insert(image.begin(), 0xe0);
     return image;
@@ -69,40 +69,40 @@ std::vector<bytes> image_seeds()
 {
     std::vector<bytes> seeds;
     const int small = 3000;
-    sample_spec spec;
+    sample_recipe recipe;
 
-    sample_defaults(&spec, small);
-    seeds.push_back(sample_bytes(spec));
+    sample_defaults(&recipe, small);
+    seeds.push_back(sample_bytes(recipe));
 
-    sample_defaults(&spec, small);
-    for (sample_site &s : spec.site)
+    sample_defaults(&recipe, small);
+    for (sample_site &s : recipe.site)
         s.state = SAMPLE_PATCHED;
-    seeds.push_back(sample_bytes(spec));
+    seeds.push_back(sample_bytes(recipe));
 
-    sample_defaults(&spec, small);
-    spec.site[SITE_CLICK_DELAY] = {SAMPLE_PATCHED, -1, -1, 7, 0, 0};
-    spec.site[SITE_CONF_COUNTS] = {SAMPLE_PATCHED, -1, -1, 7, 5, 0};
-    spec.site[SITE_CONF_PROMOTED] = {SAMPLE_PATCHED, -1, -1, 7, 0, 0};
-    seeds.push_back(sample_bytes(spec));
+    sample_defaults(&recipe, small);
+    recipe.site[SITE_CLICK_DELAY] = {SAMPLE_PATCHED, -1, -1, 7, 0, 0};
+    recipe.site[SITE_CONF_COUNTS] = {SAMPLE_PATCHED, -1, -1, 7, 5, 0};
+    recipe.site[SITE_CONF_PROMOTED] = {SAMPLE_PATCHED, -1, -1, 7, 0, 0};
+    seeds.push_back(sample_bytes(recipe));
 
-    sample_defaults(&spec, small);
-    spec.site[SITE_START_YEAR].state = SAMPLE_DUPLICATED;
-    spec.site[SITE_EXITGAME].state = SAMPLE_DUPLICATED;
-    spec.site[SITE_CONF_PROMOTED].state = SAMPLE_TRUNCATED;
-    seeds.push_back(sample_bytes(spec));
+    sample_defaults(&recipe, small);
+    recipe.site[SITE_START_YEAR].state = SAMPLE_DUPLICATED;
+    recipe.site[SITE_EXITGAME].state = SAMPLE_DUPLICATED;
+    recipe.site[SITE_CONF_PROMOTED].state = SAMPLE_TRUNCATED;
+    seeds.push_back(sample_bytes(recipe));
 
-    sample_defaults(&spec, small);
-    spec.site[SITE_WC06_FIX].state = SAMPLE_UNRECOGNISED;
-    spec.site[SITE_CLICK_DELAY].state = SAMPLE_UNRECOGNISED;
-    spec.site[SITE_EXITGAME].state = SAMPLE_UNRECOGNISED;
-    spec.site[SITE_CONF_COUNTS].state = SAMPLE_UNRECOGNISED;
-    seeds.push_back(sample_bytes(spec));
+    sample_defaults(&recipe, small);
+    recipe.site[SITE_WC06_FIX].state = SAMPLE_UNRECOGNISED;
+    recipe.site[SITE_CLICK_DELAY].state = SAMPLE_UNRECOGNISED;
+    recipe.site[SITE_EXITGAME].state = SAMPLE_UNRECOGNISED;
+    recipe.site[SITE_CONF_COUNTS].state = SAMPLE_UNRECOGNISED;
+    seeds.push_back(sample_bytes(recipe));
 
     // The sample maker's own layout of a file over two windows, planted
     // through the structured form so that the input stays small.
-    sample_defaults(&spec, 2 * W + 500);
-    sample_spec placed;
-    FUZZ_CHECK(sample_layout(&spec, &placed) == 0);
+    sample_defaults(&recipe, 2 * W + 500);
+    sample_recipe placed;
+    FUZZ_CHECK(sample_layout(&recipe, &placed) == 0);
     std::vector<piece> spread;
     spread.reserve(SITE_COUNT);
     for (int s = 0; s < SITE_COUNT; ++s)

@@ -17,14 +17,14 @@ struct fixture {
     bytes before;
 };
 
-fixture scanned_sample(const std::function<void(sample_spec &)> &make = nullptr)
+fixture scanned_sample(const std::function<void(sample_recipe &)> &make = nullptr)
 {
-    sample_spec spec;
-    sample_defaults(&spec, 200000);
+    sample_recipe recipe;
+    sample_defaults(&recipe, 200000);
     if (make)
-        make(spec);
+        make(recipe);
     fixture f{scratch_path("image"), nullptr, {}};
-    EXPECT_EQ(sample_write(f.path.c_str(), &spec), 0);
+    EXPECT_EQ(sample_write(f.path.c_str(), &recipe), 0);
     f.before = read_file(f.path);
     f.t = open_target(f.path.c_str());
     EXPECT_NE(f.t, nullptr);
@@ -77,7 +77,7 @@ TEST(apply_patches, click_delay_1_to_8_installs_our_block_anything_else_the_game
     const click_case cases[] = {{1, true}, {6, true}, {8, true}, {0, false}, {9, false}, {10, false}, {-1, false}};
     for (const click_case &c : cases) {
         SCOPED_TRACE(static_cast<int>(c.delay));
-        fixture f = scanned_sample([](sample_spec &s) { s.site[SITE_CLICK_DELAY].state = SAMPLE_PATCHED; });
+        fixture f = scanned_sample([](sample_recipe &s) { s.site[SITE_CLICK_DELAY].state = SAMPLE_PATCHED; });
         int32_t ofs = f.t->click_delay_ofs;
         leave_all(f.t);
         f.t->click_delay_ofs = ofs;
@@ -131,7 +131,7 @@ TEST(apply_patches, years_are_guarded_and_the_wc06_block_follows_the_start_year)
 // installed fix cannot be taken out, so the writer leaves it and says so.
 TEST(apply_patches, an_installed_wc06_fix_whose_original_is_unknown_is_kept)
 {
-    fixture f = scanned_sample([](sample_spec &s) { s.site[SITE_WC06_FIX].state = SAMPLE_PATCHED; });
+    fixture f = scanned_sample([](sample_recipe &s) { s.site[SITE_WC06_FIX].state = SAMPLE_PATCHED; });
     ASSERT_EQ(f.t->wc06_installed, 1);
     f.t->start_year = 2001;
     f.t->click_delay_ofs = f.t->exitgame_ofs = f.t->conf_counts_ofs = f.t->bosman_year_ofs = -1;
@@ -158,7 +158,7 @@ TEST(apply_patches, exit_fix_and_conference_blocks)
     };
     for (const conf_case &c : cases) {
         SCOPED_TRACE(c.what);
-        fixture f = scanned_sample([](sample_spec &s) {
+        fixture f = scanned_sample([](sample_recipe &s) {
             s.site[SITE_CONF_COUNTS].state = s.site[SITE_CONF_PROMOTED].state = SAMPLE_PATCHED;
             s.site[SITE_CONF_COUNTS].param = s.site[SITE_CONF_PROMOTED].param = 5;
             s.site[SITE_CONF_COUNTS].param2 = 6;

@@ -17,20 +17,20 @@ void ui_test::TearDown()
     host_reset();
 }
 
-sample_spec write_sample(const std::string &path, const sample_spec &spec, std::source_location where)
+sample_recipe write_sample(const std::string &path, const sample_recipe &recipe, std::source_location where)
 {
     SCOPED_TRACE(testing::Message() << "sample made at " << where.file_name() << ":" << where.line());
-    sample_spec placed{};
-    EXPECT_EQ(sample_layout(&spec, &placed), 0);
-    EXPECT_EQ(sample_write(path.c_str(), &spec), 0);
+    sample_recipe placed{};
+    EXPECT_EQ(sample_layout(&recipe, &placed), 0);
+    EXPECT_EQ(sample_write(path.c_str(), &recipe), 0);
     return placed;
 }
 
-sample_spec default_sample()
+sample_recipe default_sample()
 {
-    sample_spec spec{};
-    sample_defaults(&spec, 256 * 1024);
-    return spec;
+    sample_recipe recipe{};
+    sample_defaults(&recipe, 256 * 1024);
+    return recipe;
 }
 
 patch_target *scanned(const std::string &path)

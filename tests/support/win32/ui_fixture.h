@@ -21,11 +21,11 @@ struct ui_test : testing::Test {
     void TearDown() override;  // no global block may be left behind
 };
 
-// Writes a sample image and returns the spec with every offset resolved.
-sample_spec write_sample(const std::string &path, const sample_spec &spec,
+// Writes a sample image and returns the recipe with every offset resolved.
+sample_recipe write_sample(const std::string &path, const sample_recipe &recipe,
                          std::source_location where = std::source_location::current());
 // A sample with every site in the game's state.
-sample_spec default_sample();
+sample_recipe default_sample();
 
 // A scanned target; the caller closes it.
 patch_target *scanned(const std::string &path);
