@@ -2,39 +2,13 @@
 
 #include "patch/patch_request.h"
 
-namespace {
-
-int32_t site_offset(const patch_target *t, int site)
-{
-    switch (site) {
-    case SITE_START_YEAR:
-        return t->start_year_ofs;
-    case SITE_WC06_FIX:
-        return t->wc06_ofs;
-    case SITE_BOSMAN_YEAR:
-        return t->bosman_year_ofs;
-    case SITE_CLICK_DELAY:
-        return t->click_delay_ofs;
-    case SITE_EXITGAME:
-        return t->exitgame_ofs;
-    case SITE_CONF_COUNTS:
-        return t->conf_counts_ofs;
-    case SITE_CONF_PROMOTED:
-        return t->conf_promoted_ofs;
-    default:
-        return -1;
-    }
-}
-
-} // namespace
-
 int print_scan_table(std::FILE *out, const char *file, const patch_target *t)
 {
     bool ok = std::fprintf(out, "%s (%lld bytes)\n", file, static_cast<long long>(t->file_size)) > 0
               && std::fprintf(out, "%-14s  %-23s  %s\n", "site", "offset", "state") > 0;
     for (int site = 0; site < SITE_COUNT && ok; ++site) {
         char where[32];
-        int32_t ofs = site_offset(t, site);
+        int32_t ofs = target_site_ofs(t, site);
         if (ofs > 0)
             std::snprintf(where, sizeof where, "0x%08x (%d)", static_cast<unsigned>(ofs), ofs);
         else

@@ -308,12 +308,9 @@ void patch_request_describe(const patch_target *scanned, const patch_target *pla
 {
     char before[64];
     char after[64];
-    const int32_t ofs[SITE_COUNT] = {
-        plan->start_year_ofs, plan->wc06_ofs,      plan->bosman_year_ofs,  plan->click_delay_ofs,
-        plan->exitgame_ofs,   plan->conf_counts_ofs, plan->conf_promoted_ofs,
-    };
     for (int site = 0; site < SITE_COUNT; ++site) {
-        if (ofs[site] <= 0)
+        int32_t ofs = target_site_ofs(plan, site);
+        if (ofs <= 0)
             continue;
         site_state_words(scanned, site, before, sizeof before);
         if (site == SITE_WC06_FIX) {
@@ -323,7 +320,7 @@ void patch_request_describe(const patch_target *scanned, const patch_target *pla
         } else {
             site_state_words(plan, site, after, sizeof after);
         }
-        print_site_line(out, site, ofs[site], before, after);
+        print_site_line(out, site, ofs, before, after);
     }
 }
 

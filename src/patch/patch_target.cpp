@@ -293,6 +293,28 @@ void scan_target(patch_target *t)
         site_scanners[i](t, hits[i]);
 }
 
+int32_t target_site_ofs(const patch_target *t, int site)
+{
+    switch (site) {
+    case SITE_START_YEAR:
+        return t->start_year_ofs;
+    case SITE_WC06_FIX:
+        return t->wc06_ofs;
+    case SITE_BOSMAN_YEAR:
+        return t->bosman_year_ofs;
+    case SITE_CLICK_DELAY:
+        return t->click_delay_ofs;
+    case SITE_EXITGAME:
+        return t->exitgame_ofs;
+    case SITE_CONF_COUNTS:
+        return t->conf_counts_ofs;
+    case SITE_CONF_PROMOTED:
+        return t->conf_promoted_ofs;
+    default:
+        return -1;
+    }
+}
+
 void close_target(patch_target *t)
 {
     if (t == nullptr)

@@ -41,6 +41,8 @@ patch_target *open_target(const char *path);
 // Finds and classifies all seven sites. Never fails as a whole.
 void scan_target(patch_target *t);
 void close_target(patch_target *t);
+// The offset field of one site (a site_id), or -1 for no such site.
+int32_t target_site_ofs(const patch_target *t, int site);
 
 // Where the scan's two diagnostic lines about the exit fix go; standard
 // output when null.
