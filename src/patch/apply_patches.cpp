@@ -166,25 +166,26 @@ bool occurs_at(const uint8_t *buf, int64_t at, const site_entry &e)
     return std::memcmp(buf + at, e.sig, static_cast<std::size_t>(e.sig_len)) == 0;
 }
 
+bool touches(const site_write &w, int64_t from, int64_t to)
+{
+    return from < write_end(w) && w.ofs < to;
+}
+
 // A later scan must find every signature exactly where it is now: a written
-// value must neither make a new occurrence nor break one. Each occurrence
-// that touches a write is looked at in the window of the first write it
-// touches; none further off can change.
+// value must neither make a new occurrence nor break one. Every window holds
+// all the writes, so an occurrence near two writes gives the same answer in
+// either window; none further off can change.
 bool occurrences_kept(const write_plan &p, const write_check &c)
 {
     for (int i = 0; i < p.count; ++i) {
         const site_window &win = c.windows[i];
         for (const site_entry &e : patch_catalogue) {
             for (int64_t at = 0; at + e.sig_len <= win.len; ++at) {
-                int64_t from = win.start + at, to = from + e.sig_len;
+                int64_t from = win.start + at;
+                int64_t to = from + e.sig_len;
                 if (to > INT32_MAX)
                     break;  // beyond what the search reads
-                bool touches_earlier = false;
-                for (int j = 0; j < i; ++j)
-                    touches_earlier = touches_earlier || (from < write_end(p.writes[j]) && p.writes[j].ofs < to);
-                if (!(from < write_end(p.writes[i]) && p.writes[i].ofs < to) || touches_earlier)
-                    continue;
-                if (occurs_at(win.before, at, e) != occurs_at(win.after, at, e))
+                if (touches(p.writes[i], from, to) && occurs_at(win.before, at, e) != occurs_at(win.after, at, e))
                     return false;
             }
         }
