@@ -8,7 +8,7 @@
 namespace {
 
 constexpr int DEFAULT_CLICK_DELAY = 5;
-constexpr int MAX_CLICK_DELAY = 10;
+constexpr int MAX_CLICK_DELAY = 6;
 
 struct updown_pair {
     int updown;
@@ -22,9 +22,9 @@ enum pair_index : int { PAIR_START_YEAR, PAIR_BOSMAN, PAIR_PROMOTED, PAIR_RELEGA
 const updown_pair pairs[PAIR_COUNT] = {
     {ID_START_YEAR_UPDOWN, ID_START_YEAR_EDIT, 2001, 2020},
     {ID_BOSMAN_UPDOWN, ID_BOSMAN_EDIT, 2001, 3000},
-    {ID_PROMOTED_UPDOWN, ID_PROMOTED_EDIT, 0, 7},
+    {ID_PROMOTED_UPDOWN, ID_PROMOTED_EDIT, 1, 7},
     {ID_RELEGATED_UPDOWN, ID_RELEGATED_EDIT, 0, 7},
-    {ID_CLICK_DELAY_UPDOWN, ID_CLICK_DELAY_EDIT, 1, 10},
+    {ID_CLICK_DELAY_UPDOWN, ID_CLICK_DELAY_EDIT, 1, 6},
 };
 
 LRESULT send(HWND dlg, int id, UINT msg, WPARAM wparam, LPARAM lparam)
