@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/messages.h"
-#include "app/strings.h"
+#include "patch/strings.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "app/chooser.h"
 #include "app/current_target.h"
 #include "app/messages.h"
-#include "app/strings.h"
+#include "patch/strings.h"
 #include "dialog/options_layout.h"
 #include "dialog/options_proc.h"
 #include "platform/win32.h"

@@ -5,7 +5,8 @@
 
 #include "cli/cli_args.h"
 #include "cli/scan_report.h"
-#include "patch/patch_request.h"
+#include "cli/site_words.h"
+#include "patch/patch_run.h"
 
 namespace {
 
@@ -35,32 +36,47 @@ const char usage_text[] =
     "cannot take the change (nothing written); 3 the file could not be read or\n"
     "written, or did not read back as written.\n";
 
-int exit_status(result_kind kind)
+// A request that is wrong is told in the words of the options that make it.
+struct flag_message {
+    patch_result result;
+    const char *text;
+};
+
+const flag_message flag_messages[] = {
+    {RESULT_NOTHING_REQUESTED,
+     "no change requested: give at least one of --start-year, --bosman-year, --wc06, "
+     "--promoted, --relegated, --conference-original, --click-delay, --exit-fix"},
+    {RESULT_BAD_START_YEAR, "--start-year must be a year from 2000 to 29999"},
+    {RESULT_BAD_BOSMAN_YEAR, "--bosman-year must be a year from 2000 to 29999"},
+    {RESULT_WC06_NEEDS_START_YEAR, "--wc06 needs --start-year: the fix is written to match the start year"},
+    {RESULT_BAD_PROMOTED, "--promoted must be from 1 to 7"},
+    {RESULT_BAD_RELEGATED, "--relegated must be from 0 to 7"},
+    {RESULT_CONFERENCE_CONFLICT, "--conference-original cannot be combined with --promoted or --relegated"},
+    {RESULT_BAD_CLICK_DELAY, "--click-delay must be from 1 to 6, or off"},
+    {RESULT_BAD_EXIT_FIX, "--exit-fix must be on or off"},
+};
+
+const char *message(patch_result r)
 {
-    switch (kind) {
-    case RESULT_KIND_OK:
-        return 0;
-    case RESULT_KIND_USAGE:
-        return 1;
-    case RESULT_KIND_SITE:
-        return 2;
-    case RESULT_KIND_FILE:
-        break;
-    }
-    return 3;
+    for (const flag_message &u : flag_messages)
+        if (u.result == r)
+            return u.text;
+    return result_text(r);
 }
 
-int report(const char *file, request_outcome o)
+// 0 done; 1 bad usage or value; 2 a site cannot take the change; 3 the file.
+const int exit_status[] = {0, 1, 2, 3};
+
+int report(const char *file, patch_outcome o)
 {
-    const char *message = request_result_message(o.result);
-    result_kind kind = request_result_kind(o.result);
+    result_kind kind = result_kind_of(o.result);
     if (kind == RESULT_KIND_USAGE)
-        std::fprintf(stderr, "%s: %s\n", program, message);
+        std::fprintf(stderr, "%s: %s\n", program, message(o.result));
     else if (o.site >= 0)
-        std::fprintf(stderr, "%s: %s: %s: %s\n", program, file, site_label(o.site), message);
+        std::fprintf(stderr, "%s: %s: %s: %s\n", program, file, site_label(o.site), message(o.result));
     else
-        std::fprintf(stderr, "%s: %s: %s\n", program, file, message);
-    return exit_status(kind);
+        std::fprintf(stderr, "%s: %s: %s\n", program, file, message(o.result));
+    return exit_status[kind];
 }
 
 // Output that cannot be written is a failure, never a silent success.
@@ -76,19 +92,36 @@ int finish(int status)
 int run_scan(const cli_args &a)
 {
     patch_target *t = nullptr;
-    int scanned = scan_file(a.file, &t);
-    if (scanned != REQUEST_OK)
-        return report(a.file, request_outcome{scanned, -1});
+    patch_result scanned = scan_file(a.file, &t);
+    if (scanned != RESULT_OK)
+        return report(a.file, patch_outcome{scanned, -1});
     int printed = a.json ? print_scan_json(stdout, t) : print_scan_table(stdout, a.file, t);
     close_target(t);
     return finish(printed == 0 ? 0 : 3);
 }
 
-int run_apply(const cli_args &a)
+void say_plan(void *ctx, const patch_target *scanned, const patch_target *plan)
 {
-    request_outcome o = patch_request_run(a.file, &a.request, stdout);
+    const cli_args &a = *static_cast<const cli_args *>(ctx);
+    std::printf(a.request.dry_run ? "Would write:\n" : "Writing:\n");
+    print_plan(scanned, plan, stdout);
+}
+
+void say_backup(void *ctx)
+{
+    std::printf("Backup written to %s.bak\n", static_cast<const cli_args *>(ctx)->file);
+}
+
+int run_apply(cli_args &a)
+{
+    const patch_events events{&a, say_plan, say_backup};
+    patch_outcome o = patch_run(a.file, &a.request, &events);
+    if (o.result == RESULT_OK && a.request.dry_run)
+        std::printf("Dry run: nothing was written%s.\n", a.request.backup ? " and no backup made" : "");
+    else if (o.result == RESULT_OK)
+        std::printf("Checked: every written site reads back as requested.\n");
     (void)std::fflush(stdout);  // said in order before any error line; finish() checks
-    int status = o.result == REQUEST_OK ? 0 : report(a.file, o);
+    int status = o.result == RESULT_OK ? 0 : report(a.file, o);
     return finish(status);
 }
 

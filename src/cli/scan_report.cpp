@@ -1,6 +1,6 @@
 #include "cli/scan_report.h"
 
-#include "patch/patch_request.h"
+#include "cli/site_words.h"
 
 int print_scan_table(std::FILE *out, const char *file, const patch_target *t)
 {

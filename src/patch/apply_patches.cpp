@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "patch/close_file.h"
-#include "patch/file_length.h"
+#include "patch/file_io.h"
+#include "patch/rules.h"
 
 namespace {
 
@@ -45,14 +45,14 @@ void plan_year(write_plan *p, site_id site, int32_t ofs, int16_t year)
 
 bool year_writable(int32_t ofs, int16_t year)
 {
-    return ofs > 0 && year >= 2000 && year < 30000;
+    return ofs > 0 && year >= YEAR_MIN && year <= YEAR_MAX;
 }
 
 write_plan plan_writes(const patch_target *t)
 {
     write_plan p{};
     if (t->click_delay_ofs > 0) {
-        if (t->click_delay >= 1 && t->click_delay <= 8)
+        if (t->click_delay >= CLICK_DELAY_MIN && t->click_delay <= CLICK_DELAY_WRITE_MAX)
             plan_patched(&p, SITE_CLICK_DELAY, t->click_delay_ofs, CLICK_DELAY_PARAM_POS, t->click_delay);
         else
             plan_block(&p, SITE_CLICK_DELAY, t->click_delay_ofs, patch_catalogue[SITE_CLICK_DELAY].unpatched);
@@ -63,7 +63,7 @@ write_plan plan_writes(const patch_target *t)
         plan_year(&p, SITE_START_YEAR, t->start_year_ofs, t->start_year);
         // The World Cup 06 fix follows the start year.
         if (t->wc06_ofs > 0) {
-            if (t->start_year > 2002)
+            if (t->start_year >= WC06_FIRST_YEAR)
                 plan_block(&p, SITE_WC06_FIX, t->wc06_ofs, patch_catalogue[SITE_WC06_FIX].patched);
             else if (t->wc06_original_known)
                 plan_block(&p, SITE_WC06_FIX, t->wc06_ofs, t->wc06_original);
@@ -193,20 +193,20 @@ bool occurrences_kept(const write_plan &p, const write_check &c)
     return true;
 }
 
-// APPLY_OK when every write may go ahead, else why not.
-int check_file(std::FILE *f, const patch_target *t, const write_plan &p, write_check *c)
+// RESULT_OK when every write may go ahead, else why not.
+patch_result check_file(std::FILE *f, const patch_target *t, const write_plan &p, write_check *c)
 {
     int64_t size = file_length(f);
     if (size < 0 || size != t->file_size)
-        return APPLY_FILE_CHANGED;
+        return RESULT_FILE_CHANGED;
     for (int i = 0; i < p.count; ++i)
         if (!read_window(f, p.writes[i], size, &c->windows[i]) || !site_still_there(p.writes[i], c->windows[i]))
-            return APPLY_FILE_CHANGED;
+            return RESULT_FILE_CHANGED;
     if (!sites_apart(p))
-        return APPLY_SITES_CLASH;
+        return RESULT_SITES_CLASH;
     for (int i = 0; i < p.count; ++i)
         apply_in_window(p, &c->windows[i]);
-    return occurrences_kept(p, *c) ? APPLY_OK : APPLY_SITES_CLASH;
+    return occurrences_kept(p, *c) ? RESULT_OK : RESULT_SITES_CLASH;
 }
 
 bool write_at(std::FILE *f, int32_t ofs, const uint8_t *data, int32_t len)
@@ -231,19 +231,19 @@ bool undo_writes(std::FILE *f, const write_plan &p, const write_check &c, int co
 
 } // namespace
 
-int apply_patches(const patch_target *t)
+patch_result apply_patches(const patch_target *t)
 {
     // A FIFO or a device would block or take the bytes anywhere.
     if (!is_regular_path(t->path))
-        return APPLY_OPEN_FAILED;
+        return RESULT_WRITE_OPEN_FAILED;
     std::FILE *f = std::fopen(t->path, "rb+");
     if (f == nullptr)
-        return APPLY_OPEN_FAILED;
+        return RESULT_WRITE_OPEN_FAILED;
     write_plan p = plan_writes(t);
     write_check c{};
     if (p.count > 0) {
-        int checked = check_file(f, t, p, &c);
-        if (checked != APPLY_OK) {
+        patch_result checked = check_file(f, t, p, &c);
+        if (checked != RESULT_OK) {
             (void)close_file(f);  // nothing written: nothing to lose
             return checked;
         }
@@ -260,36 +260,6 @@ int apply_patches(const patch_target *t)
     bool undone = !ok && undo_writes(f, p, c, done);
     bool closed = close_file(f) == 0;
     if (ok && closed)
-        return p.wc06_kept ? APPLY_WC06_KEPT : APPLY_OK;
-    return undone && closed ? APPLY_WRITE_UNDONE : APPLY_WRITE_FAILED;
-}
-
-namespace {
-
-struct result_text {
-    int result;
-    const char *text;
-};
-
-const result_text result_texts[] = {
-    {APPLY_OK, "The changes were written."},
-    {APPLY_OPEN_FAILED, "The file could not be opened for writing; nothing was written."},
-    {APPLY_WRITE_FAILED, "Writing to the file failed; it may be only partly changed."},
-    {APPLY_WRITE_UNDONE, "Writing to the file failed; what had been written was put back, so the file "
-                         "is as it was."},
-    {APPLY_SITES_CLASH, "Nothing was written: these changes would alter where the patch sites are "
-                        "found (sites overlap, or a value would form a second copy of a signature)."},
-    {APPLY_FILE_CHANGED, "The file has changed since it was read; nothing was written."},
-    {APPLY_WC06_KEPT, "The World Cup 06 fix could not be removed: the game's original code "
-                      "is not known. Everything else was written."},
-};
-
-} // namespace
-
-const char *apply_result_message(int result)
-{
-    for (const result_text &r : result_texts)
-        if (r.result == result)
-            return r.text;
-    return "Unknown result.";
+        return p.wc06_kept ? RESULT_WC06_KEPT : RESULT_OK;
+    return undone && closed ? RESULT_WRITE_UNDONE : RESULT_WRITE_FAILED;
 }

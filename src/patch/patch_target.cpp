@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/strings.h"
-#include "patch/close_file.h"
-#include "patch/file_length.h"
+#include "patch/strings.h"
+#include "patch/file_io.h"
+#include "patch/rules.h"
 #include "patch/sig_stream.h"
 
 std::FILE *scan_diagnostics = nullptr;
@@ -127,7 +127,7 @@ void scan_click_delay(patch_target *t, const site_hit &h)
     case VARIANT_OURS: {
         int delay = read_byte(t, h.ofs + CLICK_DELAY_PARAM_POS);
         t->click_delay_ofs = h.ofs;
-        t->click_delay = static_cast<int8_t>(delay >= 1 && delay <= 6 ? delay : -2);
+        t->click_delay = static_cast<int8_t>(delay >= CLICK_DELAY_MIN && delay <= CLICK_DELAY_MAX ? delay : -2);
         break;
     }
     case VARIANT_GAME:
@@ -171,7 +171,7 @@ void scan_conf_counts(patch_target *t, const site_hit &h)
     switch (classify(t, e, h.ofs)) {
     case VARIANT_GAME:
         t->conf_counts_ofs = h.ofs;
-        t->relegated = 3;
+        t->relegated = GAME_RELEGATED;
         break;
     case VARIANT_OURS:
         t->conf_counts_ofs = h.ofs;
@@ -182,13 +182,13 @@ void scan_conf_counts(patch_target *t, const site_hit &h)
     }
 }
 
-// Both conference blocks must agree on a promoted count of 1 to 7.
+// Both conference blocks must agree on a promoted count the scan recognises.
 bool promoted_counts_agree(patch_target *t)
 {
     if (t->conf_counts_ofs == -1)
         return false;
     int count = read_byte(t, t->conf_counts_ofs + CONF_COUNTS_PROMOTED_POS);
-    if (count < 1 || count > 7)
+    if (count < PROMOTED_MIN || count > PROMOTED_MAX)
         return false;
     t->promoted = static_cast<int8_t>(count);
     return read_byte(t, t->conf_promoted_ofs + CONF_PROMOTED_PARAM_POS) == count;
@@ -205,7 +205,7 @@ void scan_conf_promoted(patch_target *t, const site_hit &h)
     bool usable = true;
     switch (classify(t, e, h.ofs)) {
     case VARIANT_GAME:
-        t->promoted = 1;
+        t->promoted = GAME_PROMOTED;
         break;
     case VARIANT_OURS:
         usable = promoted_counts_agree(t);
@@ -263,8 +263,8 @@ patch_target *open_target(const char *path)
     t->exitgame_ofs = -1;
     t->conf_promoted_ofs = -1;
     t->conf_counts_ofs = -1;
-    t->promoted = 1;
-    t->relegated = 3;
+    t->promoted = GAME_PROMOTED;
+    t->relegated = GAME_RELEGATED;
     t->file_size = -1;
     // Checked before opening too: opening a FIFO for reading blocks.
     if (t->path != nullptr && is_regular_path(path))

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "patch/close_file.h"
+#include "patch/file_io.h"
 
 namespace {
 

@@ -378,7 +378,7 @@ TEST_F(options_proc_test, kept_world_cup_fix_is_a_warning)
     // block would be wanted, but its bytes are not known.
     EXPECT_EQ(run_options(t, {click(ID_OK)}), 0);
     ASSERT_EQ(host.box_count, 1);
-    EXPECT_STREQ(host.boxes[0].text, apply_result_message(APPLY_WC06_KEPT));
+    EXPECT_STREQ(host.boxes[0].text, result_text(RESULT_WC06_KEPT));
     EXPECT_STREQ(host.boxes[0].caption, "Warning");
     EXPECT_EQ(host.boxes[0].type, 0x830u);
     EXPECT_TRUE(same_at(before, read_file(path), ofs(SITE_WC06_FIX), WC06_BLOCK_LEN));

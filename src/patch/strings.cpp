@@ -1,4 +1,4 @@
-#include "app/strings.h"
+#include "patch/strings.h"
 
 #include <cstdlib>
 #include <cstring>

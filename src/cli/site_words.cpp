@@ -1,0 +1,105 @@
+#include "cli/site_words.h"
+
+#include <cstring>
+
+#include "patch/patch_request.h"
+
+namespace {
+
+const char *const site_labels[SITE_COUNT] = {
+    "start year", "World Cup 06 fix", "Bosman year", "click delay",
+    "exit fix",   "conference counts", "conference promoted count",
+};
+
+void print_site_line(std::FILE *out, int site, int32_t ofs, const char *before, const char *after)
+{
+    std::fprintf(out, "  %-14s at 0x%08x (%d): %s -> %s%s\n", patch_catalogue[site].name,
+                 static_cast<unsigned>(ofs), ofs, before, after,
+                 std::strcmp(before, after) == 0 ? " (no change)" : "");
+}
+
+} // namespace
+
+const char *site_label(int site)
+{
+    return site >= 0 && site < SITE_COUNT ? site_labels[site] : "file";
+}
+
+void site_state_words(const patch_target *t, int site, char *buf, std::size_t len)
+{
+    switch (site) {
+    case SITE_START_YEAR:
+        if (t->start_year_ofs > 0) {
+            std::snprintf(buf, len, "year %d", t->start_year);
+            return;
+        }
+        break;
+    case SITE_BOSMAN_YEAR:
+        if (t->bosman_year_ofs > 0) {
+            std::snprintf(buf, len, "year %d", t->bosman_year);
+            return;
+        }
+        break;
+    case SITE_WC06_FIX:
+        if (t->wc06_ofs > 0) {
+            std::snprintf(buf, len, "%s", t->wc06_installed ? "installed" : "not installed");
+            return;
+        }
+        break;
+    case SITE_CLICK_DELAY:
+        if (t->click_delay_ofs > 0) {
+            if (t->click_delay == -1)
+                std::snprintf(buf, len, "not installed");
+            else if (t->click_delay >= 1)
+                std::snprintf(buf, len, "delay %d", t->click_delay);
+            else
+                std::snprintf(buf, len, "installed, delay not recognised");
+            return;
+        }
+        if (t->click_delay == -2) {
+            std::snprintf(buf, len, "absent (code not recognised)");
+            return;
+        }
+        break;
+    case SITE_EXITGAME:
+        if (t->exitgame_ofs > 0) {
+            std::snprintf(buf, len, "%s", t->exitgame_installed ? "installed" : "not installed");
+            return;
+        }
+        break;
+    case SITE_CONF_COUNTS:
+        if (t->conf_counts_ofs > 0) {
+            std::snprintf(buf, len, "promoted %d, relegated %d", t->promoted, t->relegated);
+            return;
+        }
+        break;
+    case SITE_CONF_PROMOTED:
+        if (t->conf_promoted_ofs > 0) {
+            std::snprintf(buf, len, "promoted %d", t->promoted);
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    std::snprintf(buf, len, "absent");
+}
+
+void print_plan(const patch_target *scanned, const patch_target *plan, std::FILE *out)
+{
+    char before[64];
+    char after[64];
+    for (int site = 0; site < SITE_COUNT; ++site) {
+        int32_t ofs = target_site_ofs(plan, site);
+        if (ofs <= 0)
+            continue;
+        site_state_words(scanned, site, before, sizeof before);
+        if (site == SITE_WC06_FIX)
+            std::snprintf(after, sizeof after, "%s", plan_installs_wc06(plan) ? "installed" : "not installed");
+        else if ((site == SITE_CONF_COUNTS || site == SITE_CONF_PROMOTED) && !plan->touch_conference)
+            std::snprintf(after, sizeof after, "game's code");
+        else
+            site_state_words(plan, site, after, sizeof after);
+        print_site_line(out, site, ofs, before, after);
+    }
+}

@@ -1,0 +1,163 @@
+#include "patch/patch_run.h"
+
+#include "patch/apply_patches.h"
+#include "patch/file_io.h"
+
+namespace {
+
+patch_outcome outcome(patch_result result, int site = -1)
+{
+    return patch_outcome{result, site};
+}
+
+int read_byte_at(std::FILE *f, int32_t ofs)
+{
+    uint8_t b = 0;
+    if (std::fseek(f, ofs, SEEK_SET) != 0 || std::fread(&b, 1, 1, f) != 1)
+        return -1;
+    return b;
+}
+
+// A written site must be found where it was and hold what was planned.
+bool site_back(int32_t planned_ofs, int32_t found_ofs, bool same_value)
+{
+    return planned_ofs <= 0 || (found_ofs == planned_ofs && same_value);
+}
+
+// Refuses before a backup is made when the file cannot be written anyway.
+bool writable(const char *path)
+{
+    if (!is_regular_path(path))
+        return false;
+    std::FILE *probe = std::fopen(path, "rb+");
+    return probe != nullptr && close_file(probe) == 0;
+}
+
+patch_result make_backup(const char *path)
+{
+    switch (backup_file(path)) {
+    case BACKUP_MADE:
+        return RESULT_OK;
+    case BACKUP_EXISTS:
+        return RESULT_BACKUP_EXISTS;
+    case BACKUP_FAILED:
+        break;
+    }
+    return RESULT_BACKUP_FAILED;
+}
+
+// A scan of the written file, quiet: its diagnostics would repeat the first
+// scan's.
+patch_result rescan(const char *path, patch_target **after)
+{
+    std::FILE *saved = scan_diagnostics;
+    std::FILE *sink = open_null_sink();
+    if (sink != nullptr)
+        scan_diagnostics = sink;
+    patch_result r = scan_file(path, after);
+    scan_diagnostics = saved;
+    if (sink != nullptr)
+        (void)std::fclose(sink);  // nothing of value went to it
+    return r;
+}
+
+} // namespace
+
+patch_result scan_file(const char *path, patch_target **out)
+{
+    *out = nullptr;
+    patch_target *t = open_target(path);
+    if (t == nullptr)
+        return RESULT_OPEN_FAILED;
+    if (file_length(t->file) == 0) {
+        close_target(t);
+        return RESULT_EMPTY_FILE;
+    }
+    scan_target(t);
+    *out = t;
+    return RESULT_OK;
+}
+
+patch_outcome patch_verify(const patch_target *plan, const patch_target *after)
+{
+    if (after->file_size != plan->file_size)
+        return outcome(RESULT_VERIFY_FAILED);
+    if (!site_back(plan->start_year_ofs, after->start_year_ofs, after->start_year == plan->start_year))
+        return outcome(RESULT_VERIFY_FAILED, SITE_START_YEAR);
+    if (plan->start_year_ofs > 0
+        && !site_back(plan->wc06_ofs, after->wc06_ofs, (after->wc06_installed != 0) == plan_installs_wc06(plan)))
+        return outcome(RESULT_VERIFY_FAILED, SITE_WC06_FIX);
+    if (!site_back(plan->bosman_year_ofs, after->bosman_year_ofs, after->bosman_year == plan->bosman_year))
+        return outcome(RESULT_VERIFY_FAILED, SITE_BOSMAN_YEAR);
+    if (!site_back(plan->click_delay_ofs, after->click_delay_ofs, after->click_delay == plan->click_delay))
+        return outcome(RESULT_VERIFY_FAILED, SITE_CLICK_DELAY);
+    if (!site_back(plan->exitgame_ofs, after->exitgame_ofs,
+                   (after->exitgame_installed != 0) == (plan->exitgame_installed != 0)))
+        return outcome(RESULT_VERIFY_FAILED, SITE_EXITGAME);
+    if (plan->conf_counts_ofs > 0 && plan->conf_promoted_ofs > 0) {
+        const site_id sites[2] = {SITE_CONF_COUNTS, SITE_CONF_PROMOTED};
+        const int32_t planned[2] = {plan->conf_counts_ofs, plan->conf_promoted_ofs};
+        const int32_t found[2] = {after->conf_counts_ofs, after->conf_promoted_ofs};
+        for (int i = 0; i < 2; ++i) {
+            const site_entry &e = patch_catalogue[sites[i]];
+            int first = plan->touch_conference ? e.patched[0] : e.unpatched[0];
+            if (found[i] != planned[i] || read_byte_at(after->file, found[i]) != first)
+                return outcome(RESULT_VERIFY_FAILED, sites[i]);
+        }
+        if (after->promoted != plan->promoted)
+            return outcome(RESULT_VERIFY_FAILED, SITE_CONF_PROMOTED);
+        if (after->relegated != plan->relegated)
+            return outcome(RESULT_VERIFY_FAILED, SITE_CONF_COUNTS);
+    }
+    return outcome(RESULT_OK);
+}
+
+patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
+                          const patch_events *events)
+{
+    patch_target plan;
+    patch_outcome planned = patch_request_plan(r, scanned, &plan);
+    if (planned.result != RESULT_OK)
+        return planned;
+    if (events != nullptr && events->planned != nullptr)
+        events->planned(events->ctx, scanned, &plan);
+    if (r->dry_run)
+        return outcome(RESULT_OK);
+
+    if (!writable(plan.path))
+        return outcome(RESULT_WRITE_OPEN_FAILED);
+    if (r->backup) {
+        patch_result backed_up = make_backup(plan.path);
+        if (backed_up != RESULT_OK)
+            return outcome(backed_up);
+        if (events != nullptr && events->backed_up != nullptr)
+            events->backed_up(events->ctx);
+    }
+
+    patch_result written = apply_patches(&plan);
+    if (written != RESULT_OK)
+        // The plan rules out a kept World Cup 06 fix: if the writer kept it,
+        // the site did not become what was asked.
+        return written == RESULT_WC06_KEPT ? outcome(RESULT_VERIFY_FAILED, SITE_WC06_FIX) : outcome(written);
+
+    patch_target *after = nullptr;
+    patch_outcome verified = outcome(RESULT_VERIFY_FAILED);
+    if (rescan(plan.path, &after) == RESULT_OK)
+        verified = patch_verify(&plan, after);
+    close_target(after);
+    return verified;
+}
+
+patch_outcome patch_run(const char *path, const patch_request *r, const patch_events *events)
+{
+    patch_result checked = patch_request_check(r);
+    if (checked != RESULT_OK)
+        return outcome(checked);
+    patch_target *t = nullptr;
+    patch_result scanned = scan_file(path, &t);
+    if (scanned != RESULT_OK)
+        return outcome(scanned);
+    patch_outcome o = patch_apply(r, t, events);
+    close_target(t);
+    return o;
+}

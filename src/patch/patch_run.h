@@ -1,0 +1,32 @@
+#pragma once
+
+#include "patch/patch_request.h"
+
+// The one way both front ends reach the file: plan, guarded write, read-back.
+
+// What a front end wants to hear on the way; either hook may be null.
+struct patch_events {
+    void *ctx;
+    // The plan stands and every check before writing has passed; called in a
+    // dry run too, before anything is written.
+    void (*planned)(void *ctx, const patch_target *scanned, const patch_target *plan);
+    // The backup copy was made.
+    void (*backed_up)(void *ctx);
+};
+
+// Opens and scans `path`; on RESULT_OK `*out` is the scanned target, for the
+// caller to close. Diagnostics of the scan go to `scan_diagnostics`.
+patch_result scan_file(const char *path, patch_target **out);
+
+// Writes what `r` asks for into the file that `scanned` was scanned from:
+// plans (nothing is written unless every check passes), makes the backup
+// when asked, writes through the writer's guards, scans again and checks
+// that each written site is where it was and reads back as planned.
+patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
+                          const patch_events *events);
+
+// Checks a fresh scan taken after writing `plan`.
+patch_outcome patch_verify(const patch_target *plan, const patch_target *after);
+
+// The whole apply from a path: check, scan, then patch_apply.
+patch_outcome patch_run(const char *path, const patch_request *r, const patch_events *events);

@@ -1,0 +1,72 @@
+#include "patch/results.h"
+
+namespace {
+
+struct result_entry {
+    patch_result result;
+    result_kind kind;
+    const char *text;
+};
+
+const result_entry result_table[] = {
+    {RESULT_OK, RESULT_KIND_OK, "done"},
+    {RESULT_WC06_KEPT, RESULT_KIND_OK,
+     "The World Cup 06 fix could not be removed: the game's original code is not known. "
+     "Everything else was written."},
+    {RESULT_NOTHING_REQUESTED, RESULT_KIND_USAGE, "no change requested"},
+    {RESULT_BAD_START_YEAR, RESULT_KIND_USAGE, "the start year must be from 2000 to 29999"},
+    {RESULT_BAD_BOSMAN_YEAR, RESULT_KIND_USAGE, "the Bosman year must be from 2000 to 29999"},
+    {RESULT_WC06_NEEDS_START_YEAR, RESULT_KIND_USAGE,
+     "the World Cup 06 fix is written to match the start year, so it needs one"},
+    {RESULT_BAD_PROMOTED, RESULT_KIND_USAGE, "the promoted count must be from 1 to 7"},
+    {RESULT_BAD_RELEGATED, RESULT_KIND_USAGE, "the relegated count must be from 0 to 7"},
+    {RESULT_CONFERENCE_CONFLICT, RESULT_KIND_USAGE,
+     "the game's conference code cannot be put back together with new counts"},
+    {RESULT_BAD_CLICK_DELAY, RESULT_KIND_USAGE, "the click delay must be from 1 to 6, or off"},
+    {RESULT_BAD_EXIT_FIX, RESULT_KIND_USAGE, "the exit fix must be on or off"},
+    {RESULT_SITE_ABSENT, RESULT_KIND_SITE,
+     "not found exactly once in the file, or holds code that is not recognised; nothing was written"},
+    {RESULT_WC06_ORIGINAL_UNKNOWN, RESULT_KIND_SITE,
+     "a start year before 2003 would remove the installed fix, but the game's original code "
+     "is not known; nothing was written"},
+    {RESULT_SITES_CLASH, RESULT_KIND_SITE,
+     "these changes would alter where the patch sites are found (sites overlap, or a value would "
+     "form or break a copy of a signature); nothing was written"},
+    {RESULT_OPEN_FAILED, RESULT_KIND_FILE,
+     "cannot be opened for reading (missing, unreadable or not a regular file)"},
+    {RESULT_EMPTY_FILE, RESULT_KIND_FILE, "the file is empty"},
+    {RESULT_BACKUP_EXISTS, RESULT_KIND_FILE,
+     "the backup file already exists and is kept as it is; nothing was written"},
+    {RESULT_BACKUP_FAILED, RESULT_KIND_FILE, "the backup could not be made; nothing was written"},
+    {RESULT_WRITE_OPEN_FAILED, RESULT_KIND_FILE,
+     "cannot be opened for writing (read-only or in use); nothing was written"},
+    {RESULT_WRITE_FAILED, RESULT_KIND_FILE,
+     "writing failed part-way: the file may be only partly changed"},
+    {RESULT_WRITE_UNDONE, RESULT_KIND_FILE,
+     "writing failed; what had been written was put back, so the file is as it was"},
+    {RESULT_FILE_CHANGED, RESULT_KIND_FILE,
+     "the file changed while it was being patched; nothing was written"},
+    {RESULT_VERIFY_FAILED, RESULT_KIND_FILE, "does not read back as written"},
+};
+
+const result_entry *find_result(patch_result r)
+{
+    for (const result_entry &e : result_table)
+        if (e.result == r)
+            return &e;
+    return nullptr;
+}
+
+} // namespace
+
+const char *result_text(patch_result r)
+{
+    const result_entry *e = find_result(r);
+    return e != nullptr ? e->text : "unknown result";
+}
+
+result_kind result_kind_of(patch_result r)
+{
+    const result_entry *e = find_result(r);
+    return e != nullptr ? e->kind : RESULT_KIND_FILE;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+// Every result of the core, from the writer up to a whole apply. The writer's
+// own results keep the values it has always returned.
+enum patch_result : int {
+    RESULT_WC06_KEPT = 1,           // all written, but the installed World Cup 06
+                                    // fix stays: the game's original bytes are unknown
+    RESULT_OK = 0,
+    RESULT_WRITE_OPEN_FAILED = -1,  // nothing written
+    RESULT_WRITE_FAILED = -2,       // a write failed and could not be put back
+    RESULT_FILE_CHANGED = -3,       // no longer the file that was scanned; nothing written
+    RESULT_WRITE_UNDONE = -4,       // a write failed; what was written was put back
+    RESULT_SITES_CLASH = -5,        // the writes would move, make or break a site
+
+    // The request itself is wrong; found before the file is touched.
+    RESULT_NOTHING_REQUESTED = 100,
+    RESULT_BAD_START_YEAR,
+    RESULT_BAD_BOSMAN_YEAR,
+    RESULT_WC06_NEEDS_START_YEAR,
+    RESULT_BAD_PROMOTED,
+    RESULT_BAD_RELEGATED,
+    RESULT_CONFERENCE_CONFLICT,
+    RESULT_BAD_CLICK_DELAY,
+    RESULT_BAD_EXIT_FIX,
+    // The file's sites cannot take the request; nothing written.
+    RESULT_SITE_ABSENT,
+    RESULT_WC06_ORIGINAL_UNKNOWN,
+    // The file itself.
+    RESULT_OPEN_FAILED,
+    RESULT_EMPTY_FILE,
+    RESULT_BACKUP_EXISTS,
+    RESULT_BACKUP_FAILED,
+    RESULT_VERIFY_FAILED,
+};
+
+// What a result means for the user, and so for a front end's exit status.
+enum result_kind : int {
+    RESULT_KIND_OK,
+    RESULT_KIND_USAGE,  // the request itself is wrong
+    RESULT_KIND_SITE,   // a requested site is absent or cannot take the change
+    RESULT_KIND_FILE,   // the file could not be read, written or checked
+};
+
+// A result, with the site it concerns (-1 when none).
+struct patch_outcome {
+    patch_result result;
+    int site;
+};
+
+const char *result_text(patch_result r);
+result_kind result_kind_of(patch_result r);
