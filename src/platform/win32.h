@@ -1,12 +1,12 @@
 #pragma once
 
 // The one door to the Win32 calls. Windows builds get the real headers; the
-// host build gets a stand-in with the same names, types and constants, so
-// the program's own code reads the same on both.
+// host tests get a stand-in of the same names, types and constants, kept
+// with the tests.
 #ifdef _WIN32
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
 #else
-#include "platform/host_win32.h"
+#include "host_win32.h"
 #endif

@@ -1,145 +1,177 @@
-#include <functional>
-#include <sstream>
-#include <unistd.h>
+// The Windows program's whole run, from the welcome box to the exit code,
+// against the scripted Win32 stand-in and a sample image on disk.
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include "dialog/options_ids.h"
-#include "ui_fixture.h"
+#include "host_ui.h"
+#include "patch/patch_run.h"
+#include "tools/sample_image.h"
 
 namespace {
 
-HINSTANCE const INSTANCE = reinterpret_cast<HINSTANCE>(0x400000);
+using bytes = std::vector<uint8_t>;
 
-struct main_flow_test : ui_test {
-    std::string path;
-    bytes before;
+std::string game_path()
+{
+    return testing::TempDir() + "zandor-main-flow-ZANDOR.EXE";
+}
 
-    void game(int start_year = 2001)
-    {
-        path = scratch_path("ZANDOR.EXE");
-        sample_recipe recipe = default_sample();
-        recipe.site[SITE_START_YEAR].param = start_year;
-        write_sample(path, recipe);
-        before = read_file(path);
-    }
-    int run(const std::vector<host_file_attempt> &files, const std::vector<int> &answers,
-            const std::vector<host_action> &actions)
-    {
-        host_script_files(files.data(), static_cast<int>(files.size()));
-        host_script_boxes(answers.data(), static_cast<int>(answers.size()));
-        host_script_dialog(actions.data(), static_cast<int>(actions.size()));
-        char args[] = "ignored /x";
-        return WinMain(INSTANCE, nullptr, args, 1);
-    }
+bytes read_bytes(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return bytes(std::istreambuf_iterator<char>(f), {});
+}
+
+void write_game(int wc06_state)
+{
+    sample_recipe r;
+    sample_defaults(&r, 150000);
+    r.site[SITE_WC06_FIX].state = static_cast<sample_state>(wc06_state);
+    ASSERT_EQ(sample_write(game_path().c_str(), &r), 0);
+}
+
+void grow_game()
+{
+    std::FILE *f = std::fopen(game_path().c_str(), "ab");
+    std::fputc(0, f);
+    std::fclose(f);
+}
+
+const char *const GAME = "game";  // stands for the sample's path in a script
+const char *const MISSING = "/nonexistent/ZANDOR.EXE";
+
+const host_step OK{STEP_COMMAND, ID_OK, 0};
+const host_step CANCEL{STEP_COMMAND, ID_CANCEL, 0};
+const host_step CLOSE{STEP_CLOSE, 0, 0};
+const host_step ESCAPE{STEP_COMMAND, 2, 0};  // IDCANCEL: not one of ours, ignored
+
+struct flow_case {
+    const char *what;
+    int wc06_state;
+    std::vector<const char *> files;
+    std::vector<int> answers;
+    std::vector<host_step> steps;
+    void (*meddle)();
+    bool alloc_fails, create_fails;
+    int exit_code;
+    std::vector<const char *> boxes;  // captions after the welcome box
+    bool changed;  // by the program or by another
 };
 
-TEST_F(main_flow_test, welcome_text)
-{
-    EXPECT_EQ(run({}, {IDOK, IDCANCEL}, {}), 0);
-    ASSERT_GE(host.box_count, 1);
-    const host_box_call &b = host.boxes[0];
-    EXPECT_EQ(b.owner, nullptr);
-    EXPECT_STREQ(b.caption, "Welcome");
-    EXPECT_EQ(b.type, 0x800u);
+const flow_case FLOW_CASES[] = {
+    {"gave up choosing", SAMPLE_GAME, {nullptr}, {IDOK, IDCANCEL}, {}, nullptr, false, false, 0, {"Error"}, false},
+    {"retry, then cancel", SAMPLE_GAME, {nullptr, GAME}, {IDOK, IDRETRY}, {CANCEL}, nullptr, false, false, 0,
+     {"Error"}, false},
+    {"missing file", SAMPLE_GAME, {MISSING}, {}, {}, nullptr, false, false, -1, {"Error"}, false},
+    {"close box", SAMPLE_GAME, {GAME}, {}, {ESCAPE, CLOSE, OK}, nullptr, false, false, 0, {}, false},
+    {"OK writes", SAMPLE_GAME, {GAME},
+     {},
+     {{STEP_POS, ID_START_YEAR_UPDOWN, 2010}, {STEP_CHECK, ID_WC06_CHECK, 1}, {STEP_POS, ID_PROMOTED_UPDOWN, 7},
+      {STEP_POS, ID_CLICK_DELAY_UPDOWN, 9}, {STEP_CHECK, ID_EXITGAME_CHECK, 1}, OK},
+     nullptr, false, false, 0, {}, true},
+    {"file changed while open", SAMPLE_GAME, {GAME}, {}, {OK}, grow_game, false, false, 1, {"Error"}, true},
+    {"World Cup 06 fix kept", SAMPLE_PATCHED, {GAME}, {}, {{STEP_POS, ID_START_YEAR_UPDOWN, 2002}, OK}, nullptr,
+     false, false, 0, {"Warning"}, true},
+    {"no memory for the template", SAMPLE_GAME, {GAME}, {}, {}, nullptr, true, false, 1, {}, false},
+    {"dialog cannot be made", SAMPLE_GAME, {GAME}, {}, {}, nullptr, false, true, 1407, {}, false},
+};
 
-    std::string text = b.text;
-    EXPECT_EQ(text.find('\r'), std::string::npos);
-    ASSERT_FALSE(text.empty());
-    EXPECT_NE(text.back(), '\n');
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    const char *const fixed[] = {
-        "Welcome to Velmar's ZANDOR patcher.",
-        "",
-        "This patcher allows you to do some",
-        "simple changes to your ZANDOR game.",
-        "",
-        "Read the accompanying README for",
-        "details about the patces.",
-        "",
-        "A word of warning - take a backup",
-        "copy of your ZANDOR.EXE -- you are",
-        "using this on your own risk!!",
-        "",
-    };
-    ASSERT_EQ(lines.size(), 14u);
-    for (size_t i = 0; i < std::size(fixed); ++i)
-        EXPECT_EQ(lines[i], fixed[i]) << "line " << i + 1;
-    EXPECT_FALSE(lines[12].empty());
-    EXPECT_NE(lines[13].find("README"), std::string::npos);
-}
-
-void remove_game(void *p)
+TEST(main_flow, every_way_through_a_run)
 {
-    unlink(static_cast<std::string *>(p)->c_str());
-}
-
-TEST_F(main_flow_test, exit_codes)
-{
-    struct flow_case {
-        const char *name;
-        bool choose_game;                    // else the chooser is cancelled
-        const char *other_path;              // chosen instead of the game
-        std::function<void()> system;        // how the system misbehaves
-        std::vector<host_action> actions;
-        int exit_code;
-        std::vector<std::string> boxes;      // after the welcome box
-        int dialogs;
-        bool written;
-    };
-    std::string *game_path = &path;
-    const flow_case cases[] = {
-        {"user gives up", false, nullptr, nullptr, {}, 0, {"Error opening file "}, 0, false},
-        {"file cannot be read", false, "/nonexistent/ZANDOR.EXE", nullptr, {}, -1, {"Error opening file"}, 0, false},
-        {"OK", true, nullptr, nullptr, {type_text(ID_START_YEAR_EDIT, "2010"), click(ID_OK)}, 0, {}, 1, true},
-        {"Cancel", true, nullptr, nullptr, {type_text(ID_START_YEAR_EDIT, "2010"), click(ID_CANCEL)}, 0, {}, 1, false},
-        {"close box", true, nullptr, nullptr, {close_box()}, 0, {}, 1, false},
-        {"write fails", true, nullptr, nullptr,
-         {type_text(ID_START_YEAR_EDIT, "2010"), call_out(remove_game, game_path), click(ID_OK)}, 1,
-         {"Error writing file"}, 1, false},
-        {"dialog cannot be created", true, nullptr, [] { host.dialog_fail_error = ERROR_CANNOT_FIND_WND_CLASS; }, {},
-         1407, {}, 1, false},
-        {"dialog cannot be created, other error", true, nullptr, [] { host.dialog_fail_error = 8; }, {}, 8, {}, 1,
-         false},
-        {"no memory for the template", true, nullptr, [] { host.global_fail_next = 1; }, {}, 1, {}, 0, false},
-    };
-    for (const flow_case &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const flow_case &c : FLOW_CASES) {
+        write_game(c.wc06_state);
+        const bytes before = read_bytes(game_path());
+        const std::string path = game_path();
         host_reset();
-        game();
-        if (c.system)
-            c.system();
-        std::vector<host_file_attempt> files;
-        if (c.choose_game)
-            files.push_back({1, path.c_str(), 0});
-        else if (c.other_path != nullptr)
-            files.push_back({1, c.other_path, 0});
-        EXPECT_EQ(run(files, {IDOK, IDCANCEL}, c.actions), c.exit_code);
-        ASSERT_EQ(host.box_count, 1 + static_cast<int>(c.boxes.size()));
-        for (size_t i = 0; i < c.boxes.size(); ++i) {
-            EXPECT_EQ(host.boxes[i + 1].text, c.boxes[i]);
-            EXPECT_STREQ(host.boxes[i + 1].caption, "Error");
-            EXPECT_EQ(host.boxes[i + 1].type, c.exit_code == 0 ? 0x915u : 0x910u);
-        }
-        EXPECT_EQ(host.dialog_calls, c.dialogs);
-        EXPECT_EQ(host.script_ran_out, 0);
-        if (access(path.c_str(), F_OK) == 0) {
-            EXPECT_EQ(read_file(path) != before, c.written);
-        }
+        for (const char *f : c.files)
+            host.files.push_back(f == GAME ? path.c_str() : f);
+        host.box_answers = c.answers;
+        host.steps = c.steps;
+        host.meddle = c.meddle;
+        host.alloc_fails = c.alloc_fails;
+        host.create_fails = c.create_fails;
+        host.last_error = 1407;
+        host.chooser_rect = RECT{10, 20, 311, 220};
+        char args[] = "";
+        EXPECT_EQ(WinMain(nullptr, nullptr, args, 1), c.exit_code) << c.what;
+
+        ASSERT_EQ(host.boxes.size(), c.boxes.size() + 1) << c.what;
+        EXPECT_EQ(host.boxes[0].caption, "Welcome") << c.what;
+        EXPECT_EQ(host.boxes[0].type, 0x800u) << c.what;
+        EXPECT_EQ(host.boxes[0].text.substr(0, 36), "Welcome to Velmar's ZANDOR patcher.\n") << c.what;
+        for (std::size_t i = 0; i < c.boxes.size(); ++i)
+            EXPECT_EQ(host.boxes[i + 1].caption, c.boxes[i]) << c.what;
+        EXPECT_EQ(read_bytes(path) != before, c.changed) << c.what;
     }
 }
 
-TEST_F(main_flow_test, dialog_shows_the_chosen_file)
+// The boxes' texts and types, the chooser's record and where it is put.
+TEST(main_flow, boxes_and_chooser)
 {
-    game(2007);
-    EXPECT_EQ(run({{1, path.c_str(), 0}}, {}, {click(ID_CANCEL)}), 0);
-    EXPECT_EQ(host.updown_registered, 1);
-    EXPECT_EQ(host.dialog_instance, INSTANCE);
-    EXPECT_EQ(host.dialog_owner, nullptr);
-    EXPECT_STREQ(host.dialog->text, "Velmar's ZANDOR patcher");
-    EXPECT_STREQ(host_control(ID_START_YEAR_EDIT)->text, "2007");
-    EXPECT_STREQ(host_control(ID_BOSMAN_EDIT)->text, "2002");
+    const std::string path = game_path();
+    write_game(SAMPLE_GAME);
+    host_reset();
+    host.files = {MISSING, nullptr};
+    host.box_answers = {IDOK, IDRETRY, IDCANCEL};
+    host.chooser_rect = RECT{0, 0, 301, 900};
+    char args[] = "";
+    EXPECT_EQ(WinMain(nullptr, nullptr, args, 1), -1);
+    ASSERT_EQ(host.boxes.size(), 2u);
+    EXPECT_EQ(host.boxes[1].text, "Error opening file");
+    EXPECT_EQ(host.boxes[1].type, 0x910u);
+
+    host_reset();
+    host.files = {nullptr, nullptr};
+    host.box_answers = {IDOK, IDRETRY, IDCANCEL};
+    host.chooser_rect = RECT{0, 0, 301, 900};
+    EXPECT_EQ(WinMain(nullptr, nullptr, args, 1), 0);
+    ASSERT_EQ(host.boxes.size(), 3u);
+    EXPECT_EQ(host.boxes[1].text, "Error opening file ");
+    EXPECT_EQ(host.boxes[2].type, 0x915u);
+    ASSERT_EQ(host.choosers.size(), 2u);
+    const OPENFILENAMEA &ofn = host.choosers[0];
+    EXPECT_EQ(ofn.lStructSize, 76u);
+    EXPECT_EQ(std::string(ofn.lpstrFilter, 26), std::string("Executables\0*.EXE\0All\0*.*\0", 26));
+    EXPECT_EQ(ofn.nFilterIndex, 1u);
+    EXPECT_EQ(ofn.nMaxFile, 260u);
+    EXPECT_STREQ(ofn.lpstrTitle, "Select your ZANDOR executable");
+    EXPECT_EQ(ofn.Flags, 0x1820u);
+    // Centred on 1024 x 768; taller than the screen, it keeps its bottom edge on it.
+    ASSERT_EQ(host.moves.size(), 2u);
+    EXPECT_EQ(host.moves[0].left, 362);
+    EXPECT_EQ(host.moves[0].top, -132);
+    EXPECT_EQ(host.moves[0].bottom, 768);
+}
+
+// What the OK case above wrote, as the next run reads it.
+TEST(main_flow, ok_writes_what_the_player_chose)
+{
+    write_game(SAMPLE_GAME);
+    host_reset();
+    const std::string path = game_path();
+    host.files = {path.c_str()};
+    host.steps = FLOW_CASES[4].steps;
+    char args[] = "";
+    ASSERT_EQ(WinMain(nullptr, nullptr, args, 1), 0);
+    EXPECT_EQ(host.controls[ID_CLICK_DELAY_UPDOWN - ID_OK].hi, 6);  // 9 is not offered
+    EXPECT_EQ(host.controls[ID_PROMOTED_UPDOWN - ID_OK].lo, 1);
+    patch_target *t = nullptr;
+    ASSERT_EQ(scan_file(path.c_str(), &t), RESULT_OK);
+    EXPECT_EQ(t->start_year, 2010);
+    EXPECT_EQ(t->wc06_installed, 1);
+    EXPECT_EQ(t->promoted, 7);
+    EXPECT_EQ(t->relegated, 3);
+    EXPECT_EQ(t->click_delay, 6);
+    EXPECT_EQ(t->exitgame_installed, 1);
+    EXPECT_EQ(t->bosman_year, 2002);
+    close_target(t);
 }
 
 } // namespace

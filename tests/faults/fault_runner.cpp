@@ -64,7 +64,7 @@ int main(int argc, char **argv)
         choose(t);
         int result = apply_patches(t);
         std::printf("result %d\n", result);
-        status = result == APPLY_OK || result == APPLY_WC06_KEPT ? 0 : 3;
+        status = result == RESULT_OK || result == RESULT_WC06_KEPT ? 0 : 3;
     }
     close_target(t);
     if (std::fflush(stdout) != 0)

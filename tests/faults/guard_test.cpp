@@ -122,7 +122,7 @@ TEST(site_changing_writes, are_refused_and_nothing_is_written)
              t->start_year_ofs = ofs;
              t->start_year = 0x6a00;
          },
-         APPLY_SITES_CLASH},
+         RESULT_SITES_CLASH},
         {"a harmless start year next to the same bytes",
          [&](image_file &f) { put(f, site_at(f, SITE_START_YEAR) + 2, year_tail, sizeof year_tail); },
          [](patch_target *t) {
@@ -131,7 +131,7 @@ TEST(site_changing_writes, are_refused_and_nothing_is_written)
              t->start_year_ofs = ofs;
              t->start_year = 2010;
          },
-         APPLY_OK},
+         RESULT_OK},
         {"the exit fix, whose last byte would complete a second wc06_fix signature",
          [&](image_file &f) { put(f, site_at(f, SITE_EXITGAME) + 5, after_exit, sizeof after_exit); },
          [](patch_target *t) {
@@ -140,7 +140,7 @@ TEST(site_changing_writes, are_refused_and_nothing_is_written)
              t->exitgame_ofs = ofs;
              t->exitgame_installed = 1;
          },
-         APPLY_SITES_CLASH},
+         RESULT_SITES_CLASH},
         {"a Bosman year offset moved onto the start year site",
          nullptr,
          [](patch_target *t) {
@@ -151,7 +151,7 @@ TEST(site_changing_writes, are_refused_and_nothing_is_written)
              t->bosman_year_ofs = ofs;  // no Bosman signature before it
              t->bosman_year = 2011;
          },
-         APPLY_FILE_CHANGED},
+         RESULT_FILE_CHANGED},
     };
     for (const write_case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -162,7 +162,7 @@ TEST(site_changing_writes, are_refused_and_nothing_is_written)
         c.choose(t);
         EXPECT_EQ(apply_patches(t), c.result);
         bytes after = read_file(f.path);
-        if (c.result == APPLY_OK)
+        if (c.result == RESULT_OK)
             EXPECT_NE(after, f.data);
         else
             EXPECT_EQ(after, f.data);
@@ -184,7 +184,7 @@ TEST(site_changing_writes, overlapping_writes_are_refused)
     t->wc06_ofs = static_cast<int32_t>(site_at(f, SITE_WC06_FIX));
     t->bosman_year_ofs = static_cast<int32_t>(site_at(f, SITE_WC06_FIX) + 70 + 21);
     t->bosman_year = 2011;
-    EXPECT_EQ(apply_patches(t), APPLY_SITES_CLASH);
+    EXPECT_EQ(apply_patches(t), RESULT_SITES_CLASH);
     EXPECT_EQ(read_file(f.path), f.data);
     close_target(t);
 }

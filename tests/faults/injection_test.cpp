@@ -127,21 +127,21 @@ TEST(injected_faults, the_writer_never_leaves_a_site_half_written_nor_claims_a_f
         int result = reported_result(r.out);
         std::vector<site_range> found = written_sites(reported_sites(r.out));
         switch (result) {
-        case APPLY_OK:
+        case RESULT_OK:
             EXPECT_NE(std::string(c.op), "fwrite") << "success reported for a failed write";
             EXPECT_EQ(r.exit_code, 0);
             EXPECT_TRUE(got == with_sites(base.before, base.after, found)) << "not every site found was written";
             break;
-        case APPLY_WRITE_FAILED:
+        case RESULT_WRITE_FAILED:
             EXPECT_EQ(r.exit_code, 3);
             if (std::strcmp(c.mode, "always") != 0) {
                 EXPECT_TRUE(got == base.before || got == with_sites(base.before, base.after, found))
                     << "a single failure left the file neither as it was nor fully written";
             }
             break;
-        case APPLY_WRITE_UNDONE:
-        case APPLY_FILE_CHANGED:
-        case APPLY_OPEN_FAILED:
+        case RESULT_WRITE_UNDONE:
+        case RESULT_FILE_CHANGED:
+        case RESULT_WRITE_OPEN_FAILED:
             EXPECT_EQ(r.exit_code, 3);
             EXPECT_TRUE(got == base.before) << "the file changed although the writer said it did not";
             break;
@@ -264,14 +264,14 @@ TEST(injected_faults, a_file_changed_between_scan_and_write_is_not_written)
                 EXPECT_EQ(r.exit_code, 3);
                 EXPECT_FALSE(std::ifstream(file).good()) << "a deleted file came back";
                 if (!through_cli) {
-                    EXPECT_EQ(reported_result(r.out), APPLY_OPEN_FAILED);
+                    EXPECT_EQ(reported_result(r.out), RESULT_WRITE_OPEN_FAILED);
                 }
                 continue;
             }
             if (c.refused) {
                 EXPECT_EQ(r.exit_code, 3) << r.out << r.err;
                 if (!through_cli) {
-                    EXPECT_EQ(reported_result(r.out), APPLY_FILE_CHANGED);
+                    EXPECT_EQ(reported_result(r.out), RESULT_FILE_CHANGED);
                 }
                 EXPECT_TRUE(read_file(file) == changed) << "the changed file was written to";
             } else {

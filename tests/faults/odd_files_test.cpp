@@ -68,7 +68,7 @@ TEST_F(read_only_file, is_refused_and_left_alone)
 
     run_result r = run_as(as_nobody, runner_path(), {"apply", file});
     EXPECT_EQ(r.exit_code, 3) << r.out << r.err;
-    EXPECT_EQ(reported_result(r.out), APPLY_OPEN_FAILED);
+    EXPECT_EQ(reported_result(r.out), RESULT_WRITE_OPEN_FAILED);
     EXPECT_TRUE(read_file(file) == before);
 
     if (!cli_path().empty()) {
@@ -158,7 +158,7 @@ TEST(odd_files, files_too_short_for_any_site_are_left_alone)
         run_result r = run_injected(runner_path(), {"apply", file}, {});
         EXPECT_EQ(r.exit_code, 0) << r.err;
         EXPECT_TRUE(reported_sites(r.out).empty()) << r.out;
-        EXPECT_EQ(reported_result(r.out), APPLY_OK);
+        EXPECT_EQ(reported_result(r.out), RESULT_OK);
         EXPECT_TRUE(read_file(file) == c.data);
         if (cli_path().empty())
             continue;

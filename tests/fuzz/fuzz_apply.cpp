@@ -204,14 +204,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     bytes after = read_whole(path);
     FUZZ_CHECK(after.size() == image.size(), "the length changed");
     if (!may_write) {
-        FUZZ_CHECK((!recognised && result == APPLY_FILE_CHANGED)
-                       || ((!apart || !unchanged_sites) && result == APPLY_SITES_CLASH),
+        FUZZ_CHECK((!recognised && result == RESULT_FILE_CHANGED)
+                       || ((!apart || !unchanged_sites) && result == RESULT_SITES_CLASH),
                    "a write that had to be refused was not");
         FUZZ_CHECK(after == image, "a refused write changed the file");
         close_target(t);
         return 0;
     }
-    FUZZ_CHECK(result == (m.wc06_kept ? APPLY_WC06_KEPT : APPLY_OK), "an unexpected result");
+    FUZZ_CHECK(result == (m.wc06_kept ? RESULT_WC06_KEPT : RESULT_OK), "an unexpected result");
     FUZZ_CHECK(after == applied, "the file does not hold exactly the writes");
 
     std::string diagnostics_after;

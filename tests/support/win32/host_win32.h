@@ -1,8 +1,8 @@
 #pragma once
 
-// Host stand-in for the Win32 calls the patcher makes: the same names, types
-// and constants as the Windows headers, backed by a scripted simulation (see
-// platform/host_script.h). Values are those of the Windows SDK.
+// Host stand-in for the Win32 calls the patcher makes, for the host tests
+// only: the same names, types and constants as the Windows headers (values
+// from the Windows SDK), backed by the scripted model of host_ui.h.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,25 +11,20 @@
 #define CALLBACK
 
 using BOOL = int;
-using BYTE = uint8_t;
 using WORD = uint16_t;
 using DWORD = uint32_t;
 using LONG = int32_t;
 using UINT = unsigned int;
-using SHORT = int16_t;
 using WCHAR = char16_t;
-using CHAR = char;
 using LPSTR = char *;
 using LPCSTR = const char *;
 using LPWSTR = WCHAR *;
-using LPCWSTR = const WCHAR *;
 using INT_PTR = intptr_t;
 using UINT_PTR = uintptr_t;
-using LONG_PTR = intptr_t;
 using DWORD_PTR = uintptr_t;
 using WPARAM = UINT_PTR;
-using LPARAM = LONG_PTR;
-using LRESULT = LONG_PTR;
+using LPARAM = intptr_t;
+using LRESULT = intptr_t;
 using SIZE_T = size_t;
 using HGLOBAL = void *;
 using LPVOID = void *;
@@ -44,9 +39,7 @@ using HINSTANCE = HINSTANCE__ *;
 #define MAX_PATH 260
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
-#define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 #define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
-#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 
 struct RECT {
@@ -103,54 +96,37 @@ constexpr DWORD ICC_UPDOWN_CLASS = 0x10;
 
 // Messages
 constexpr UINT WM_DESTROY = 0x0002;
-constexpr UINT WM_SETTEXT = 0x000C;
-constexpr UINT WM_GETTEXT = 0x000D;
-constexpr UINT WM_GETTEXTLENGTH = 0x000E;
 constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_INITDIALOG = 0x0110;
 constexpr UINT WM_COMMAND = 0x0111;
-constexpr UINT WM_USER = 0x0400;
 constexpr UINT BM_GETCHECK = 0x00F0;
 constexpr UINT BM_SETCHECK = 0x00F1;
-constexpr UINT UDM_SETRANGE = WM_USER + 101;
-constexpr UINT UDM_GETRANGE = WM_USER + 102;
-constexpr UINT UDM_SETPOS = WM_USER + 103;
-constexpr UINT UDM_GETPOS = WM_USER + 104;
-constexpr UINT UDM_SETBUDDY = WM_USER + 105;
-constexpr UINT UDM_GETBUDDY = WM_USER + 106;
+constexpr UINT UDM_SETRANGE = 0x0400 + 101;
+constexpr UINT UDM_SETPOS = 0x0400 + 103;
+constexpr UINT UDM_GETPOS = 0x0400 + 104;
+constexpr UINT UDM_SETBUDDY = 0x0400 + 105;
 
-constexpr WORD BN_CLICKED = 0;
 constexpr int BST_UNCHECKED = 0;
 constexpr int BST_CHECKED = 1;
-constexpr int BST_INDETERMINATE = 2;
 
 // Window and control styles
-constexpr DWORD WS_POPUP = 0x80000000u;
 constexpr DWORD WS_CHILD = 0x40000000u;
 constexpr DWORD WS_VISIBLE = 0x10000000u;
 constexpr DWORD WS_DISABLED = 0x08000000u;
 constexpr DWORD WS_BORDER = 0x00800000u;
-constexpr DWORD WS_DLGFRAME = 0x00400000u;
 constexpr DWORD WS_CAPTION = 0x00C00000u;
 constexpr DWORD WS_SYSMENU = 0x00080000u;
-constexpr DWORD WS_GROUP = 0x00020000u;
 constexpr DWORD WS_TABSTOP = 0x00010000u;
 constexpr DWORD DS_SETFONT = 0x40;
 constexpr DWORD DS_MODALFRAME = 0x80;
 constexpr DWORD DS_CENTER = 0x0800;
 constexpr DWORD BS_PUSHBUTTON = 0;
-constexpr DWORD BS_DEFPUSHBUTTON = 1;
-constexpr DWORD BS_CHECKBOX = 2;
 constexpr DWORD BS_AUTOCHECKBOX = 3;
 constexpr DWORD BS_GROUPBOX = 7;
-constexpr DWORD BS_TYPEMASK = 0x0F;
 constexpr DWORD SS_LEFT = 0;
 constexpr DWORD ES_LEFT = 0;
 constexpr DWORD ES_NUMBER = 0x2000;
-constexpr DWORD UDS_WRAP = 0x01;
 constexpr DWORD UDS_SETBUDDYINT = 0x02;
-constexpr DWORD UDS_ALIGNRIGHT = 0x04;
-constexpr DWORD UDS_ALIGNLEFT = 0x08;
 constexpr DWORD UDS_AUTOBUDDY = 0x10;
 constexpr DWORD UDS_NOTHOUSANDS = 0x80;
 
@@ -160,7 +136,6 @@ constexpr UINT MB_RETRYCANCEL = 0x5;
 constexpr UINT MB_ICONERROR = 0x10;
 constexpr UINT MB_ICONWARNING = 0x30;
 constexpr UINT MB_DEFBUTTON2 = 0x100;
-constexpr UINT MB_DEFMASK = 0xF00;
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr int IDRETRY = 4;
@@ -169,7 +144,6 @@ constexpr int IDRETRY = 4;
 constexpr DWORD OFN_ENABLEHOOK = 0x20;
 constexpr DWORD OFN_PATHMUSTEXIST = 0x800;
 constexpr DWORD OFN_FILEMUSTEXIST = 0x1000;
-constexpr DWORD OFN_EXPLORER = 0x80000;
 
 // Memory, text, metrics
 constexpr UINT GMEM_FIXED = 0x0;
@@ -179,13 +153,6 @@ constexpr UINT CP_ACP = 0;
 constexpr int SM_CXSCREEN = 0;
 constexpr int SM_CYSCREEN = 1;
 
-// Error codes
-constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
-constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
-constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
-constexpr DWORD ERROR_CONTROL_ID_NOT_FOUND = 1421;
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA *ofn);
@@ -204,7 +171,6 @@ HWND WINAPI GetDlgItem(HWND dlg, int id);
 LRESULT WINAPI SendMessageA(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam);
 BOOL WINAPI EndDialog(HWND dlg, INT_PTR result);
 DWORD WINAPI GetLastError();
-void WINAPI SetLastError(DWORD code);
 BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *icc);
 
 // The program's entry point, called by the tests in place of the runtime's

@@ -1,0 +1,57 @@
+#pragma once
+
+// The test side of the Win32 stand-in: what the player will answer, and what
+// the program showed and did.
+
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+// A window of the stand-in: the dialog, the chooser, or a control by its id.
+struct HWND__ {
+    int id;
+    int pos, lo, hi;  // up-downs
+    WPARAM check;     // check boxes
+    HWND buddy;
+};
+
+enum host_step_kind : int { STEP_POS, STEP_CHECK, STEP_COMMAND, STEP_CLOSE };
+
+// One thing the player does in the options dialog.
+struct host_step {
+    host_step_kind kind;
+    int id;
+    int value;
+};
+
+struct host_box {
+    std::string text, caption;
+    UINT type;
+};
+
+struct host_ui {
+    // Scripted: each chooser attempt's file (null: cancelled), the answers to
+    // message boxes (IDOK once they run out), the steps in the dialog.
+    std::vector<const char *> files;
+    std::vector<int> box_answers;
+    std::vector<host_step> steps;
+    void (*meddle)();  // another program, while the dialog is open
+    bool alloc_fails;
+    bool create_fails;
+    DWORD last_error;
+    RECT chooser_rect;
+    int screen_cx, screen_cy;
+
+    // Seen.
+    std::vector<host_box> boxes;
+    std::vector<OPENFILENAMEA> choosers;
+    std::vector<RECT> moves;
+    std::vector<uint8_t> dialog_template;
+    HWND__ controls[17];  // ids 100 to 116, as the dialog left them
+    bool dialog_ended;
+    INT_PTR dialog_result;
+};
+
+extern host_ui host;
+void host_reset();

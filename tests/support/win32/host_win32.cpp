@@ -1,0 +1,187 @@
+#include "host_ui.h"
+
+#include <cstdlib>
+#include <cstring>
+
+host_ui host;
+
+namespace {
+
+constexpr int FIRST_ID = 100;
+constexpr int LAST_ID = 116;
+
+HWND__ dialog_window{};
+HWND__ chooser_window{};
+std::size_t next_file;
+std::size_t next_answer;
+
+int clamp(int v, int lo, int hi)
+{
+    return v < lo ? lo : v > hi ? hi : v;
+}
+
+HWND__ *control(int id)
+{
+    return id >= FIRST_ID && id <= LAST_ID ? &host.controls[id - FIRST_ID] : nullptr;
+}
+
+void play(DLGPROC proc, const host_step &s)
+{
+    HWND__ *c = control(s.id);
+    switch (s.kind) {
+    case STEP_POS:
+        c->pos = clamp(s.value, c->lo, c->hi);  // as the up-down takes its buddy's text
+        break;
+    case STEP_CHECK:
+        c->check = static_cast<WPARAM>(s.value);
+        break;
+    case STEP_COMMAND:
+        proc(&dialog_window, WM_COMMAND, static_cast<WPARAM>(s.id), 0);
+        break;
+    case STEP_CLOSE:
+        proc(&dialog_window, WM_CLOSE, 0, 0);
+        break;
+    }
+}
+
+} // namespace
+
+void host_reset()
+{
+    host = host_ui{};
+    host.screen_cx = 1024;
+    host.screen_cy = 768;
+    next_file = next_answer = 0;
+}
+
+int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type)
+{
+    host.boxes.push_back(host_box{text, caption, type});
+    return next_answer < host.box_answers.size() ? host.box_answers[next_answer++] : IDOK;
+}
+
+BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA *ofn)
+{
+    host.choosers.push_back(*ofn);
+    ofn->lpfnHook(&chooser_window, WM_INITDIALOG, 0, 0);
+    const char *file = next_file < host.files.size() ? host.files[next_file++] : nullptr;
+    if (file == nullptr)
+        return FALSE;
+    std::strncpy(ofn->lpstrFile, file, ofn->nMaxFile - 1);
+    return TRUE;
+}
+
+BOOL WINAPI GetWindowRect(HWND, RECT *rect)
+{
+    *rect = host.chooser_rect;
+    return TRUE;
+}
+
+int WINAPI GetSystemMetrics(int index)
+{
+    return index == SM_CXSCREEN ? host.screen_cx : host.screen_cy;
+}
+
+BOOL WINAPI MoveWindow(HWND, int x, int y, int width, int height, BOOL)
+{
+    host.moves.push_back(RECT{x, y, x + width, y + height});
+    return TRUE;
+}
+
+HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes)
+{
+    return host.alloc_fails ? nullptr : std::calloc(1, bytes);
+}
+
+LPVOID WINAPI GlobalLock(HGLOBAL mem)
+{
+    return mem;
+}
+
+BOOL WINAPI GlobalUnlock(HGLOBAL)
+{
+    return TRUE;
+}
+
+HGLOBAL WINAPI GlobalFree(HGLOBAL mem)
+{
+    std::free(mem);
+    return nullptr;
+}
+
+// The ANSI text of the tests is ASCII. Like the system, writes nothing and
+// returns 0 when the text and its terminator do not fit.
+int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR src, int, LPWSTR dst, int dst_cap)
+{
+    int units = static_cast<int>(std::strlen(src)) + 1;
+    if (units > dst_cap)
+        return 0;
+    for (int i = 0; i < units; ++i)
+        dst[i] = static_cast<WCHAR>(static_cast<unsigned char>(src[i]));
+    return units;
+}
+
+INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE, LPCDLGTEMPLATEA tmpl, HWND, DLGPROC proc, LPARAM)
+{
+    if (host.create_fails)
+        return -1;
+    const auto *bytes = reinterpret_cast<const uint8_t *>(tmpl);
+    host.dialog_template.assign(bytes, bytes + 2048);
+    for (int id = FIRST_ID; id <= LAST_ID; ++id)
+        *control(id) = HWND__{id, 0, 0, 0, 0, nullptr};
+    proc(&dialog_window, WM_INITDIALOG, 0, 0);
+    if (host.meddle != nullptr)
+        host.meddle();
+    for (const host_step &s : host.steps)
+        if (!host.dialog_ended)
+            play(proc, s);
+    // A dialog the script leaves open would wait for the player for ever.
+    return host.dialog_ended ? host.dialog_result : -2;
+}
+
+HWND WINAPI GetDlgItem(HWND, int id)
+{
+    return control(id);
+}
+
+LRESULT WINAPI SendMessageA(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam)
+{
+    switch (msg) {
+    case UDM_SETRANGE:
+        wnd->hi = static_cast<short>(LOWORD(lparam));
+        wnd->lo = static_cast<short>(LOWORD(static_cast<DWORD>(lparam) >> 16));
+        return 0;
+    case UDM_SETBUDDY:
+        wnd->buddy = reinterpret_cast<HWND>(wparam);
+        return 0;
+    case UDM_SETPOS:
+        wnd->pos = clamp(LOWORD(lparam), wnd->lo, wnd->hi);
+        return 0;
+    case UDM_GETPOS:
+        return wnd->pos;
+    case BM_SETCHECK:
+        wnd->check = wparam;
+        return 0;
+    case BM_GETCHECK:
+        return static_cast<LRESULT>(wnd->check);
+    default:
+        return 0;
+    }
+}
+
+BOOL WINAPI EndDialog(HWND, INT_PTR result)
+{
+    host.dialog_ended = true;
+    host.dialog_result = result;
+    return TRUE;
+}
+
+DWORD WINAPI GetLastError()
+{
+    return host.last_error;
+}
+
+BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *)
+{
+    return TRUE;
+}
