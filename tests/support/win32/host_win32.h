@@ -46,46 +46,23 @@ struct RECT {
     LONG left, top, right, bottom;
 };
 
-#pragma pack(push, 2)
-struct DLGTEMPLATE {
-    DWORD style;
-    DWORD dwExtendedStyle;
-    WORD cdit;
-    short x, y, cx, cy;
-};
-#pragma pack(pop)
+struct DLGTEMPLATE;
 using LPCDLGTEMPLATEA = const DLGTEMPLATE *;
 
 using DLGPROC = INT_PTR(CALLBACK *)(HWND, UINT, WPARAM, LPARAM);
 using LPOFNHOOKPROC = UINT_PTR(CALLBACK *)(HWND, UINT, WPARAM, LPARAM);
 
+// Only the fields the program sets.
 struct OPENFILENAMEA {
     DWORD lStructSize;
-    HWND hwndOwner;
-    HINSTANCE hInstance;
     LPCSTR lpstrFilter;
-    LPSTR lpstrCustomFilter;
-    DWORD nMaxCustFilter;
     DWORD nFilterIndex;
     LPSTR lpstrFile;
     DWORD nMaxFile;
-    LPSTR lpstrFileTitle;
-    DWORD nMaxFileTitle;
-    LPCSTR lpstrInitialDir;
     LPCSTR lpstrTitle;
     DWORD Flags;
-    WORD nFileOffset;
-    WORD nFileExtension;
-    LPCSTR lpstrDefExt;
-    LPARAM lCustData;
     LPOFNHOOKPROC lpfnHook;
-    LPCSTR lpTemplateName;
-    void *pvReserved;
-    DWORD dwReserved;
-    DWORD FlagsEx;
 };
-// The record without the trailing fields of newer systems, as on 32-bit
-// Windows.
 constexpr DWORD OPENFILENAME_SIZE_VERSION_400A = 76;
 
 struct INITCOMMONCONTROLSEX {
@@ -152,7 +129,6 @@ constexpr UINT GPTR = GMEM_FIXED | GMEM_ZEROINIT;
 constexpr UINT CP_ACP = 0;
 constexpr int SM_CXSCREEN = 0;
 constexpr int SM_CYSCREEN = 1;
-
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA *ofn);
