@@ -64,14 +64,19 @@ const char *message(patch_result r)
     return result_text(r);
 }
 
-// 0 done; 1 bad usage or value; 2 a site cannot take the change; 3 the file.
-const int exit_status[] = {0, 1, 2, 3};
+// 0 done; 1 bad usage or value; 2 a site cannot take the change; 3 the file;
+// 4 standard output could not be written.
+const int exit_status[] = {0, 1, 2, 3, 4};
+constexpr int EXIT_REPORT_FAILED = 4;
 
 int report(const char *file, patch_outcome o)
 {
     result_kind kind = result_kind_of(o.result);
     if (kind == RESULT_KIND_USAGE)
         std::fprintf(stderr, "%s: %s\n", program, message(o.result));
+    else if (o.result == RESULT_SITE_ABSENT)
+        std::fprintf(stderr, "%s: %s: %s: absent (%s); nothing was written\n", program, file, site_label(o.site),
+                     absence_words(o.why));
     else if (o.site >= 0)
         std::fprintf(stderr, "%s: %s: %s: %s\n", program, file, site_label(o.site), message(o.result));
     else
@@ -79,14 +84,19 @@ int report(const char *file, patch_outcome o)
     return exit_status[kind];
 }
 
-// Output that cannot be written is a failure, never a silent success.
-int finish(int status)
+bool stdout_ok()
 {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "%s: cannot write to standard output\n", program);
-        return status != 0 ? status : 3;
-    }
-    return status;
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+}
+
+// Output that cannot be written is a failure, never a silent success; nor is
+// a written file ever reported as unwritten.
+int finish(int status, const char *done)
+{
+    if (stdout_ok())
+        return status;
+    std::fprintf(stderr, "%s: cannot write to standard output%s\n", program, status == 0 ? done : "");
+    return status != 0 ? status : EXIT_REPORT_FAILED;
 }
 
 int run_scan(const cli_args &a)
@@ -94,17 +104,22 @@ int run_scan(const cli_args &a)
     patch_target *t = nullptr;
     patch_result scanned = scan_file(a.file, &t);
     if (scanned != RESULT_OK)
-        return report(a.file, patch_outcome{scanned, -1});
-    int printed = a.json ? print_scan_json(stdout, t) : print_scan_table(stdout, a.file, t);
+        return report(a.file, patch_outcome{scanned, -1, SITE_PRESENT});
+    (void)(a.json ? print_scan_json(stdout, t) : print_scan_table(stdout, a.file, t));  // finish() checks
+    // What a read error hid cannot be told.
+    int unread = target_read_error_site(t);
     close_target(t);
-    return finish(printed == 0 ? 0 : 3);
+    int status = unread >= 0 ? report(a.file, patch_outcome{RESULT_READ_FAILED, unread, SITE_PRESENT}) : 0;
+    return finish(status, "");
 }
 
-void say_plan(void *ctx, const patch_target *scanned, const patch_target *plan)
+// Nothing is written unless the player's copy of the plan got out.
+bool say_plan(void *ctx, const patch_target *scanned, const patch_target *plan)
 {
     const cli_args &a = *static_cast<const cli_args *>(ctx);
     std::printf(a.request.dry_run ? "Would write:\n" : "Writing:\n");
     print_plan(scanned, plan, stdout);
+    return stdout_ok();
 }
 
 void say_backup(void *ctx)
@@ -122,7 +137,7 @@ int run_apply(cli_args &a)
         std::printf("Checked: every written site reads back as requested.\n");
     (void)std::fflush(stdout);  // said in order before any error line; finish() checks
     int status = o.result == RESULT_OK ? 0 : report(a.file, o);
-    return finish(status);
+    return finish(status, a.request.dry_run ? "" : "; the file was written and reads back as requested");
 }
 
 } // namespace
@@ -140,7 +155,7 @@ int main(int argc, char **argv)
     switch (a.command) {
     case CLI_HELP:
         std::fputs(usage_text, stdout);
-        return finish(0);
+        return finish(0, "");
     case CLI_SCAN:
         return run_scan(a);
     case CLI_APPLY:

@@ -2,28 +2,22 @@
 
 #include "cli/site_words.h"
 
-int print_scan_table(std::FILE *out, const char *file, const patch_target *t)
+void print_scan_table(std::FILE *out, const char *file, const patch_target *t)
 {
-    bool ok = std::fprintf(out, "%s (%lld bytes)\n", file, static_cast<long long>(t->file_size)) > 0
-              && std::fprintf(out, "%-14s  %-23s  %s\n", "site", "offset", "state") > 0;
-    for (int site = 0; site < SITE_COUNT && ok; ++site) {
-        char where[32];
+    std::fprintf(out, "%s (%lld bytes)\n", file, static_cast<long long>(t->file_size));
+    std::fprintf(out, "%-14s  %-23s  %s\n", "site", "offset", "state");
+    for (int site = 0; site < SITE_COUNT; ++site) {
+        char where[32] = "absent";
+        char state[64];
         int32_t ofs = target_site_ofs(t, site);
         if (ofs > 0)
             std::snprintf(where, sizeof where, "0x%08x (%d)", static_cast<unsigned>(ofs), ofs);
-        else
-            std::snprintf(where, sizeof where, "absent");
-        char state[64] = "-";
-        if (ofs > 0)
-            site_state_words(t, site, state, sizeof state);
-        else if (site == SITE_CLICK_DELAY && t->click_delay == -2)
-            std::snprintf(state, sizeof state, "code not recognised");
-        ok = std::fprintf(out, "%-14s  %-23s  %s\n", patch_catalogue[site].name, where, state) > 0;
+        site_state_words(t, site, state, sizeof state);
+        std::fprintf(out, "%-14s  %-23s  %s\n", patch_catalogue[site].name, where, state);
     }
-    return ok && std::fflush(out) == 0 ? 0 : -1;
 }
 
-int print_scan_json(std::FILE *out, const patch_target *t)
+void print_scan_json(std::FILE *out, const patch_target *t)
 {
     const struct {
         const char *key;
@@ -45,12 +39,10 @@ int print_scan_json(std::FILE *out, const patch_target *t)
         {"relegated", t->relegated},
         {"touch_conference", t->touch_conference},
     };
-    bool ok = std::fputc('{', out) != EOF;
-    bool first = true;
+    const char *separator = "{";
     for (const auto &f : fields) {
-        ok = ok && std::fprintf(out, "%s\"%s\": %ld", first ? "" : ", ", f.key, f.value) > 0;
-        first = false;
+        std::fprintf(out, "%s\"%s\": %ld", separator, f.key, f.value);
+        separator = ", ";
     }
-    ok = ok && std::fputs("}\n", out) != EOF;
-    return ok && std::fflush(out) == 0 ? 0 : -1;
+    std::fputs("}\n", out);
 }

@@ -18,6 +18,18 @@ void print_site_line(std::FILE *out, int site, int32_t ofs, const char *before, 
                  std::strcmp(before, after) == 0 ? " (no change)" : "");
 }
 
+// Why a site is absent, by site_absence.
+const char *const absence_texts[] = {
+    "present",
+    "not found",
+    "found more than once",
+    "cut off by the end of the file",
+    "shares bytes with another site",
+    "code not recognised",
+    "the other conference block is absent or does not match",
+    "read error",
+};
+
 } // namespace
 
 const char *site_label(int site)
@@ -25,24 +37,26 @@ const char *site_label(int site)
     return site >= 0 && site < SITE_COUNT ? site_labels[site] : "file";
 }
 
+const char *absence_words(int why)
+{
+    return why > SITE_PRESENT && why <= ABSENT_READ_ERROR ? absence_texts[why] : "not found";
+}
+
 void site_state_words(const patch_target *t, int site, char *buf, std::size_t len)
 {
     switch (site) {
     case SITE_START_YEAR:
-        if (t->start_year_ofs > 0) {
-            std::snprintf(buf, len, "year %d", t->start_year);
-            return;
-        }
-        break;
     case SITE_BOSMAN_YEAR:
-        if (t->bosman_year_ofs > 0) {
-            std::snprintf(buf, len, "year %d", t->bosman_year);
+        if (target_site_ofs(t, site) > 0) {
+            std::snprintf(buf, len, "year %d", site == SITE_START_YEAR ? t->start_year : t->bosman_year);
             return;
         }
         break;
     case SITE_WC06_FIX:
-        if (t->wc06_ofs > 0) {
-            std::snprintf(buf, len, "%s", t->wc06_installed ? "installed" : "not installed");
+    case SITE_EXITGAME:
+        if (target_site_ofs(t, site) > 0) {
+            int installed = site == SITE_WC06_FIX ? t->wc06_installed : t->exitgame_installed;
+            std::snprintf(buf, len, "%s", installed ? "installed" : "not installed");
             return;
         }
         break;
@@ -54,16 +68,6 @@ void site_state_words(const patch_target *t, int site, char *buf, std::size_t le
                 std::snprintf(buf, len, "delay %d", t->click_delay);
             else
                 std::snprintf(buf, len, "installed, delay not recognised");
-            return;
-        }
-        if (t->click_delay == -2) {
-            std::snprintf(buf, len, "absent (code not recognised)");
-            return;
-        }
-        break;
-    case SITE_EXITGAME:
-        if (t->exitgame_ofs > 0) {
-            std::snprintf(buf, len, "%s", t->exitgame_installed ? "installed" : "not installed");
             return;
         }
         break;
@@ -82,7 +86,7 @@ void site_state_words(const patch_target *t, int site, char *buf, std::size_t le
     default:
         break;
     }
-    std::snprintf(buf, len, "absent");
+    std::snprintf(buf, len, "%s", absence_words(site >= 0 && site < SITE_COUNT ? t->absent[site] : ABSENT_NOT_FOUND));
 }
 
 void print_plan(const patch_target *scanned, const patch_target *plan, std::FILE *out)

@@ -36,9 +36,9 @@ int first_absent_site(const patch_request *r, const patch_target *t)
     return -1;
 }
 
-patch_outcome outcome(patch_result result, int site = -1)
+patch_outcome outcome(patch_result result, int site = -1, int why = SITE_PRESENT)
 {
-    return patch_outcome{result, site};
+    return patch_outcome{result, site, why};
 }
 
 } // namespace
@@ -92,7 +92,7 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
         return outcome(checked);
     int absent = first_absent_site(r, scanned);
     if (absent >= 0)
-        return outcome(RESULT_SITE_ABSENT, absent);
+        return outcome(RESULT_SITE_ABSENT, absent, scanned->absent[absent]);
     // Going back before the World Cup 06 year means writing the game's own
     // block, which we only have when the scan saw it in the file.
     if (r->wc06 && r->start_year.value < WC06_FIRST_YEAR && scanned->wc06_installed

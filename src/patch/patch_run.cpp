@@ -7,7 +7,7 @@ namespace {
 
 patch_outcome outcome(patch_result result, int site = -1)
 {
-    return patch_outcome{result, site};
+    return patch_outcome{result, site, SITE_PRESENT};
 }
 
 int read_byte_at(std::FILE *f, int32_t ofs)
@@ -115,12 +115,16 @@ patch_outcome patch_verify(const patch_target *plan, const patch_target *after)
 patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
                           const patch_events *events)
 {
+    // A file that could not be read whole is no file to write to.
+    int unread = target_read_error_site(scanned);
+    if (unread >= 0)
+        return outcome(RESULT_READ_FAILED, unread);
     patch_target plan;
     patch_outcome planned = patch_request_plan(r, scanned, &plan);
     if (planned.result != RESULT_OK)
         return planned;
-    if (events != nullptr && events->planned != nullptr)
-        events->planned(events->ctx, scanned, &plan);
+    if (events != nullptr && events->planned != nullptr && !events->planned(events->ctx, scanned, &plan))
+        return outcome(RESULT_REPORT_FAILED);
     if (r->dry_run)
         return outcome(RESULT_OK);
 

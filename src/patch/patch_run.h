@@ -8,8 +8,8 @@
 struct patch_events {
     void *ctx;
     // The plan stands and every check before writing has passed; called in a
-    // dry run too, before anything is written.
-    void (*planned)(void *ctx, const patch_target *scanned, const patch_target *plan);
+    // dry run too, before anything is written. False stops the apply there.
+    bool (*planned)(void *ctx, const patch_target *scanned, const patch_target *plan);
     // The backup copy was made.
     void (*backed_up)(void *ctx);
 };

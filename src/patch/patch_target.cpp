@@ -13,34 +13,46 @@ std::FILE *scan_diagnostics = nullptr;
 namespace {
 
 // What byte 0 of a block site holds.
-enum block_variant { VARIANT_GAME, VARIANT_OURS, VARIANT_NEITHER };
+enum block_variant { VARIANT_GAME, VARIANT_OURS, VARIANT_NEITHER, VARIANT_UNREADABLE };
 
-// Where a site's signature was found exactly once, or -1. A site whose value
-// or block would run past the end of the file (or past what a signed 32-bit
-// offset can reach) counts as not found: we never change the file's length.
-// So does one whose search met a read error, or that shares bytes with
-// another site.
+// Where a site's signature was found exactly once, or -1 and why not. A site
+// whose value or block would run past the end of the file (or past what a
+// signed 32-bit offset can reach) counts as not found: we never change the
+// file's length. So does one whose search met a read error, or that shares
+// bytes with another site.
 struct site_hit {
     int32_t first;   // raw search results
     int32_t second;
     int32_t ofs;     // site offset, or -1
+    site_absence why;
 };
 
 site_hit locate(const patch_target *t, const site_entry &e)
 {
-    site_hit h{-1, -1, -1};
+    site_hit h{-1, -1, -1, ABSENT_NOT_FOUND};
     sig_stream *s = sig_stream_open(t->path, e.sig_len, e.sig);
     h.first = sig_stream_next(s);
     h.second = sig_stream_next(s);
     // A search cut short by a read error proves nothing about uniqueness.
     bool complete = s != nullptr && !s->failed;
     sig_stream_close(s);
-    if (!complete || h.first == -1 || h.second != -1)
+    if (!complete) {
+        h.why = ABSENT_READ_ERROR;
         return h;
+    }
+    if (h.first == -1)
+        return h;
+    if (h.second != -1) {
+        h.why = ABSENT_FOUND_TWICE;
+        return h;
+    }
     int64_t ofs = static_cast<int64_t>(h.first) + e.sig_len;
     int64_t end = ofs + e.block_len;
-    if (end <= t->file_size && end <= INT32_MAX)
+    h.why = ABSENT_CUT_OFF;
+    if (end <= t->file_size && end <= INT32_MAX) {
         h.ofs = static_cast<int32_t>(ofs);
+        h.why = SITE_PRESENT;
+    }
     return h;
 }
 
@@ -56,17 +68,11 @@ int read_byte(const patch_target *t, int32_t ofs)
     return read_at(t, ofs, &b, 1) ? b : -1;
 }
 
-int16_t read_year(const patch_target *t, int32_t ofs)
-{
-    uint8_t b[2] = {0, 0};
-    if (std::fseek(t->file, ofs, SEEK_SET) == 0)
-        (void)std::fread(b, 1, 2, t->file); // a short read leaves the default 0
-    return static_cast<int16_t>(b[0] | (b[1] << 8));
-}
-
 block_variant classify(const patch_target *t, const site_entry &e, int32_t ofs)
 {
     int b = read_byte(t, ofs);
+    if (b < 0)
+        return VARIANT_UNREADABLE;
     if (b == e.patched[0])
         return VARIANT_OURS;
     if (b == e.unpatched[0])
@@ -74,25 +80,37 @@ block_variant classify(const patch_target *t, const site_entry &e, int32_t ofs)
     return VARIANT_NEITHER;
 }
 
+site_absence absence_of(block_variant v)
+{
+    return v == VARIANT_UNREADABLE ? ABSENT_READ_ERROR : ABSENT_UNRECOGNISED;
+}
+
 std::FILE *diagnostics()
 {
     return scan_diagnostics != nullptr ? scan_diagnostics : stdout;
 }
 
-void scan_start_year(patch_target *t, const site_hit &h)
+void scan_year(patch_target *t, const site_hit &h, site_id site, int32_t *ofs, int16_t *year)
 {
+    uint8_t b[2] = {0, 0};
     if (h.ofs < 0)
         return;
-    t->start_year_ofs = h.ofs;
-    t->start_year = read_year(t, h.ofs);
+    if (!read_at(t, h.ofs, b, 2)) {
+        t->absent[site] = ABSENT_READ_ERROR;
+        return;
+    }
+    *ofs = h.ofs;
+    *year = static_cast<int16_t>(b[0] | (b[1] << 8));
+}
+
+void scan_start_year(patch_target *t, const site_hit &h)
+{
+    scan_year(t, h, SITE_START_YEAR, &t->start_year_ofs, &t->start_year);
 }
 
 void scan_bosman_year(patch_target *t, const site_hit &h)
 {
-    if (h.ofs < 0)
-        return;
-    t->bosman_year_ofs = h.ofs;
-    t->bosman_year = read_year(t, h.ofs);
+    scan_year(t, h, SITE_BOSMAN_YEAR, &t->bosman_year_ofs, &t->bosman_year);
 }
 
 void scan_wc06(patch_target *t, const site_hit &h)
@@ -100,22 +118,27 @@ void scan_wc06(patch_target *t, const site_hit &h)
     if (h.ofs < 0)
         return;
     const site_entry &e = patch_catalogue[SITE_WC06_FIX];
-    switch (classify(t, e, h.ofs)) {
+    block_variant v = classify(t, e, h.ofs);
+    switch (v) {
     case VARIANT_OURS:
         t->wc06_ofs = h.ofs;
         t->wc06_installed = 1;
-        break;
+        return;
     case VARIANT_GAME:
         // Only part of the game's block is known to us: keep what the file
         // holds so that it can be written back exactly.
         if (read_at(t, h.ofs, t->wc06_original, sizeof t->wc06_original)) {
             t->wc06_ofs = h.ofs;
             t->wc06_original_known = 1;
+            return;
         }
+        v = VARIANT_UNREADABLE;
         break;
     case VARIANT_NEITHER:
+    case VARIANT_UNREADABLE:
         break;
     }
+    t->absent[SITE_WC06_FIX] = absence_of(v);
 }
 
 void scan_click_delay(patch_target *t, const site_hit &h)
@@ -123,22 +146,26 @@ void scan_click_delay(patch_target *t, const site_hit &h)
     if (h.ofs < 0)
         return;
     const site_entry &e = patch_catalogue[SITE_CLICK_DELAY];
-    switch (classify(t, e, h.ofs)) {
-    case VARIANT_OURS: {
-        int delay = read_byte(t, h.ofs + CLICK_DELAY_PARAM_POS);
+    block_variant v = classify(t, e, h.ofs);
+    int delay = v == VARIANT_OURS ? read_byte(t, h.ofs + CLICK_DELAY_PARAM_POS) : 0;
+    if (delay < 0)
+        v = VARIANT_UNREADABLE;
+    switch (v) {
+    case VARIANT_OURS:
         t->click_delay_ofs = h.ofs;
         t->click_delay = static_cast<int8_t>(delay >= CLICK_DELAY_MIN && delay <= CLICK_DELAY_MAX ? delay : -2);
-        break;
-    }
+        return;
     case VARIANT_GAME:
         t->click_delay_ofs = h.ofs;
         t->click_delay = -1;
-        break;
+        return;
     case VARIANT_NEITHER:
-        // Unknown code: never written over.
-        t->click_delay = -2;
+    case VARIANT_UNREADABLE:
         break;
     }
+    // Unknown code: never written over.
+    t->click_delay = -2;
+    t->absent[SITE_CLICK_DELAY] = absence_of(v);
 }
 
 void scan_exitgame(patch_target *t, const site_hit &h)
@@ -148,19 +175,20 @@ void scan_exitgame(patch_target *t, const site_hit &h)
         return;
     }
     const site_entry &e = patch_catalogue[SITE_EXITGAME];
-    switch (classify(t, e, h.ofs)) {
+    block_variant v = classify(t, e, h.ofs);
+    switch (v) {
     case VARIANT_OURS:
-        t->exitgame_ofs = h.ofs;
-        t->exitgame_installed = 1;
-        break;
     case VARIANT_GAME:
         t->exitgame_ofs = h.ofs;
-        t->exitgame_installed = 0;
-        break;
+        t->exitgame_installed = v == VARIANT_OURS ? 1 : 0;
+        return;
     case VARIANT_NEITHER:
         std::fprintf(diagnostics(), "First byte after exit fix is %02X\n", read_byte(t, h.ofs) & 0xff);
         break;
+    case VARIANT_UNREADABLE:
+        break;
     }
+    t->absent[SITE_EXITGAME] = absence_of(v);
 }
 
 void scan_conf_counts(patch_target *t, const site_hit &h)
@@ -168,56 +196,52 @@ void scan_conf_counts(patch_target *t, const site_hit &h)
     if (h.ofs < 0)
         return;
     const site_entry &e = patch_catalogue[SITE_CONF_COUNTS];
-    switch (classify(t, e, h.ofs)) {
-    case VARIANT_GAME:
+    block_variant v = classify(t, e, h.ofs);
+    int relegated = v == VARIANT_OURS ? read_byte(t, h.ofs + CONF_COUNTS_RELEGATED_POS) : GAME_RELEGATED;
+    if (relegated < 0)
+        v = VARIANT_UNREADABLE;
+    if (v == VARIANT_GAME || v == VARIANT_OURS) {
         t->conf_counts_ofs = h.ofs;
-        t->relegated = GAME_RELEGATED;
-        break;
-    case VARIANT_OURS:
-        t->conf_counts_ofs = h.ofs;
-        t->relegated = static_cast<int8_t>(read_byte(t, h.ofs + CONF_COUNTS_RELEGATED_POS));
-        break;
-    case VARIANT_NEITHER:
-        break;
+        t->relegated = static_cast<int8_t>(relegated);
+        return;
     }
+    t->absent[SITE_CONF_COUNTS] = absence_of(v);
 }
 
 // Both conference blocks must agree on a promoted count the scan recognises.
-bool promoted_counts_agree(patch_target *t)
+site_absence promoted_counts_agree(patch_target *t)
 {
     if (t->conf_counts_ofs == -1)
-        return false;
+        return ABSENT_PAIR;
     int count = read_byte(t, t->conf_counts_ofs + CONF_COUNTS_PROMOTED_POS);
+    int again = read_byte(t, t->conf_promoted_ofs + CONF_PROMOTED_PARAM_POS);
+    if (count < 0 || again < 0)
+        return ABSENT_READ_ERROR;
     if (count < PROMOTED_MIN || count > PROMOTED_MAX)
-        return false;
+        return ABSENT_PAIR;
     t->promoted = static_cast<int8_t>(count);
-    return read_byte(t, t->conf_promoted_ofs + CONF_PROMOTED_PARAM_POS) == count;
+    return again == count ? SITE_PRESENT : ABSENT_PAIR;
 }
 
+// The two conference sites are used only as a pair.
 void scan_conf_promoted(patch_target *t, const site_hit &h)
 {
-    if (h.ofs < 0) {
-        t->conf_counts_ofs = -1;
+    site_absence why = h.why;
+    if (h.ofs >= 0) {
+        const site_entry &e = patch_catalogue[SITE_CONF_PROMOTED];
+        t->conf_promoted_ofs = h.ofs;
+        block_variant v = classify(t, e, h.ofs);
+        why = v == VARIANT_GAME ? SITE_PRESENT : v == VARIANT_OURS ? promoted_counts_agree(t) : absence_of(v);
+        if (v == VARIANT_GAME)
+            t->promoted = GAME_PROMOTED;
+    }
+    if (why == SITE_PRESENT)
         return;
-    }
-    const site_entry &e = patch_catalogue[SITE_CONF_PROMOTED];
-    t->conf_promoted_ofs = h.ofs;
-    bool usable = true;
-    switch (classify(t, e, h.ofs)) {
-    case VARIANT_GAME:
-        t->promoted = GAME_PROMOTED;
-        break;
-    case VARIANT_OURS:
-        usable = promoted_counts_agree(t);
-        break;
-    case VARIANT_NEITHER:
-        usable = false;
-        break;
-    }
-    if (!usable) {
-        t->conf_promoted_ofs = -1;
-        t->conf_counts_ofs = -1;
-    }
+    t->absent[SITE_CONF_PROMOTED] = why;
+    if (t->conf_counts_ofs > 0)
+        t->absent[SITE_CONF_COUNTS] = why == ABSENT_READ_ERROR ? ABSENT_READ_ERROR : ABSENT_PAIR;
+    t->conf_promoted_ofs = -1;
+    t->conf_counts_ofs = -1;
 }
 
 // Two sites that share bytes cannot both be what they seem, and writing one
@@ -235,8 +259,10 @@ void drop_overlapping(site_hit hits[SITE_COUNT])
                 clash[a] = clash[b] = true;
         }
     for (int i = 0; i < SITE_COUNT; ++i)
-        if (clash[i])
+        if (clash[i]) {
             hits[i].ofs = -1;
+            hits[i].why = ABSENT_SHARES_BYTES;
+        }
 }
 
 using site_scanner = void (*)(patch_target *, const site_hit &);
@@ -289,8 +315,18 @@ void scan_target(patch_target *t)
     for (int i = 0; i < SITE_COUNT; ++i)
         hits[i] = locate(t, patch_catalogue[i]);
     drop_overlapping(hits);
-    for (int i = 0; i < SITE_COUNT; ++i)
+    for (int i = 0; i < SITE_COUNT; ++i) {
+        t->absent[i] = hits[i].why;
         site_scanners[i](t, hits[i]);
+    }
+}
+
+int target_read_error_site(const patch_target *t)
+{
+    for (int i = 0; i < SITE_COUNT; ++i)
+        if (t->absent[i] == ABSENT_READ_ERROR)
+            return i;
+    return -1;
 }
 
 int32_t target_site_ofs(const patch_target *t, int site)

@@ -5,6 +5,18 @@
 
 #include "patch/catalogue.h"
 
+// Why the scan found a site absent.
+enum site_absence : uint8_t {
+    SITE_PRESENT,
+    ABSENT_NOT_FOUND,
+    ABSENT_FOUND_TWICE,
+    ABSENT_CUT_OFF,        // its value or block would run past the end of the file
+    ABSENT_SHARES_BYTES,   // with another site
+    ABSENT_UNRECOGNISED,   // code that is neither the game's nor ours
+    ABSENT_PAIR,           // the other conference block is absent, or they disagree
+    ABSENT_READ_ERROR,
+};
+
 // The one game executable of a run: its path, a read handle held for the
 // whole run, and each patch site's offset (> 0 when usable, -1 when absent or
 // not to be written) with its current, later chosen, value.
@@ -34,6 +46,8 @@ struct patch_target {
     // bytes are known in advance); valid when wc06_original_known is 1.
     int32_t wc06_original_known;
     uint8_t wc06_original[WC06_BLOCK_LEN];
+    // Per site_id: SITE_PRESENT, or why the site is absent.
+    site_absence absent[SITE_COUNT];
 };
 
 // Null when the file cannot be opened for reading (or memory is short).
@@ -41,6 +55,8 @@ patch_target *open_target(const char *path);
 // Finds and classifies all seven sites. Never fails as a whole.
 void scan_target(patch_target *t);
 void close_target(patch_target *t);
+// The first site that a read error made absent, or -1.
+int target_read_error_site(const patch_target *t);
 // The offset field of one site (a site_id), or -1 for no such site.
 int32_t target_site_ofs(const patch_target *t, int site);
 

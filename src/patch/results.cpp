@@ -24,8 +24,7 @@ const result_entry result_table[] = {
      "the game's conference code cannot be put back together with new counts"},
     {RESULT_BAD_CLICK_DELAY, RESULT_KIND_USAGE, "the click delay must be from 1 to 6, or off"},
     {RESULT_BAD_EXIT_FIX, RESULT_KIND_USAGE, "the exit fix must be on or off"},
-    {RESULT_SITE_ABSENT, RESULT_KIND_SITE,
-     "not found exactly once in the file, or holds code that is not recognised; nothing was written"},
+    {RESULT_SITE_ABSENT, RESULT_KIND_SITE, "cannot be used; nothing was written"},
     {RESULT_WC06_ORIGINAL_UNKNOWN, RESULT_KIND_SITE,
      "a start year before 2003 would remove the installed fix, but the game's original code "
      "is not known; nothing was written"},
@@ -34,6 +33,7 @@ const result_entry result_table[] = {
      "form or break a copy of a signature); nothing was written"},
     {RESULT_OPEN_FAILED, RESULT_KIND_FILE,
      "cannot be opened for reading (missing, unreadable or not a regular file)"},
+    {RESULT_READ_FAILED, RESULT_KIND_FILE, "could not be read"},
     {RESULT_EMPTY_FILE, RESULT_KIND_FILE, "the file is empty"},
     {RESULT_BACKUP_EXISTS, RESULT_KIND_FILE,
      "the backup file already exists and is kept as it is; nothing was written"},
@@ -47,6 +47,7 @@ const result_entry result_table[] = {
     {RESULT_FILE_CHANGED, RESULT_KIND_FILE,
      "the file changed while it was being patched; nothing was written"},
     {RESULT_VERIFY_FAILED, RESULT_KIND_FILE, "does not read back as written"},
+    {RESULT_REPORT_FAILED, RESULT_KIND_REPORT, "the plan could not be reported; nothing was written"},
 };
 
 const result_entry *find_result(patch_result r)

@@ -27,10 +27,13 @@ enum patch_result : int {
     RESULT_WC06_ORIGINAL_UNKNOWN,
     // The file itself.
     RESULT_OPEN_FAILED,
+    RESULT_READ_FAILED,
     RESULT_EMPTY_FILE,
     RESULT_BACKUP_EXISTS,
     RESULT_BACKUP_FAILED,
     RESULT_VERIFY_FAILED,
+    // The front end could not tell the user what it is about to write.
+    RESULT_REPORT_FAILED,
 };
 
 // What a result means for the user, and so for a front end's exit status.
@@ -39,12 +42,15 @@ enum result_kind : int {
     RESULT_KIND_USAGE,  // the request itself is wrong
     RESULT_KIND_SITE,   // a requested site is absent or cannot take the change
     RESULT_KIND_FILE,   // the file could not be read, written or checked
+    RESULT_KIND_REPORT, // the user could not be told; nothing was written
 };
 
-// A result, with the site it concerns (-1 when none).
+// A result, with the site it concerns (-1 when none) and, for an absent
+// site, why the scan found it so.
 struct patch_outcome {
     patch_result result;
     int site;
+    int why;
 };
 
 const char *result_text(patch_result r);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "dialog/options_ids.h"
 #include "host_ui.h"
@@ -20,7 +21,7 @@ using bytes = std::vector<uint8_t>;
 
 std::string game_path()
 {
-    return testing::TempDir() + "zandor-main-flow-ZANDOR.EXE";
+    return testing::TempDir() + "zandor-main-flow-" + std::to_string(getpid()) + "-ZANDOR.EXE";
 }
 
 bytes read_bytes(const std::string &path)

@@ -8,6 +8,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "dialog/options_layout.h"
 #include "dialog/options_values.h"
@@ -130,7 +131,7 @@ TEST(options_dialog, ok_asks_for_what_the_controls_say)
 // Whatever the dialog offers is written so that the next run shows it again.
 TEST(options_dialog, every_value_offered_reads_back_on_the_next_run)
 {
-    const std::string path = testing::TempDir() + "zandor-options-readback";
+    const std::string path = testing::TempDir() + "zandor-options-readback-" + std::to_string(getpid());
     sample_recipe recipe;
     sample_defaults(&recipe, 200000);
     ASSERT_EQ(sample_write(path.c_str(), &recipe), 0);
