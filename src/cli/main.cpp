@@ -69,6 +69,23 @@ const char *message(patch_result r)
 const int exit_status[] = {0, 1, 2, 3, 4};
 constexpr int EXIT_REPORT_FAILED = 4;
 
+// The sites a failed write may have left with part of the new bytes.
+void say_unrestored(const char *file, int unrestored)
+{
+    std::fprintf(stderr, "%s: %s: not put back, may hold part of the new bytes:", program, file);
+    const char *separator = " ";
+    for (int site = 0; site < SITE_COUNT; ++site)
+        if (unrestored & (1 << site)) {
+            std::fprintf(stderr, "%s%s", separator, site_label(site));
+            separator = ", ";
+        }
+    std::fputc('\n', stderr);
+    const int pair = (1 << SITE_CONF_COUNTS) | (1 << SITE_CONF_PROMOTED);
+    if (unrestored & pair)
+        std::fprintf(stderr, "%s: %s: the two conference blocks may no longer match; "
+                             "a backup copy of the file is the way back\n", program, file);
+}
+
 int report(const char *file, patch_outcome o)
 {
     result_kind kind = result_kind_of(o.result);
@@ -81,6 +98,8 @@ int report(const char *file, patch_outcome o)
         std::fprintf(stderr, "%s: %s: %s: %s\n", program, file, site_label(o.site), message(o.result));
     else
         std::fprintf(stderr, "%s: %s: %s\n", program, file, message(o.result));
+    if (o.unrestored != 0)
+        say_unrestored(file, o.unrestored);
     return exit_status[kind];
 }
 
@@ -104,12 +123,12 @@ int run_scan(const cli_args &a)
     patch_target *t = nullptr;
     patch_result scanned = scan_file(a.file, &t);
     if (scanned != RESULT_OK)
-        return report(a.file, patch_outcome{scanned, -1, SITE_PRESENT});
+        return report(a.file, patch_outcome{scanned, -1, SITE_PRESENT, 0});
     (void)(a.json ? print_scan_json(stdout, t) : print_scan_table(stdout, a.file, t));  // finish() checks
     // What a read error hid cannot be told.
     int unread = target_read_error_site(t);
     close_target(t);
-    int status = unread >= 0 ? report(a.file, patch_outcome{RESULT_READ_FAILED, unread, SITE_PRESENT}) : 0;
+    int status = unread >= 0 ? report(a.file, patch_outcome{RESULT_READ_FAILED, unread, SITE_PRESENT, 0}) : 0;
     return finish(status, "");
 }
 

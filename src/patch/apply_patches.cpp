@@ -15,8 +15,11 @@ struct site_write {
     uint8_t bytes[MAX_BLOCK_LEN];
 };
 
+// conf_promoted may be written twice: see plan_writes.
+constexpr int MAX_WRITES = SITE_COUNT + 1;
+
 struct write_plan {
-    site_write writes[SITE_COUNT];
+    site_write writes[MAX_WRITES];
     int count;
     bool wc06_kept;
 };
@@ -76,12 +79,18 @@ write_plan plan_writes(const patch_target *t)
         plan_block(&p, SITE_EXITGAME, t->exitgame_ofs, t->exitgame_installed ? e.patched : e.unpatched);
     }
     if (t->conf_promoted_ofs > 0 && t->conf_counts_ofs > 0) {
+        // The scan takes the game's conf_promoted block next to either
+        // conf_counts block, but ours only next to a conf_counts that agrees.
+        // So ours goes out before the counts change and comes back after
+        // them: a run cut off between two writes leaves a pair the scan
+        // still recognises and a later run can finish.
+        const site_entry &prom = patch_catalogue[SITE_CONF_PROMOTED];
+        plan_block(&p, SITE_CONF_PROMOTED, t->conf_promoted_ofs, prom.unpatched);
         if (t->touch_conference) {
-            plan_patched(&p, SITE_CONF_PROMOTED, t->conf_promoted_ofs, CONF_PROMOTED_PARAM_POS, t->promoted);
             plan_patched(&p, SITE_CONF_COUNTS, t->conf_counts_ofs, CONF_COUNTS_PROMOTED_POS, t->promoted);
             p.writes[p.count - 1].bytes[CONF_COUNTS_RELEGATED_POS] = static_cast<uint8_t>(t->relegated);
+            plan_patched(&p, SITE_CONF_PROMOTED, t->conf_promoted_ofs, CONF_PROMOTED_PARAM_POS, t->promoted);
         } else {
-            plan_block(&p, SITE_CONF_PROMOTED, t->conf_promoted_ofs, patch_catalogue[SITE_CONF_PROMOTED].unpatched);
             plan_block(&p, SITE_CONF_COUNTS, t->conf_counts_ofs, patch_catalogue[SITE_CONF_COUNTS].unpatched);
         }
     }
@@ -102,7 +111,7 @@ struct site_window {
 };
 
 struct write_check {
-    site_window windows[SITE_COUNT];
+    site_window windows[MAX_WRITES];
 };
 
 // [sig start, block end) of a write: the bytes that make the site what it is.
@@ -138,11 +147,13 @@ bool site_still_there(const site_write &w, const site_window &win)
     return e.kind == SITE_KIND_YEAR || at[0] == e.patched[0] || at[0] == e.unpatched[0];
 }
 
+// No two sites may share a byte; one site may be written more than once.
 bool sites_apart(const write_plan &p)
 {
     for (int i = 0; i < p.count; ++i)
         for (int j = 0; j < i; ++j)
-            if (site_start(p.writes[i]) < write_end(p.writes[j]) && site_start(p.writes[j]) < write_end(p.writes[i]))
+            if (p.writes[i].site != p.writes[j].site && site_start(p.writes[i]) < write_end(p.writes[j])
+                && site_start(p.writes[j]) < write_end(p.writes[i]))
                 return false;
     return true;
 }
@@ -215,30 +226,54 @@ bool write_at(std::FILE *f, int32_t ofs, const uint8_t *data, int32_t len)
     return std::fseek(f, ofs, SEEK_SET) == 0 && std::fwrite(data, 1, n, f) == n;
 }
 
-// Puts back what the first `count` writes replaced. True when all of it
-// reached the file.
-bool undo_writes(std::FILE *f, const write_plan &p, const write_check &c, int count)
+// Puts back what the first `count` writes replaced, latest first, each on its
+// own: one that fails (a full disk, say) does not keep the others from being
+// tried. Marks in `r` every site that could not be put back.
+void undo_writes(std::FILE *f, const write_plan &p, const write_check &c, int count, apply_report *r)
 {
-    std::clearerr(f);
-    bool ok = true;
     for (int i = count - 1; i >= 0; --i) {
+        std::clearerr(f);
         const site_write &w = p.writes[i];
         const site_window &win = c.windows[i];
-        ok = write_at(f, w.ofs, win.before + (w.ofs - win.start), w.len) && ok;
+        if (!write_at(f, w.ofs, win.before + (w.ofs - win.start), w.len))
+            r->unrestored |= 1 << w.site;
     }
-    return std::fflush(f) == 0 && ok;
 }
 
 } // namespace
 
+patch_result apply_check(const patch_target *t)
+{
+    write_plan p = plan_writes(t);
+    if (p.count == 0)
+        return RESULT_OK;
+    std::FILE *f = is_regular_path(t->path) ? std::fopen(t->path, "rb") : nullptr;
+    if (f == nullptr)
+        return RESULT_OPEN_FAILED;
+    write_check c{};
+    patch_result checked = check_file(f, t, p, &c);
+    (void)close_file(f);  // opened for reading: nothing to lose
+    return checked;
+}
+
 patch_result apply_patches(const patch_target *t)
 {
+    apply_report r{};
+    return apply_patches_report(t, &r);
+}
+
+patch_result apply_patches_report(const patch_target *t, apply_report *r)
+{
+    r->unrestored = 0;
     // A FIFO or a device would block or take the bytes anywhere.
     if (!is_regular_path(t->path))
         return RESULT_WRITE_OPEN_FAILED;
     std::FILE *f = std::fopen(t->path, "rb+");
     if (f == nullptr)
         return RESULT_WRITE_OPEN_FAILED;
+    // Each write goes straight to the file, in order: nothing waits in a
+    // buffer to fail, or to fail the writes after it.
+    std::setvbuf(f, nullptr, _IONBF, 0);
     write_plan p = plan_writes(t);
     write_check c{};
     if (p.count > 0) {
@@ -254,12 +289,18 @@ patch_result apply_patches(const patch_target *t)
         const site_write &w = p.writes[done++];
         ok = write_at(f, w.ofs, w.bytes, w.len);
     }
-    ok = std::fflush(f) == 0 && ok;
+    ok = ok && sync_file(f) == 0;
     // A failed write may have left part of a site; what is known to have
     // gone wrong is undone at once, through the handle still open.
-    bool undone = !ok && undo_writes(f, p, c, done);
+    if (!ok)
+        undo_writes(f, p, c, done, r);
+    bool undone = !ok && r->unrestored == 0 && sync_file(f) == 0;
     bool closed = close_file(f) == 0;
     if (ok && closed)
         return p.wc06_kept ? RESULT_WC06_KEPT : RESULT_OK;
-    return undone && closed ? RESULT_WRITE_UNDONE : RESULT_WRITE_FAILED;
+    if (undone && closed)
+        return RESULT_WRITE_UNDONE;
+    if (r->unrestored == 0)
+        r->unrestored = (1 << SITE_COUNT) - 1;  // the close failed: nothing is known for sure
+    return RESULT_WRITE_FAILED;
 }

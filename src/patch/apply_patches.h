@@ -10,3 +10,14 @@
 // RESULT_FILE_CHANGED and RESULT_SITES_CLASH with nothing written,
 // RESULT_WRITE_UNDONE, RESULT_WRITE_FAILED.
 patch_result apply_patches(const patch_target *t);
+
+// After a failed write: the sites (a bit per site_id) that could not be put
+// back and may hold part of the new bytes.
+struct apply_report {
+    int unrestored;
+};
+patch_result apply_patches_report(const patch_target *t, apply_report *r);
+
+// The writer's checks without writing: RESULT_OK when apply_patches would
+// write, else RESULT_FILE_CHANGED, RESULT_SITES_CLASH or RESULT_OPEN_FAILED.
+patch_result apply_check(const patch_target *t);

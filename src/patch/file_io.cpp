@@ -101,6 +101,17 @@ int close_file(std::FILE *f)
     return (flushed == 0 && closed == 0) ? 0 : -1;
 }
 
+int sync_file(std::FILE *f)
+{
+    if (std::fflush(f) != 0)
+        return -1;
+#ifdef _WIN32
+    return _commit(_fileno(f)) == 0 ? 0 : -1;
+#else
+    return fsync(fileno(f)) == 0 ? 0 : -1;
+#endif
+}
+
 int64_t file_length(std::FILE *f)
 {
     stat_record st;

@@ -9,6 +9,10 @@
 // handle counts as a failure and is left alone), else 0.
 int close_file(std::FILE *f);
 
+// Flushes a handle and has the system put its file's bytes on the disk; -1
+// when either fails, else 0.
+int sync_file(std::FILE *f);
+
 // Length of the regular file behind a handle, or -1 when it is not a
 // regular file (a directory, a device) or its length cannot be had.
 int64_t file_length(std::FILE *f);

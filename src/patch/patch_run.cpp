@@ -7,7 +7,7 @@ namespace {
 
 patch_outcome outcome(patch_result result, int site = -1)
 {
-    return patch_outcome{result, site, SITE_PRESENT};
+    return patch_outcome{result, site, SITE_PRESENT, 0};
 }
 
 int read_byte_at(std::FILE *f, int32_t ofs)
@@ -123,6 +123,11 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     patch_outcome planned = patch_request_plan(r, scanned, &plan);
     if (planned.result != RESULT_OK)
         return planned;
+    // Every refusal comes before anything is promised, backed up or written,
+    // and a dry run meets the same ones.
+    patch_result checked = apply_check(&plan);
+    if (checked != RESULT_OK)
+        return outcome(checked);
     if (events != nullptr && events->planned != nullptr && !events->planned(events->ctx, scanned, &plan))
         return outcome(RESULT_REPORT_FAILED);
     if (r->dry_run)
@@ -138,11 +143,17 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
             events->backed_up(events->ctx);
     }
 
-    patch_result written = apply_patches(&plan);
-    if (written != RESULT_OK)
-        // The plan rules out a kept World Cup 06 fix: if the writer kept it,
-        // the site did not become what was asked.
-        return written == RESULT_WC06_KEPT ? outcome(RESULT_VERIFY_FAILED, SITE_WC06_FIX) : outcome(written);
+    apply_report report{};
+    patch_result written = apply_patches_report(&plan, &report);
+    if (written == RESULT_WC06_KEPT)
+        // The plan rules this out: if the writer kept the fix, the site did
+        // not become what was asked.
+        return outcome(RESULT_VERIFY_FAILED, SITE_WC06_FIX);
+    if (written != RESULT_OK) {
+        patch_outcome o = outcome(written);
+        o.unrestored = report.unrestored;
+        return o;
+    }
 
     patch_target *after = nullptr;
     patch_outcome verified = outcome(RESULT_VERIFY_FAILED);

@@ -45,12 +45,14 @@ enum result_kind : int {
     RESULT_KIND_REPORT, // the user could not be told; nothing was written
 };
 
-// A result, with the site it concerns (-1 when none) and, for an absent
-// site, why the scan found it so.
+// A result, with the site it concerns (-1 when none), for an absent site why
+// the scan found it so, and after a write that could not all be put back,
+// those sites (a bit per site).
 struct patch_outcome {
     patch_result result;
     int site;
     int why;
+    int unrestored;
 };
 
 const char *result_text(patch_result r);
