@@ -44,11 +44,17 @@ const option_entry options[] = {
     {"--backup", OPT_BACKUP, 0, CLI_APPLY},
 };
 
-// Anything that is not a whole decimal number within 32 bits becomes a value
-// that no range accepts, so the core names the option in its message.
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Anything that is not a whole decimal number within 32 bits (no sign but
+// '-', no spaces) becomes a value that no range accepts, so the core names
+// the option in its message.
 int32_t number_or_invalid(const char *text)
 {
-    if (text == nullptr || *text == '\0')
+    if (text == nullptr || !(is_digit(text[0]) || (text[0] == '-' && is_digit(text[1]))))
         return INT32_MIN;
     errno = 0;
     char *end = nullptr;
@@ -105,7 +111,7 @@ void store_option(option_id id, const char *value, cli_args *out)
         r.dry_run = 1;
         break;
     case OPT_BACKUP:
-        r.backup = 1;
+        r.backup = BACKUP_NEW;
         break;
     case OPT_COUNT:
         break;

@@ -1,5 +1,7 @@
 #include "dialog/options_proc.h"
 
+#include <cstdio>
+
 #include "app/current_target.h"
 #include "app/messages.h"
 #include "dialog/options_ids.h"
@@ -43,7 +45,10 @@ INT_PTR write_choices(HWND dlg, const patch_target *t)
     int32_t wc06_kept = 0;
     patch_result r = options_apply(&v, t, &wc06_kept);
     if (result_kind_of(r) != RESULT_KIND_OK) {
-        show_message(MSG_WRITE_ERROR);
+        // The box's first line stays the same; the next says why.
+        char text[MAX_PATH + 256];
+        std::snprintf(text, sizeof text, "%s\n\n%s: %s", messages[MSG_WRITE_ERROR].text, t->path, result_text(r));
+        show_message(MSG_WRITE_ERROR, text);
         return 1;
     }
     if (wc06_kept)

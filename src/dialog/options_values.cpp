@@ -59,6 +59,8 @@ patch_request options_request(const options_values *v, const patch_target *t, in
 {
     patch_request r;
     patch_request_init(&r);
+    // Many players take no copy of the game before patching it.
+    r.backup = BACKUP_KEEP_FIRST;
     *wc06_kept = 0;
     const bool years = v->check[CHECK_LEAVE_YEARS] == 0;
     const int32_t start = as_year(v->position[PAIR_START_YEAR]);

@@ -36,6 +36,14 @@ bool regular(const stat_record &st)
 
 const char NULL_DEVICE[] = "NUL";
 
+// Windows' rename never replaces an existing file.
+backup_result name_new(const char *from, const char *to)
+{
+    if (std::rename(from, to) == 0)
+        return BACKUP_MADE;
+    return errno == EEXIST || errno == EACCES ? BACKUP_EXISTS : BACKUP_FAILED;
+}
+
 std::FILE *create_new(const char *path)
 {
     int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
@@ -65,6 +73,18 @@ bool regular(const stat_record &st)
 }
 
 const char NULL_DEVICE[] = "/dev/null";
+
+// A second name for the file, never over an existing one; then the
+// temporary name goes.
+backup_result name_new(const char *from, const char *to)
+{
+    if (link(from, to) == 0)
+        return BACKUP_MADE;
+    // Where the file system has no hard links.
+    if (errno != EEXIST && renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return BACKUP_MADE;
+    return errno == EEXIST ? BACKUP_EXISTS : BACKUP_FAILED;
+}
 
 std::FILE *create_new(const char *path)
 {
@@ -133,27 +153,36 @@ std::FILE *open_null_sink()
 
 backup_result backup_file(const char *path)
 {
-    std::size_t len = std::strlen(path);
-    char *bak = static_cast<char *>(std::malloc(len + 5));
-    if (bak == nullptr)
+    std::size_t len = std::strlen(path) + sizeof ".bak.partial";
+    char *bak = static_cast<char *>(std::malloc(len));
+    char *partial = static_cast<char *>(std::malloc(len));
+    if (bak == nullptr || partial == nullptr) {
+        std::free(bak);
+        std::free(partial);
         return BACKUP_FAILED;
-    std::snprintf(bak, len + 5, "%s.bak", path);
+    }
+    std::snprintf(bak, len, "%s.bak", path);
+    std::snprintf(partial, len, "%s.bak.partial", path);
 
-    backup_result result = BACKUP_FAILED;
-    std::FILE *from = std::fopen(path, "rb");
-    std::FILE *to = from != nullptr ? create_new(bak) : nullptr;
-    if (from != nullptr && to == nullptr && errno == EEXIST)
-        result = BACKUP_EXISTS;
+    // The copy is made under another name and takes the backup's name only
+    // when whole and on the disk: an interrupted run leaves no FILE.bak,
+    // only a partial copy, which is ours and goes at the next run.
+    stat_record st;
+    const bool exists = stat_path(bak, &st) == 0;
+    backup_result result = exists ? BACKUP_EXISTS : BACKUP_FAILED;
+    std::remove(partial);
+    std::FILE *from = exists ? nullptr : std::fopen(path, "rb");
+    std::FILE *to = from != nullptr ? create_new(partial) : nullptr;
     if (to != nullptr) {
-        bool copied = copy_stream(from, to);
-        bool closed = close_file(to) == 0;
-        if (copied && closed)
-            result = BACKUP_MADE;
-        else
-            std::remove(bak);  // ours, and incomplete
+        bool copied = copy_stream(from, to) && sync_file(to) == 0;
+        copied = close_file(to) == 0 && copied;
+        if (copied)
+            result = name_new(partial, bak);
+        std::remove(partial);
     }
     if (from != nullptr)
         (void)close_file(from);  // opened for reading: nothing to lose
     std::free(bak);
+    std::free(partial);
     return result;
 }

@@ -23,7 +23,14 @@ struct patch_request {
     request_value click_delay;   // CLICK_DELAY_MIN..CLICK_DELAY_MAX, or CLICK_DELAY_OFF
     request_value exit_fix;      // 1 on, 0 off
     int32_t dry_run;             // 1: plan and report, write nothing
-    int32_t backup;              // 1: copy FILE to FILE.bak first, never over an old one
+    int32_t backup;              // a backup_mode
+};
+
+enum backup_mode : int32_t {
+    BACKUP_OFF,
+    BACKUP_NEW,         // copy FILE to FILE.bak first; refuse when one exists
+    BACKUP_KEEP_FIRST,  // copy FILE to FILE.bak first unless one exists, which
+                        // then stays: the first backup is of the game as it came
 };
 
 constexpr int32_t CLICK_DELAY_OFF = 0;

@@ -33,13 +33,13 @@ bool writable(const char *path)
     return probe != nullptr && close_file(probe) == 0;
 }
 
-patch_result make_backup(const char *path)
+patch_result make_backup(const char *path, int32_t mode)
 {
     switch (backup_file(path)) {
     case BACKUP_MADE:
         return RESULT_OK;
     case BACKUP_EXISTS:
-        return RESULT_BACKUP_EXISTS;
+        return mode == BACKUP_KEEP_FIRST ? RESULT_OK : RESULT_BACKUP_EXISTS;
     case BACKUP_FAILED:
         break;
     }
@@ -135,8 +135,8 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
 
     if (!writable(plan.path))
         return outcome(RESULT_WRITE_OPEN_FAILED);
-    if (r->backup) {
-        patch_result backed_up = make_backup(plan.path);
+    if (r->backup != BACKUP_OFF) {
+        patch_result backed_up = make_backup(plan.path, r->backup);
         if (backed_up != RESULT_OK)
             return outcome(backed_up);
         if (events != nullptr && events->backed_up != nullptr)

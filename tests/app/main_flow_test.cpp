@@ -32,6 +32,7 @@ bytes read_bytes(const std::string &path)
 
 void write_game(int wc06_state)
 {
+    std::remove((game_path() + ".bak").c_str());
     sample_recipe r;
     sample_defaults(&r, 150000);
     r.site[SITE_WC06_FIX].state = static_cast<sample_state>(wc06_state);
@@ -109,6 +110,9 @@ TEST(main_flow, every_way_through_a_run)
         EXPECT_EQ(host.boxes[0].text.substr(0, 36), "Welcome to Velmar's ZANDOR patcher.\n") << c.what;
         for (std::size_t i = 0; i < c.boxes.size(); ++i)
             EXPECT_EQ(host.boxes[i + 1].caption, c.boxes[i]) << c.what;
+        if (c.exit_code == 1 && !c.boxes.empty()) {
+            EXPECT_EQ(host.boxes[1].text, "Error writing file\n\n" + path + ": " + result_text(RESULT_FILE_CHANGED));
+        }
         EXPECT_EQ(read_bytes(path) != before, c.changed) << c.what;
     }
 }
@@ -151,16 +155,21 @@ TEST(main_flow, boxes_and_chooser)
     EXPECT_EQ(host.moves[0].bottom, 768);
 }
 
-// What the OK case above wrote, as the next run reads it.
+// What the OK case above wrote, as the next run reads it, and the backup of
+// the game as it was, which a second run leaves alone.
 TEST(main_flow, ok_writes_what_the_player_chose)
 {
     write_game(SAMPLE_GAME);
-    host_reset();
     const std::string path = game_path();
-    host.files = {path.c_str()};
-    host.steps = FLOW_CASES[4].steps;
+    const bytes game = read_bytes(path);
     char args[] = "";
-    ASSERT_EQ(WinMain(nullptr, nullptr, args, 1), 0);
+    for (int run = 0; run < 2; ++run) {
+        host_reset();
+        host.files = {path.c_str()};
+        host.steps = FLOW_CASES[4].steps;
+        ASSERT_EQ(WinMain(nullptr, nullptr, args, 1), 0);
+        EXPECT_EQ(read_bytes(path + ".bak"), game);
+    }
     EXPECT_EQ(host.controls[ID_CLICK_DELAY_UPDOWN - ID_OK].hi, 6);  // 9 is not offered
     EXPECT_EQ(host.controls[ID_PROMOTED_UPDOWN - ID_OK].lo, 1);
     patch_target *t = nullptr;
@@ -173,6 +182,7 @@ TEST(main_flow, ok_writes_what_the_player_chose)
     EXPECT_EQ(t->exitgame_installed, 1);
     EXPECT_EQ(t->bosman_year, 2002);
     close_target(t);
+    std::remove((path + ".bak").c_str());
 }
 
 } // namespace

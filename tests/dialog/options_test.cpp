@@ -154,6 +154,7 @@ TEST(options_dialog, every_value_offered_reads_back_on_the_next_run)
         close_target(t);
     }
     std::remove(path.c_str());
+    std::remove((path + ".bak").c_str());
 }
 
 // The bytes that the dialog managers of Windows and Wine were seen to take,
