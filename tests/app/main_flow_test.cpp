@@ -1,7 +1,10 @@
 // The Windows program's whole run, from the welcome box to the exit code,
 // against the scripted Win32 stand-in and a sample image on disk.
 
+#include <malloc.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -182,6 +185,33 @@ TEST(main_flow, ok_writes_what_the_player_chose)
     EXPECT_EQ(t->exitgame_installed, 1);
     EXPECT_EQ(t->bosman_year, 2002);
     close_target(t);
+    std::remove((path + ".bak").c_str());
+}
+
+// A run gives back every handle and every byte of memory it took.
+TEST(main_flow, leaves_nothing_behind)
+{
+    const std::string path = game_path();
+    auto one_run = [&path] {
+        write_game(SAMPLE_GAME);
+        host_reset();
+        host.files = {nullptr, path.c_str()};
+        host.box_answers = {IDOK, IDRETRY};
+        host.steps = FLOW_CASES[4].steps;
+        char args[] = "";
+        EXPECT_EQ(WinMain(nullptr, nullptr, args, 1), 0);
+        host = host_ui{};  // the stand-in's own records go too
+    };
+    auto open_handles = [] {
+        const std::filesystem::directory_iterator fds("/proc/self/fd");
+        return std::distance(begin(fds), end(fds));
+    };
+    one_run();  // the runtime's own first-use allocations
+    const auto handles = open_handles();
+    const std::size_t heap = mallinfo2().uordblks;
+    one_run();
+    EXPECT_EQ(open_handles(), handles);
+    EXPECT_EQ(mallinfo2().uordblks, heap);
     std::remove((path + ".bak").c_str());
 }
 
