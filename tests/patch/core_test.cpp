@@ -23,15 +23,15 @@ TEST(catalogue, holds_the_listed_bytes)
         {25, 5, 5, 0xe5f433b2, 0xc073f063, 0xe884e41b}, {63, 24, 24, 0x8fa64d39, 0x9b634c1d, 0xcc2be152},
         {65, 25, 25, 0x80090a37, 0xefad2773, 0xe312c72a}};
     const auto fnv = [](const uint8_t *p, int32_t n) {
-        return std::accumulate(p, p + n, 0x811c9dc5u, [](uint32_t h, uint8_t b) { return (h ^ b) * 0x01000193u; });
+        const auto step = [](uint32_t h, uint8_t b) { return (h ^ b) * 0x01000193u; };
+        return std::accumulate(p, p + n, 0x811c9dc5u, step);
     };
     for (const site_entry &e : patch_catalogue) {
         const uint32_t *l = listed[&e - patch_catalogue];
-        EXPECT_EQ((std::vector<int64_t>{e.sig_len, e.block_len, e.unpatched_known, fnv(e.sig, e.sig_len),
-                                        fnv(e.unpatched, e.unpatched_known),
-                                        fnv(e.patched, e.unpatched_known > 0 ? e.block_len : 0)}),
-                  std::vector<int64_t>(l, l + 6))
-            << e.name;
+        const int32_t ours = e.unpatched_known > 0 ? e.block_len : 0; // none at a year site
+        const int64_t got[6] = {e.sig_len, e.block_len, e.unpatched_known, fnv(e.sig, e.sig_len),
+                                fnv(e.unpatched, e.unpatched_known), fnv(e.patched, ours)};
+        EXPECT_EQ(std::vector<int64_t>(got, got + 6), std::vector<int64_t>(l, l + 6)) << e.name;
     }
 }
 
@@ -71,7 +71,6 @@ TEST(patch_verify, names_the_site_that_did_not_read_back)
         {[](patch_target &p, patch_target &a) { p.start_year_ofs = a.wc06_installed = -1; }, -2},
         {[](patch_target &, patch_target &a) { a.bosman_year_ofs++; }, SITE_BOSMAN_YEAR},
         {[](patch_target &, patch_target &a) { a.click_delay = -2; }, SITE_CLICK_DELAY},
-        {[](patch_target &p, patch_target &a) { p.click_delay_ofs = a.click_delay = -2; }, -2},
         {[](patch_target &, patch_target &a) { a.exitgame_installed = 1; }, SITE_EXITGAME},
         {[](patch_target &, patch_target &a) { a.conf_promoted_ofs++; }, SITE_CONF_PROMOTED},
         {[](patch_target &p, patch_target &) { p.touch_conference = 1; }, SITE_CONF_COUNTS},

@@ -23,8 +23,7 @@ run_result run_program(const std::string &program, const std::vector<std::string
         }
         return s;
     };
-    std::FILE *out = std::tmpfile();
-    std::FILE *err = std::tmpfile();
+    std::FILE *out = std::tmpfile(), *err = std::tmpfile();
     std::vector<char *> argv{const_cast<char *>(program.c_str())};
     for (const std::string &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
@@ -34,7 +33,6 @@ run_result run_program(const std::string &program, const std::vector<std::string
         for (const std::string &setting : env)
             putenv(const_cast<char *>(setting.c_str()));
         // The alarm outlives exec: it is the time limit.
-        signal(SIGALRM, SIG_DFL);
         alarm(static_cast<unsigned>(timeout_seconds));
         bool ready = std::freopen("/dev/null", "r", stdin) != nullptr && dup2(fileno(out), 1) == 1
                      && dup2(fileno(err), 2) == 2
