@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -9,8 +10,6 @@ inline std::string scratch_path(const std::string &name)
 {
     const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
     std::string id = std::string(info->test_suite_name()) + "-" + info->name() + "-" + name;
-    for (char &c : id)
-        if (c == '/')
-            c = '_';
+    std::replace(id.begin(), id.end(), '/', '_');
     return testing::TempDir() + "zandor-" + id;
 }

@@ -6,11 +6,9 @@
 // Running a built program from a test, with a time limit.
 
 struct run_result {
-    int exit_code;      // -1 when the program did not exit normally
-    bool timed_out;
-    bool crashed;       // killed by a signal
-    std::string out;
-    std::string err;
+    int exit_code;          // -1 when the program did not exit normally
+    bool timed_out, crashed; // killed at the time limit, or by another signal
+    std::string out, err;
 };
 
 // Runs `program` with `args` and the settings `env` ("NAME=value") added to

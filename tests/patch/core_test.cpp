@@ -1,0 +1,96 @@
+// The core where runs of the command-line tool cannot tell faults apart:
+// catalogue bytes, window edges, and the read-back check.
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "file_bytes.h"
+#include "patch/patch_run.h"
+#include "patch/sig_stream.h"
+#include "scratch_path.h"
+#include "tools/sample_image.h"
+
+namespace {
+
+TEST(catalogue, holds_the_listed_bytes)
+{
+    // Lengths of the signature, the block and the game's known bytes, and
+    // FNV-1a of the listed signature, game's block and ours.
+    const uint32_t listed[SITE_COUNT][6] = {
+        {5, 2, 0, 0xb8a9e83c, 0x811c9dc5, 0x811c9dc5},  {9, 110, 64, 0x210ccb5c, 0xb8596c5d, 0xfd20dc0f},
+        {21, 2, 0, 0x89433297, 0x811c9dc5, 0x811c9dc5}, {18, 29, 29, 0x8ed41d0a, 0x46703f14, 0x1649b5d4},
+        {25, 5, 5, 0xe5f433b2, 0xc073f063, 0xe884e41b}, {63, 24, 24, 0x8fa64d39, 0x9b634c1d, 0xcc2be152},
+        {65, 25, 25, 0x80090a37, 0xefad2773, 0xe312c72a}};
+    const auto fnv = [](const uint8_t *p, int32_t n) {
+        const auto step = [](uint32_t h, uint8_t b) { return (h ^ b) * 0x01000193u; };
+        return std::accumulate(p, p + n, 0x811c9dc5u, step);
+    };
+    for (const site_entry &e : patch_catalogue) {
+        const uint32_t *l = listed[&e - patch_catalogue];
+        const int32_t ours = e.unpatched_known > 0 ? e.block_len : 0; // none at a year site
+        const int64_t got[6] = {e.sig_len, e.block_len, e.unpatched_known, fnv(e.sig, e.sig_len),
+                                fnv(e.unpatched, e.unpatched_known), fnv(e.patched, ours)};
+        EXPECT_EQ(std::vector<int64_t>(got, got + 6), std::vector<int64_t>(l, l + 6)) << e.name;
+    }
+}
+
+TEST(sig_stream, finds_each_occurrence_across_window_edges)
+{
+    constexpr int32_t W = 65536;
+    const std::string sig = "\x90\x5a\x90"; // searched by its rarer middle byte; two may share a byte
+    const struct { int32_t size; std::vector<int32_t> at; } cases[] = {
+        {2, {}}, {3, {0}}, {5, {0, 2}}, {100, {10, 50}}, {3 * W, {W - 2}}, {3 * W, {W - 1}}, {3 * W, {W}},
+        {3 * W, {W + 1}}, {W + 3, {0, W}}, {W + 2, {W - 1}}, {3 * W, {2 * W - 2, 2 * W + 1, 3 * W - 3}}};
+    const std::string path = scratch_path("file");
+    for (const auto &c : cases) {
+        bytes file(static_cast<size_t>(c.size));
+        for (int32_t a : c.at)
+            std::copy(sig.begin(), sig.end(), file.begin() + a);
+        ASSERT_TRUE(write_file(path, file));
+        sig_stream *s = sig_stream_open(path.c_str(), 3, reinterpret_cast<const uint8_t *>(sig.data()));
+        std::vector<int32_t> found, expected = c.at;
+        expected.insert(expected.end(), {-1, -1}); // and -1 again after the end
+        while (found.size() < expected.size())
+            found.push_back(sig_stream_next(s));
+        sig_stream_close(s);
+        EXPECT_EQ(found, expected) << "file of " << c.size;
+    }
+}
+
+// Only a write gone wrong makes a site read back otherwise: here the record
+// of a second scan is changed instead.
+TEST(patch_verify, names_the_site_that_did_not_read_back)
+{
+    // Each change to the plan or to the record read back, and the site named (-2: none).
+    const struct { void (*c)(patch_target &plan, patch_target &after); int site; } cases[] = {
+        {[](patch_target &, patch_target &) {}, -2},
+        {[](patch_target &, patch_target &a) { a.file_size++; }, -1},
+        {[](patch_target &, patch_target &a) { a.start_year++; }, SITE_START_YEAR},
+        {[](patch_target &, patch_target &a) { a.wc06_installed = 1; }, SITE_WC06_FIX},
+        {[](patch_target &p, patch_target &a) { p.start_year_ofs = a.wc06_installed = -1; }, -2},
+        {[](patch_target &, patch_target &a) { a.bosman_year_ofs++; }, SITE_BOSMAN_YEAR},
+        {[](patch_target &, patch_target &a) { a.click_delay = -2; }, SITE_CLICK_DELAY},
+        {[](patch_target &, patch_target &a) { a.exitgame_installed = 1; }, SITE_EXITGAME},
+        {[](patch_target &, patch_target &a) { a.conf_promoted_ofs++; }, SITE_CONF_PROMOTED},
+        {[](patch_target &p, patch_target &) { p.touch_conference = 1; }, SITE_CONF_COUNTS},
+        {[](patch_target &, patch_target &a) { a.promoted = 2; }, SITE_CONF_PROMOTED},
+        {[](patch_target &, patch_target &a) { a.relegated = 2; }, SITE_CONF_COUNTS},
+        {[](patch_target &p, patch_target &a) { p.conf_promoted_ofs = a.relegated = -1; }, -2},
+    };
+    const std::string path = scratch_path("image");
+    sample_recipe r;
+    sample_defaults(&r, 1 << 18);
+    patch_target *t = nullptr;
+    ASSERT_TRUE(sample_write(path.c_str(), &r) == 0 && scan_file(path.c_str(), &t) == RESULT_OK);
+    for (const auto &c : cases) {
+        patch_target plan = *t, after = *t;
+        c.c(plan, after);
+        const patch_outcome o = patch_verify(&plan, &after);
+        EXPECT_EQ(o.result, c.site == -2 ? RESULT_OK : RESULT_VERIFY_FAILED) << &c - cases;
+        EXPECT_EQ(o.site, c.site == -2 ? -1 : c.site) << &c - cases;
+    }
+    close_target(t);
+}
+
+} // namespace
