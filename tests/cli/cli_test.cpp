@@ -72,7 +72,7 @@ const cli_case cases[] = {
                            "start_year      0x0002ffff (196607)      year 2001\nwc06_fix  "},
     {ours, "scan F", 0, "  delay 6\n|  year 2573\n|  promoted 2, relegated 6\n|  promoted 2\n|  installed\n"},
     {nullptr, "scan --json F", 0, "wc06_installed\": 1|delay\": 6,|exitgame_installed\": 1|!ofs\": -1"},
-    {odd, "scan F", 0, "absent                   code not recognised\n|absent                   -\n"},
+    {odd, "scan F", 0, "absent                   code not recognised\n|absent                   not found\n"},
     {nullptr, "scan --json F", 0, "is CC\n|\"click_delay_ofs\": -1, \"click_delay\": -2|!promoted_ofs\": -1"},
     {odd2, "scan F", 0, "  installed, delay not recognised\n"},
     {nullptr, "scan --json F", 0, "\"wc06_ofs\": -1|\"bosman_year_ofs\": -1, \"bosman_year\": 0|ofs2 = -1\n"},
