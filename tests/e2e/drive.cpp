@@ -4,288 +4,150 @@
 #include <cstdio>
 #include <vector>
 
+int failures = 0;
+
 namespace {
 
-int failures = 0;
-bool host_enabled = true;
-
-// A message to a window of another process must never hang the driver.
-constexpr UINT SEND_TIMEOUT_MS = 5000;
 constexpr int POLL_MS = 50;
 
-struct find_args {
+struct pid_windows {
     DWORD pid;
-    const char *title;
-    HWND found;
-    HWND except;
-    std::string titles;
+    std::vector<HWND> found;
 };
 
-DWORD owner_pid(HWND w)
+BOOL CALLBACK collect(HWND w, LPARAM lp)
 {
+    auto *a = reinterpret_cast<pid_windows *>(lp);
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
-    return pid;
-}
-
-BOOL CALLBACK find_titled(HWND w, LPARAM lp)
-{
-    auto *a = reinterpret_cast<find_args *>(lp);
-    if (owner_pid(w) != a->pid || !IsWindowVisible(w))
-        return TRUE;
-    char buf[256] = {};
-    GetWindowTextA(w, buf, sizeof buf);
-    if (std::string(buf) != a->title)
-        return TRUE;
-    a->found = w;
-    return FALSE;
-}
-
-BOOL CALLBACK list_visible(HWND w, LPARAM lp)
-{
-    auto *a = reinterpret_cast<find_args *>(lp);
-    if (w == a->except || owner_pid(w) != a->pid || !IsWindowVisible(w))
-        return TRUE;
-    char buf[256] = {};
-    GetWindowTextA(w, buf, sizeof buf);
-    if (!a->titles.empty())
-        a->titles += " | ";
-    a->titles += '"';
-    a->titles += buf;
-    a->titles += '"';
+    if (pid == a->pid && IsWindowVisible(w))
+        a->found.push_back(w);
     return TRUE;
 }
 
-}  // namespace
+std::vector<HWND> visible_windows(DWORD pid)
+{
+    pid_windows a{pid, {}};
+    EnumWindows(collect, reinterpret_cast<LPARAM>(&a));
+    return a.found;
+}
 
-void fail_at(int line, const char *fmt, ...)
+} // namespace
+
+void fail(where w, const char *fmt, ...)
 {
     ++failures;
-    std::printf("    FAIL (line %d): ", line);
+    std::printf("    FAIL (line %u): ", static_cast<unsigned>(w.line()));
     va_list ap;
     va_start(ap, fmt);
     std::vprintf(fmt, ap);
     va_end(ap);
     std::printf("\n");
-    std::fflush(stdout);
 }
 
-int failure_count()
+bool run_start(PROCESS_INFORMATION *pi, const char *exe, const char *folder)
 {
-    return failures;
-}
-
-void reset_failures()
-{
-    failures = 0;
-}
-
-void pause_ms(int ms)
-{
-    Sleep(static_cast<DWORD>(ms));
-}
-
-bool run_start(patcher_run *r, const char *exe, const char *folder)
-{
-    *r = patcher_run{};
     STARTUPINFOA si{};
     si.cb = sizeof si;
-    // The scan's diagnostic lines would mix with the driver's report.
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE out = CreateFileA("patcher-stdout.txt", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &sa, OPEN_ALWAYS, 0, nullptr);
-    if (out != INVALID_HANDLE_VALUE) {
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = nullptr;
-        si.hStdOutput = out;
-        si.hStdError = out;
-    }
+    // The scan's diagnostic lines would otherwise mix with the driver's report.
+    si.dwFlags = STARTF_USESTDHANDLES;
     std::string cmd = std::string("\"") + exe + "\"";
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    BOOL ok = CreateProcessA(exe, line.data(), nullptr, nullptr, out != INVALID_HANDLE_VALUE, 0,
-                             nullptr, folder, &si, &r->pi);
-    if (out != INVALID_HANDLE_VALUE)
-        CloseHandle(out);
-    if (!ok)
-        return false;
-    r->started = true;
-    return true;
+    return CreateProcessA(exe, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &si, pi) != FALSE;
 }
 
-bool run_wait_exit(patcher_run *r, int timeout_ms, DWORD *code)
+bool run_wait_exit(const PROCESS_INFORMATION &pi, int ms, DWORD *code)
 {
-    if (!r->started)
-        return false;
-    if (WaitForSingleObject(r->pi.hProcess, static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0)
-        return false;
-    GetExitCodeProcess(r->pi.hProcess, code);
-    return true;
+    return WaitForSingleObject(pi.hProcess, static_cast<DWORD>(ms)) == WAIT_OBJECT_0
+           && GetExitCodeProcess(pi.hProcess, code);
 }
 
-void run_finish(patcher_run *r)
+void run_finish(PROCESS_INFORMATION *pi)
 {
-    if (!r->started)
+    if (pi->hProcess == nullptr)
         return;
-    if (WaitForSingleObject(r->pi.hProcess, 0) != WAIT_OBJECT_0) {
-        TerminateProcess(r->pi.hProcess, 99);
-        WaitForSingleObject(r->pi.hProcess, 5000);
+    if (WaitForSingleObject(pi->hProcess, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(pi->hProcess, 99);
+        WaitForSingleObject(pi->hProcess, 5000);
     }
-    CloseHandle(r->pi.hThread);
-    CloseHandle(r->pi.hProcess);
-    r->started = false;
+    CloseHandle(pi->hThread);
+    CloseHandle(pi->hProcess);
+    *pi = PROCESS_INFORMATION{};
 }
 
-HWND wait_window(DWORD pid, const char *title, int timeout_ms)
+HWND wait_window(DWORD pid, const char *title, int ms)
 {
-    for (int waited = 0; waited <= timeout_ms; waited += POLL_MS) {
-        find_args a{pid, title, nullptr, nullptr, {}};
-        EnumWindows(find_titled, reinterpret_cast<LPARAM>(&a));
-        if (a.found != nullptr) {
-            // Modal dialogs show themselves when their loop first goes idle;
-            // give the first paint a moment before anyone looks at it.
-            pause_ms(200);
-            return a.found;
-        }
-        pause_ms(POLL_MS);
+    for (int waited = 0; waited <= ms; waited += POLL_MS) {
+        for (HWND w : visible_windows(pid))
+            if (text_of(w) == title) {
+                // A modal dialog shows itself when its loop first goes idle:
+                // let it finish setting up before anyone looks.
+                Sleep(200);
+                return w;
+            }
+        Sleep(POLL_MS);
     }
     return nullptr;
 }
 
-bool wait_window_gone(HWND w, int timeout_ms)
+bool wait_gone(HWND w, int ms)
 {
-    for (int waited = 0; waited <= timeout_ms; waited += POLL_MS) {
+    for (int waited = 0; waited <= ms; waited += POLL_MS) {
         if (!IsWindow(w) || !IsWindowVisible(w))
             return true;
-        pause_ms(POLL_MS);
+        Sleep(POLL_MS);
     }
     return false;
 }
 
-std::string other_windows(DWORD pid, HWND except)
+std::string shown_titles(DWORD pid)
 {
-    find_args a{pid, nullptr, nullptr, except, {}};
-    EnumWindows(list_visible, reinterpret_cast<LPARAM>(&a));
-    return a.titles;
+    std::string titles;
+    for (HWND w : visible_windows(pid))
+        titles += "\"" + text_of(w) + "\" ";
+    return titles.empty() ? "nothing" : titles;
 }
 
 LRESULT send(HWND w, UINT msg, WPARAM wp, LPARAM lp)
 {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(w, msg, wp, lp, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &result))
+    if (!SendMessageTimeoutA(w, msg, wp, lp, SMTO_ABORTIFHUNG, 5000, &result))
         return -1;
     return static_cast<LRESULT>(result);
 }
 
-std::string window_text(HWND w)
+std::string text_of(HWND w)
 {
     char buf[1024] = {};
-    DWORD_PTR got = 0;
-    if (w == nullptr ||
-        !SendMessageTimeoutA(w, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf),
-                             SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &got))
-        return "<no text>";
-    return std::string(buf, got < sizeof buf ? got : sizeof buf - 1);
+    LRESULT n = send(w, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf));
+    return n < 0 ? "<no text>" : std::string(buf);
 }
 
-std::string class_name(HWND w)
+void press(HWND dlg, int id)
 {
-    char buf[128] = {};
-    GetClassNameA(w, buf, sizeof buf);
-    return buf;
+    PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
 }
 
-LONG window_style(HWND w)
+bool host(const std::string &line)
 {
-    return GetWindowLongA(w, GWL_STYLE);
-}
-
-std::string message_text(HWND box)
-{
-    return window_text(GetDlgItem(box, 0xFFFF));
-}
-
-bool has_button(HWND box, int id)
-{
-    HWND b = GetDlgItem(box, id);
-    return b != nullptr && IsWindowVisible(b) && class_name(b) == "Button";
-}
-
-bool set_text(HWND control, const char *text)
-{
-    return send(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) == TRUE;
-}
-
-bool click_check(HWND check)
-{
-    LRESULT before = send(check, BM_GETCHECK, 0, 0);
-    send(check, BM_CLICK, 0, 0);
-    return send(check, BM_GETCHECK, 0, 0) != before;
-}
-
-void press(HWND dialog, int id)
-{
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
-}
-
-void close_box(HWND dialog)
-{
-    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-}
-
-void set_host_enabled(bool on)
-{
-    host_enabled = on;
-}
-
-int host_request(const char *line, std::string *reply)
-{
-    reply->clear();
-    if (!host_enabled)
-        return -2;
     DeleteFileA("host.ack");
     std::FILE *f = std::fopen("host.req.tmp", "wb");
     if (f == nullptr)
-        return -2;
-    std::fprintf(f, "%s\n", line);
+        return false;
+    std::fprintf(f, "%s\n", line.c_str());
     std::fclose(f);
     // The script polls for host.req: it must never see a half-written one.
     if (!MoveFileExA("host.req.tmp", "host.req", MOVEFILE_REPLACE_EXISTING))
-        return -2;
+        return false;
     for (int waited = 0; waited < 30000; waited += POLL_MS) {
         f = std::fopen("host.ack", "rb");
         if (f != nullptr) {
-            char buf[512] = {};
-            size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+            char reply[8] = {};
+            std::fread(reply, 1, 2, f);
             std::fclose(f);
-            // The script writes the answer and then renames it into place.
             DeleteFileA("host.ack");
-            std::string s(buf, n);
-            while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-                s.pop_back();
-            *reply = s;
-            return s.rfind("ok", 0) == 0 ? 0 : -1;
+            return std::string(reply) == "ok";
         }
-        pause_ms(POLL_MS);
+        Sleep(POLL_MS);
     }
-    DeleteFileA("host.req");
-    return -2;
-}
-
-void screenshot(const char *name, HWND w)
-{
-    char line[256];
-    RECT r{};
-    if (w != nullptr && GetWindowRect(w, &r))
-        std::snprintf(line, sizeof line, "shot %s %ld %ld %ld %ld", name, r.left, r.top,
-                      r.right - r.left, r.bottom - r.top);
-    else
-        std::snprintf(line, sizeof line, "shot %s", name);
-    std::string reply;
-    int rc = host_request(line, &reply);
-    if (rc == -2)
-        std::printf("    (no screenshot %s: the driver runs without the e2e script)\n", name);
-    else if (rc != 0)
-        std::printf("    (screenshot %s failed: %s)\n", name, reply.c_str());
+    return false;
 }
