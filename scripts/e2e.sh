@@ -1,19 +1,18 @@
 #!/usr/bin/env bash
 # Runs the real zandor-patcher.exe under Wine in a private X display and
-# drives it like a player, through zandor-e2e-driver.exe. Screenshots go to
-# build/e2e-shots. Usage: scripts/e2e.sh [SCENARIO...]
+# drives it like a player, through zandor-e2e-driver.exe.
+# Usage: scripts/e2e.sh [SCENARIO...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 win32=${E2E_WIN32_BUILD:-build/win32}
 patcher=${E2E_PATCHER:-$win32/src/app/zandor-patcher.exe}
 driver=$win32/tests/e2e/zandor-e2e-driver.exe
-shots=$PWD/build/e2e-shots
 driver_timeout=${E2E_TIMEOUT:-600}
 
 say() { echo "e2e: $*"; }
 
-if ! command -v wine >/dev/null || ! command -v Xvfb >/dev/null || ! command -v import >/dev/null \
+if ! command -v wine >/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null \
    || ! command -v chattr >/dev/null; then
   scripts/install-deps.sh
 fi
@@ -32,7 +31,7 @@ driver_w=$(winpath "$driver")
 patcher_w=$(winpath "$patcher")
 
 work=$(mktemp -d /tmp/zandor-e2e.XXXXXX)
-mkdir -p "$work/run" "$shots"
+mkdir -p "$work/run"
 export HOME=${HOME:-$work}
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid= driver_pid= tail_pid=
@@ -72,18 +71,16 @@ timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
 timeout 60 wineserver -w
 say "Wine $(wine --version) on display $DISPLAY ready after $((SECONDS - started)) s"
 
-
-# Requests the driver cannot serve from inside Wine: screenshots and the
-# immutable attribute. One line in, one line out.
+# Requests the driver cannot serve from inside Wine: real key presses and
+# the immutable attribute. One line in, one line out.
 serve() {
   local req=$work/run/host.req line reply
   [[ -f $req ]] || return 0
   line=$(cat "$req")
   rm -f "$req"
-  read -r verb name a b c d <<<"$line"
+  read -r verb name a <<<"$line"
   reply="fail unknown request: $line"
   case $verb in
-    ping) reply=ok ;;
     keys)
       # Real key presses to whatever window has the X input focus.
       if [[ $name == type ]]; then
@@ -91,24 +88,18 @@ serve() {
       else
         xdotool key --delay 30 -- "$name" && reply=ok || reply="fail xdotool"
       fi ;;
-    shot)
-      if [[ -n ${d:-} ]]; then
-        import -window root -crop "${c}x${d}+${a}+${b}" +repage "$shots/$name.png" 2>/dev/null \
-          && reply=ok || reply="fail import"
-      else
-        import -window root "$shots/$name.png" 2>/dev/null && reply=ok || reply="fail import"
-      fi ;;
     immutable)
+      local flag=-i
+      [[ $a == on ]] && flag=+i
       if [[ $name == */* || ! -f $work/run/$name ]]; then
         reply="fail no such sample: $name"
-      elif [[ $a == on ]]; then
-        chattr +i "$work/run/$name" 2>"$work/chattr.err" && reply=ok \
-          || reply="fail chattr +i: $(cat "$work/chattr.err")"
+      elif chattr "$flag" "$work/run/$name" 2>"$work/chattr.err"; then
+        reply=ok
       else
-        chattr -i "$work/run/$name" 2>"$work/chattr.err" && reply=ok \
-          || reply="fail chattr -i: $(cat "$work/chattr.err")"
+        reply="fail chattr $flag: $(cat "$work/chattr.err")"
       fi ;;
   esac
+  [[ $reply == ok ]] || say "request \"$line\": $reply"
   echo "$reply" >"$work/run/host.ack.tmp"
   mv "$work/run/host.ack.tmp" "$work/run/host.ack"
 }
@@ -129,7 +120,7 @@ driver_pid=
 wait "$tail_pid" 2>/dev/null || true
 tail_pid=
 
-say "finished in $((SECONDS - started)) s; screenshots in $shots"
+say "finished in $((SECONDS - started)) s"
 if ! grep -q '^e2e: [0-9]* passed, [0-9]* failed' "$log"; then
   say "the driver ended without a summary (exit code $rc)"
   say "0 passed, 1 failed"
