@@ -291,7 +291,8 @@ const box_spec WELCOME = {"Welcome",
                           14, false, false};
 const box_spec OPEN_ERROR = {"Error", "Error opening file", 1, true, false};
 const box_spec RETRY = {"Error", "Error opening file ", 1, true, true};
-const box_spec WRITE_ERROR = {"Error", "Error writing file", 1, true, false};
+// The first line, a blank one, then the file and why it could not be written.
+const box_spec WRITE_ERROR = {"Error", "Error writing file\n\n", 3, true, false};
 const box_spec WC06_KEPT = {
     "Warning",
     "The World Cup 06 fix could not be removed: the game's original code is not known. "
