@@ -6,7 +6,6 @@
 // reference search: other tests link zandor_fuzz_support for it.
 
 #include <cstdint>
-#include <source_location>
 #include <string>
 #include <vector>
 
@@ -14,8 +13,13 @@
 #include "patch/patch_target.h"
 
 // Aborts, so that the fuzzer keeps the input, naming the caller's line and
-// the replayed input.
-void fuzz_check(bool ok, const char *what, std::source_location at = std::source_location::current());
+// the replayed input. (The fuzz preset's clang lacks std::source_location;
+// its builtins give the same.)
+struct fuzz_where {
+    const char *file;
+    int line;
+};
+void fuzz_check(bool ok, const char *what, fuzz_where at = {__builtin_FILE(), __builtin_LINE()});
 extern std::string fuzz_input_name;
 
 struct fuzz_input {
@@ -38,5 +42,4 @@ std::vector<int64_t> reference_search(const bytes &image, const bytes &sig);
 
 // Opens and scans `path`, which holds `image`, and checks every field the
 // scan fills in against the reference classifier.
-patch_target *scan_checked(const char *path, const bytes &image,
-                           std::source_location at = std::source_location::current());
+patch_target *scan_checked(const char *path, const bytes &image, fuzz_where at = {__builtin_FILE(), __builtin_LINE()});

@@ -11,11 +11,11 @@
 
 std::string fuzz_input_name;
 
-void fuzz_check(bool ok, const char *what, std::source_location at)
+void fuzz_check(bool ok, const char *what, fuzz_where at)
 {
     if (ok)
         return;
-    std::fprintf(stderr, "%s:%u: %s (input %s)\n", at.file_name(), at.line(), what, fuzz_input_name.c_str());
+    std::fprintf(stderr, "%s:%d: %s (input %s)\n", at.file, at.line, what, fuzz_input_name.c_str());
     std::abort();
 }
 
@@ -112,7 +112,7 @@ std::vector<int64_t> reference_search(const bytes &image, const bytes &sig)
     std::vector<int64_t> hits;
     const int64_t last = std::min<int64_t>(static_cast<int64_t>(image.size()), INT32_MAX) - static_cast<int64_t>(sig.size());
     for (int64_t i = 0; i <= last; ++i)
-        if (std::memcmp(&image[static_cast<std::size_t>(i)], sig.data(), sig.size()) == 0)
+        if (image[static_cast<std::size_t>(i)] == sig[0] && std::memcmp(&image[static_cast<std::size_t>(i)], sig.data(), sig.size()) == 0)
             hits.push_back(i);
     return hits;
 }
@@ -189,7 +189,7 @@ std::vector<int64_t> scan_fields(const patch_target &r)
 
 } // namespace
 
-patch_target *scan_checked(const char *path, const bytes &image, std::source_location at)
+patch_target *scan_checked(const char *path, const bytes &image, fuzz_where at)
 {
     static std::FILE *const quiet = open_null_sink();  // the diagnostics are the unit tests' business
     patch_target *t = open_target(path);

@@ -15,10 +15,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         std::error_code ec;
         for (const auto &entry : std::filesystem::directory_iterator(argv[i], ec)) {
-            fuzz_input_name = entry.path().string();
-            const bytes input = read_file(fuzz_input_name);
-            LLVMFuzzerTestOneInput(input.data(), input.size());
-            ++count;
+            const bytes input = read_file(fuzz_input_name = entry.path().string());
+            count += LLVMFuzzerTestOneInput(input.data(), input.size()) == 0;
         }
         fuzz_check(!ec, "a folder of inputs cannot be read");
     }
