@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses (preset "fuzz": clang, ASan, UBSan) and runs
 # each for a bounded time, starting from inputs made by the sample-image
-# maker and the inputs kept from fixed faults (tests/fuzz/corpus/).
+# maker (tests/fuzz/make_seeds.sh, run by the build) and the inputs kept from
+# fixed faults (tests/fuzz/corpus/).
 #
 #   scripts/fuzz.sh              45 seconds per harness
 #   scripts/fuzz.sh 3600         an hour per harness; the corpus grows in
@@ -29,16 +30,14 @@ status=0
 for h in "${harnesses[@]}"; do
   dir=$work/$h
   mkdir -p "$dir/corpus"
-  rm -rf "$dir/seeds" "$dir"/crash-* "$dir"/leak-* "$dir"/timeout-* "$dir"/oom-*
-  mkdir -p "$dir/seeds"
-  "$bin/fuzz_seeds" "$h" "$dir/seeds"
+  rm -rf "$dir"/crash-* "$dir"/leak-* "$dir"/timeout-* "$dir"/oom-*
   kept=tests/fuzz/corpus/$h
   [[ -d $kept ]] || kept=
 
   log=$dir/log
   # New inputs go to the first folder only: the kept ones stay as they are.
   if "$bin/fuzz_$h" -max_total_time="$seconds" -timeout=10 -max_len=8192 -print_final_stats=1 \
-       -artifact_prefix="$dir/" "$dir/corpus" "$dir/seeds" ${kept:+"$kept"} >"$log" 2>&1; then
+       -artifact_prefix="$dir/" "$dir/corpus" "$bin/seeds/$h" ${kept:+"$kept"} >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     corpus=$(find "$dir/corpus" -type f | wc -l)
     echo "fuzz $h: ${runs:-?} runs in ${seconds} s, no failure (corpus $corpus inputs)"

@@ -1,73 +1,42 @@
-// fault_runner scan|apply FILE: what the options dialog does, without a
-// dialog. Opens and scans FILE, prints each site found ("site NAME OFS LEN"),
-// and for apply changes every site found (start year 2010 with the World Cup
-// 06 fix, Bosman year 2011, click delay 3, exit fix and conference counts 4/2
-// turned around from what the file holds) and prints "result N".
+// fault_runner FILE: what the options dialog does, without a window. Scans
+// FILE, sets every control as a user would (start year 2010 with the World
+// Cup 06 box, Bosman year 2011, click delay 3, the exit fix box turned
+// around, conference 4 up and 2 down) and presses OK: options_apply. Prints
+// each site that OK writes ("site NAME OFS LEN"), then "result N".
 //
-// Exit status: 0 written (or scanned), 3 the writer reported a failure,
-// 4 the file was not opened, 1 bad usage.
+// Exit status: 0 written; 2 failed, nothing written; 3 failed, perhaps
+// written; 4 not opened; 1 bad usage.
 
 #include <cstdio>
-#include <cstring>
 
-#include "patch/apply_patches.h"
-#include "patch/patch_target.h"
-
-namespace {
-
-const int32_t *site_offsets(const patch_target *t, int site)
-{
-    const int32_t *ofs[SITE_COUNT] = {&t->start_year_ofs,  &t->wc06_ofs,        &t->bosman_year_ofs,
-                                      &t->click_delay_ofs, &t->exitgame_ofs,    &t->conf_counts_ofs,
-                                      &t->conf_promoted_ofs};
-    return ofs[site];
-}
-
-void print_sites(const patch_target *t)
-{
-    for (int i = 0; i < SITE_COUNT; ++i) {
-        int32_t ofs = *site_offsets(t, i);
-        if (ofs > 0)
-            std::printf("site %s %d %d\n", patch_catalogue[i].name, ofs, patch_catalogue[i].block_len);
-    }
-}
-
-void choose(patch_target *t)
-{
-    t->start_year = 2010;
-    t->bosman_year = 2011;
-    t->click_delay = 3;
-    t->exitgame_installed = !t->exitgame_installed;
-    t->touch_conference = 1;
-    t->promoted = 4;
-    t->relegated = 2;
-}
-
-} // namespace
+#include "dialog/options_values.h"
 
 int main(int argc, char **argv)
 {
-    if (argc != 3 || (std::strcmp(argv[1], "scan") != 0 && std::strcmp(argv[1], "apply") != 0)) {
-        std::fprintf(stderr, "usage: fault_runner scan|apply FILE\n");
-        return 1;
-    }
+    patch_target *t = argc == 2 ? open_target(argv[1]) : nullptr;
+    if (t == nullptr)
+        return argc == 2 ? 4 : 1;
     scan_diagnostics = stderr;
-    patch_target *t = open_target(argv[2]);
-    if (t == nullptr) {
-        std::printf("not opened\n");
-        return std::fflush(stdout) == 0 ? 4 : 1;
-    }
     scan_target(t);
-    print_sites(t);
-    int status = 0;
-    if (std::strcmp(argv[1], "apply") == 0) {
-        choose(t);
-        int result = apply_patches(t);
-        std::printf("result %d\n", result);
-        status = result == RESULT_OK || result == RESULT_WC06_KEPT ? 0 : 3;
-    }
+    options_values v = options_initial(t);
+    const int32_t chosen[PAIR_COUNT] = {2010, 2011, 4, 2, 3};  // in the order of options_pair
+    for (int i = 0; i < PAIR_COUNT; ++i)
+        v.position[i] = chosen[i];
+    v.check[CHECK_WC06] = 1;
+    v.check[CHECK_EXITGAME] = !v.check[CHECK_EXITGAME];
+
+    int32_t kept = 0;
+    const patch_request r = options_request(&v, t, &kept);
+    const bool conference = r.promoted.set || r.relegated.set || r.conference_original;
+    const bool written[SITE_COUNT] = {r.start_year.set != 0, r.wc06 != 0, r.bosman_year.set != 0,
+                                      r.click_delay.set != 0, r.exit_fix.set != 0, conference, conference};
+    for (int s = 0; s < SITE_COUNT; ++s)
+        if (written[s])
+            std::printf("site %s %d %d\n", patch_catalogue[s].name, target_site_ofs(t, s), patch_catalogue[s].block_len);
+    const patch_result result = options_apply(&v, t, &kept);
+    std::printf("result %d\n", result);
     close_target(t);
-    if (std::fflush(stdout) != 0)
-        return 1;
-    return status;
+    const bool ok = result == RESULT_OK || result == RESULT_WC06_KEPT;
+    const int status = ok ? 0 : result == RESULT_WRITE_FAILED || result == RESULT_VERIFY_FAILED ? 3 : 2;
+    return std::fflush(stdout) == 0 ? status : 1;
 }

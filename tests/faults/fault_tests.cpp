@@ -1,0 +1,209 @@
+// The patcher under failing stdio calls, files changed before the write and
+// odd files, through both front ends: the fault runner (what the options
+// dialog does) and the CLI. Whatever happens, every site is whole or
+// untouched, nothing else changes, the length stays, and success means
+// written.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <source_location>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "file_bytes.h"
+#include "run_program.h"
+#include "patch/results.h"
+#include "tools/sample_image.h"
+
+namespace {
+
+enum front_end { RUNNER, CLI };
+struct site_range {
+    std::string name;
+    int64_t ofs, len;
+};
+struct front_run {
+    run_result r;
+    std::vector<site_range> sites;  // what the runner writes, in site order
+    int result;                     // the runner's
+};
+
+// A fresh folder for the running test, in the build tree.
+std::string scratch_dir()
+{
+    const std::string dir = std::string(FAULT_SCRATCH_ROOT) + "/" + testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    std::filesystem::create_directories(dir, ec);
+    return dir;
+}
+
+// Every site in the game's state, over two windows, written to `file`; with
+// `twice` the start year also 128 KiB on, so that only a whole second search
+// tells that it is no site.
+bytes game_image(const std::string &file, bool twice)
+{
+    sample_recipe recipe;
+    sample_defaults(&recipe, 2 * 65536 + 5000);
+    if (twice)
+        recipe.site[SITE_START_YEAR] = {SAMPLE_DUPLICATED, 1000, 2 * 65536 + 1000, 2001, 0, 0};
+    EXPECT_EQ(sample_write(file.c_str(), &recipe), 0);
+    return read_file(file);
+}
+
+// A front end on `file`, with the injector loaded and `env` set; the CLI is
+// asked for what the runner does to a game image.
+front_run run(front_end fe, const std::string &file, std::vector<std::string> env = {})
+{
+    env.push_back(std::string("LD_PRELOAD=") + FAULT_INJECTOR);
+    // The sanitizer runtime wants to be first; the injector only passes calls on.
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    env.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : ""));
+    const std::vector<std::string> cli = {"apply", file, "--start-year", "2010", "--wc06", "--bosman-year", "2011",
+                                          "--click-delay", "3", "--exit-fix", "on", "--promoted", "4", "--relegated", "2"};
+    front_run f{run_program(fe == RUNNER ? FAULT_RUNNER : FAULT_CLI, fe == RUNNER ? std::vector{file} : cli, 20, -1, env),
+                {}, 1000};
+    std::istringstream out(f.r.out);
+    for (std::string word; out >> word;) {
+        if (word == "site")
+            f.sites.push_back({});
+        if (word == "site")
+            out >> f.sites.back().name >> f.sites.back().ofs >> f.sites.back().len;
+        if (word == "result")
+            out >> f.result;
+    }
+    return f;
+}
+
+// `b` with the ranges of `sites` taken from `from`.
+bytes with_sites(bytes b, const bytes &from, const std::vector<site_range> &sites)
+{
+    for (const site_range &s : sites)
+        std::copy_n(from.begin() + s.ofs, s.len, b.begin() + s.ofs);
+    return b;
+}
+
+// The one check after a run that may have failed anywhere: no crash, the
+// length kept, no byte outside `sites` changed, each site whole or untouched;
+// exit 0 only with every site written, exit 2 only with none, and after a
+// single failure the file as it was or fully written.
+void expect_sound(const front_run &f, const std::string &file, const bytes &before, const bytes &after,
+                  const std::vector<site_range> &sites, bool single_failure,
+                  std::source_location at = std::source_location::current())
+{
+    testing::ScopedTrace trace(at.file_name(), static_cast<int>(at.line()), "checked from here");
+    const bytes got = read_file(file), full = with_sites(before, after, sites);
+    std::vector<site_range> touched;
+    for (const site_range &s : sites)
+        if (!std::equal(got.begin() + s.ofs, got.begin() + s.ofs + s.len, before.begin() + s.ofs))
+            touched.push_back(s);
+    ASSERT_FALSE(f.r.crashed || f.r.timed_out) << f.r.err;
+    ASSERT_EQ(got.size(), before.size()) << "the length changed";
+    EXPECT_TRUE(got == with_sites(before, after, touched)) << "a site partly written, or a byte outside every site changed";
+    EXPECT_TRUE(f.r.exit_code == 0 || f.r.exit_code == 2 || f.r.exit_code == 3) << "exit status " << f.r.exit_code;
+    EXPECT_TRUE(f.r.exit_code != 0 || got == full) << "success, but not every site is written";
+    EXPECT_TRUE(f.r.exit_code != 2 || got == before) << "nothing written, it says, but something is";
+    EXPECT_TRUE(!single_failure || got == before || got == full) << "one failure left some sites written, some not";
+}
+
+TEST(injected_faults, every_failing_call_leaves_whole_sites_and_success_means_written)
+{
+    const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", fired = dir + "/fired";
+    // The CLI, and the runner on the game's image and on one with the start year twice, far apart.
+    for (const auto &[fe, twice] : {std::pair{CLI, false}, {RUNNER, false}, {RUNNER, true}}) {
+        const bytes before = game_image(file, twice);
+        const front_run clean = run(RUNNER, file);
+        const bytes after = read_file(file);
+        ASSERT_TRUE(write_file(file, before) && clean.r.exit_code == 0 && run(fe, file).r.exit_code == 0);
+        ASSERT_TRUE(read_file(file) == after) << "the CLI and the options dialog write different bytes";
+        for (const std::string op : {"fread", "fwrite", "fseek", "fflush", "fclose"}) {
+            for (const std::string mode : {"once", "always", "short"}) {
+                // Each call in turn, until the run makes no more of them.
+                for (long n = 1; mode != "short" || op == "fread" || op == "fwrite"; ++n) {
+                    SCOPED_TRACE(testing::Message() << (fe == CLI ? "CLI, " : "runner, ") << op << " #" << n << " " << mode);
+                    ASSERT_TRUE(write_file(file, before) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
+                    const front_run f = run(fe, file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=" + op,
+                                                       "ZANDOR_FAULT_AT=" + std::to_string(n), "ZANDOR_FAULT_MODE=" + mode,
+                                                       "ZANDOR_FAULT_FIRED=" + fired});
+                    if (access(fired.c_str(), F_OK) != 0) {
+                        EXPECT_GT(n, 1) << "the injector never saw the call";
+                        break;
+                    }
+                    expect_sound(f, file, before, after, fe == RUNNER ? f.sites : clean.sites, mode == "once");
+                    EXPECT_FALSE(twice && !f.sites.empty() && f.sites[0].name == "start_year") << "taken as unique after an incomplete search";
+                }
+            }
+        }
+    }
+}
+
+TEST(injected_faults, a_file_changed_before_the_write_is_written_only_where_sites_still_are)
+{
+    const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", other = dir + "/OTHER.EXE";
+    const bytes before = game_image(file, false);
+    const front_run clean = run(RUNNER, file);
+    const bytes after = read_file(file);
+    ASSERT_EQ(clean.sites.size(), static_cast<std::size_t>(SITE_COUNT)) << clean.r.out;
+    const auto changed = [&](int64_t at, uint8_t v, int64_t grow) {
+        bytes b = before;
+        b[static_cast<std::size_t>(at)] = v;
+        b.resize(static_cast<std::size_t>(static_cast<int64_t>(b.size()) + grow));
+        return b;
+    };
+    const int64_t year = clean.sites[SITE_START_YEAR].ofs, exit = clean.sites[SITE_EXITGAME].ofs;
+    bytes shifted = changed(0, before[0], -1);
+    shifted.insert(shifted.begin(), 0);
+    struct change_case {
+        const char *what;
+        bytes changed;  // empty: deleted
+        patch_result result;
+    };
+    const change_case cases[] = {
+        {"truncated by a byte", changed(0, before[0], -1), RESULT_FILE_CHANGED},
+        {"grown by a byte", changed(0, before[0], 1), RESULT_FILE_CHANGED},
+        {"replaced: the same length, every site a byte on", shifted, RESULT_FILE_CHANGED},
+        {"a signature byte changed", changed(exit - 3, 0, 0), RESULT_FILE_CHANGED},
+        {"a block's first byte changed", changed(exit, 0, 0), RESULT_FILE_CHANGED},
+        {"deleted", {}, RESULT_WRITE_OPEN_FAILED},
+        // The check looks at what makes a site, not at what it holds or at
+        // the rest of the file: these are written over.
+        {"a year changed", changed(year, 0xde, 0), RESULT_OK},
+        {"a byte outside every site changed", changed(10, 0x5a, 0), RESULT_OK},
+    };
+    for (const front_end fe : {RUNNER, CLI}) {
+        for (const change_case &c : cases) {
+            SCOPED_TRACE(testing::Message() << c.what << (fe == RUNNER ? " (runner)" : " (CLI)"));
+            ASSERT_TRUE(write_file(file, before) && write_file(other, c.changed));
+            const front_run f = run(fe, file, {"ZANDOR_FAULT_PATH=" + file,
+                                               "ZANDOR_FAULT_CHANGE=" + (c.changed.empty() ? "delete" : other)});
+            EXPECT_TRUE(fe == CLI || f.result == c.result) << "result " << f.result;
+            EXPECT_EQ(f.r.exit_code == 0, c.result == RESULT_OK) << f.r.err;
+            EXPECT_TRUE(c.result == RESULT_OK || read_file(file) == c.changed) << "a changed file was written to";
+            if (!c.changed.empty())
+                expect_sound(f, file, c.changed, after, clean.sites, true);
+        }
+    }
+}
+
+// What is no regular file is never opened (a FIFO would block) and nothing
+// is created; files too short for a site are the fuzz corpus's business.
+TEST(odd_files, what_is_no_regular_file_is_refused_at_once)
+{
+    const std::string dir = scratch_dir();
+    ASSERT_TRUE(mkdir((dir + "/folder").c_str(), 0755) == 0 && mkfifo((dir + "/fifo").c_str(), 0644) == 0
+                && symlink((dir + "/nowhere").c_str(), (dir + "/dangling").c_str()) == 0);
+    for (const std::string name : {"folder", "fifo", "dangling", "missing"}) {
+        for (const front_end fe : {RUNNER, CLI}) {
+            SCOPED_TRACE(testing::Message() << name << (fe == RUNNER ? " (runner)" : " (CLI)"));
+            const front_run f = run(fe, dir + "/" + name);
+            EXPECT_EQ(f.r.exit_code, fe == RUNNER ? 4 : 3) << "timed out: " << f.r.timed_out << " " << f.r.err;
+        }
+    }
+    EXPECT_TRUE(access((dir + "/missing").c_str(), F_OK) != 0 && access((dir + "/nowhere").c_str(), F_OK) != 0)
+        << "a missing file, or a dangling link's target, was created";
+}
+
+} // namespace
