@@ -37,6 +37,12 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int)
         return EXIT_OPEN_FAILED;
     }
     scan_target(current_target);
+    // What a read error hid could be anything: no file to offer for writing.
+    if (target_read_error_site(current_target) >= 0) {
+        close_target(current_target);
+        show_message(MSG_OPEN_ERROR);
+        return EXIT_OPEN_FAILED;
+    }
 
     dlg_template *dlg = layout_options_dialog(current_target);
     if (dlg == nullptr) {

@@ -101,8 +101,11 @@ patch_outcome patch_verify(const patch_target *plan, const patch_target *after)
         for (int i = 0; i < 2; ++i) {
             const site_entry &e = patch_catalogue[sites[i]];
             int first = plan->touch_conference ? e.patched[0] : e.unpatched[0];
-            if (found[i] != planned[i] || read_byte_at(after->file, found[i]) != first)
+            if (found[i] != planned[i])
                 return outcome(RESULT_VERIFY_FAILED, sites[i]);
+            int got = read_byte_at(after->file, found[i]);
+            if (got != first)
+                return outcome(got < 0 ? RESULT_UNCHECKED : RESULT_VERIFY_FAILED, sites[i]);
         }
         if (after->promoted != plan->promoted)
             return outcome(RESULT_VERIFY_FAILED, SITE_CONF_PROMOTED);
@@ -158,7 +161,7 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     patch_target *after = nullptr;
     patch_outcome verified = outcome(RESULT_VERIFY_FAILED);
     if (rescan(plan.path, &after) == RESULT_OK)
-        verified = patch_verify(&plan, after);
+        verified = target_read_error_site(after) >= 0 ? outcome(RESULT_UNCHECKED) : patch_verify(&plan, after);
     close_target(after);
     return verified;
 }

@@ -47,6 +47,7 @@ const result_entry result_table[] = {
     {RESULT_FILE_CHANGED, RESULT_KIND_FILE,
      "the file changed while it was being patched; nothing was written"},
     {RESULT_VERIFY_FAILED, RESULT_KIND_FILE, "does not read back as written"},
+    {RESULT_UNCHECKED, RESULT_KIND_FILE, "was written, but could not be read back to check it"},
     {RESULT_REPORT_FAILED, RESULT_KIND_REPORT, "the plan could not be reported; nothing was written"},
 };
 

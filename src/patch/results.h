@@ -32,6 +32,7 @@ enum patch_result : int {
     RESULT_BACKUP_EXISTS,
     RESULT_BACKUP_FAILED,
     RESULT_VERIFY_FAILED,
+    RESULT_UNCHECKED,  // written, but a read error kept the read-back from checking it
     // The front end could not tell the user what it is about to write.
     RESULT_REPORT_FAILED,
 };

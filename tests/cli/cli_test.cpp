@@ -177,4 +177,26 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
     }
 }
 
+// A start year whose high byte, with the bytes after it, makes a second copy
+// of its signature: the dry run refuses as the real run does, and neither
+// writes anything, a backup included.
+TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
+{
+    const std::string F = scratch_path("sig-copy");
+    ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, {F, "--size", "70000"}).exit_code, 0);
+    patch_target *t = nullptr;
+    ASSERT_EQ(scan_file(F.c_str(), &t), RESULT_OK);
+    bytes b = read_file(F);
+    const uint8_t tail[] = {0xff, 0x33, 0xdb, 0x68};  // 27200 is 40 6a: "6a ff 33 db 68" again
+    std::copy(tail, tail + 4, b.begin() + t->start_year_ofs + 2);
+    close_target(t);
+    ASSERT_TRUE(write_file(F, b));
+    for (const char *dry : {"--dry-run", "--backup"}) {
+        const run_result r = run_program(CLI_PATH, {"apply", F, "--start-year", "27200", dry});
+        EXPECT_EQ(r.exit_code, 2) << dry << r.out << r.err;
+        EXPECT_EQ(r.out, "") << dry;
+        EXPECT_TRUE(read_file(F) == b && !std::filesystem::exists(F + ".bak")) << dry;
+    }
+}
+
 } // namespace

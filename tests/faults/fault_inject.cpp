@@ -8,12 +8,14 @@
 //   ZANDOR_FAULT_OP      fread, fwrite, fseek, fflush or fclose
 //   ZANDOR_FAULT_AT      which call of that op fails, from 1
 //   ZANDOR_FAULT_MODE    once (default), always (that call and every later
-//                        one) or short (fread/fwrite move half, then fail)
+//                        one), short (fread/fwrite move half, then fail) or
+//                        kill (the call is made, then the process killed)
 //   ZANDOR_FAULT_CHANGE  a file moved over the watched file, or "delete"
 //   ZANDOR_FAULT_FIRED   a file created when a fault or change happens
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,6 +101,10 @@ std::size_t fread(void *buf, std::size_t size, std::size_t n, std::FILE *f)
 std::size_t fwrite(const void *buf, std::size_t size, std::size_t n, std::FILE *f)
 {
     const bool fail = must_fail("fwrite", f);
+    if (fail && std::strcmp(mode, "kill") == 0) {
+        real<decltype(&fwrite)>("fwrite")(buf, size, n, f);
+        raise(SIGKILL);  // as a power cut or a kill right after this write
+    }
     const std::size_t moved = real<decltype(&fwrite)>("fwrite")(buf, size, fail ? (half_first ? n / 2 : 0) : n, f);
     return fail ? failed(moved, f) : moved;
 }

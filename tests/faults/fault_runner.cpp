@@ -37,6 +37,6 @@ int main(int argc, char **argv)
     std::printf("result %d\n", result);
     close_target(t);
     const bool ok = result == RESULT_OK || result == RESULT_WC06_KEPT;
-    const int status = ok ? 0 : result == RESULT_WRITE_FAILED || result == RESULT_VERIFY_FAILED ? 3 : 2;
+    const int status = ok ? 0 : result == RESULT_WRITE_FAILED || result == RESULT_VERIFY_FAILED || result == RESULT_UNCHECKED ? 3 : 2;
     return std::fflush(stdout) == 0 ? status : 1;
 }

@@ -133,6 +133,10 @@ TEST(injected_faults, every_failing_call_leaves_whole_sites_and_success_means_wr
                         break;
                     }
                     expect_sound(f, file, before, after, fe == RUNNER ? f.sites : clean.sites, mode == "once");
+                    // A failure that left the file changed says which sites.
+                    EXPECT_TRUE(fe == RUNNER || f.r.exit_code != 3 || read_file(file) == before
+                                || f.r.err.find("not put back") != std::string::npos
+                                || f.r.err.find("could not be read back") != std::string::npos) << f.r.err;
                     EXPECT_FALSE(twice && !f.sites.empty() && f.sites[0].name == "start_year") << "taken as unique after an incomplete search";
                 }
             }
@@ -184,6 +188,51 @@ TEST(injected_faults, a_file_changed_before_the_write_is_written_only_where_site
             EXPECT_TRUE(c.result == RESULT_OK || read_file(file) == c.changed) << "a changed file was written to";
             if (!c.changed.empty())
                 expect_sound(f, file, c.changed, after, clean.sites, true);
+        }
+    }
+}
+
+// A run killed after any of its writes leaves a file whose every site the
+// next scan recognises, and the next run finishes the change.
+TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
+{
+    const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", fired = dir + "/fired";
+    const std::vector<std::string> conf = {"--promoted", "5", "--relegated", "2"};
+    const struct {
+        const char *what;
+        bool patched;  // the conference, exit fix and delay ours already
+        std::vector<std::string> args;
+    } cases[] = {
+        {"installing", false, conf},
+        {"changing the counts", true, conf},
+        {"removing", true, {"--conference-original"}},
+        {"everything at once", true, {"--start-year", "2002", "--wc06", "--bosman-year", "2011", "--click-delay",
+                                      "off", "--exit-fix", "off", "--promoted", "7", "--relegated", "0"}},
+    };
+    for (const auto &c : cases) {
+        sample_recipe recipe;
+        sample_defaults(&recipe, 70000);
+        if (c.patched)
+            for (const site_id s : {SITE_CLICK_DELAY, SITE_EXITGAME, SITE_CONF_COUNTS, SITE_CONF_PROMOTED})
+                recipe.site[s] = {SAMPLE_PATCHED, -1, -1, 4, 6, 0};
+        ASSERT_EQ(sample_write(file.c_str(), &recipe), 0);
+        std::vector<std::string> apply = {"apply", file};
+        apply.insert(apply.end(), c.args.begin(), c.args.end());
+        const bytes before = read_file(file);
+        ASSERT_EQ(run_program(FAULT_CLI, apply, 20).exit_code, 0) << c.what;
+        const bytes done = read_file(file);
+        for (int k = 1;; ++k) {
+            SCOPED_TRACE(testing::Message() << c.what << ", killed after write " << k);
+            ASSERT_TRUE(write_file(file, before) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
+            const run_result killed = run_program(FAULT_CLI, apply, 20, -1, {"LD_PRELOAD=" FAULT_INJECTOR,
+                "ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill",
+                "ZANDOR_FAULT_AT=" + std::to_string(k), "ZANDOR_FAULT_FIRED=" + fired, "ASAN_OPTIONS=verify_asan_link_order=0"});
+            if (access(fired.c_str(), F_OK) != 0)
+                break;
+            EXPECT_TRUE(killed.crashed) << killed.err;
+            EXPECT_EQ(run_program(FAULT_CLI, {"scan", "--json", file}, 20).out.find("ofs\": -1"), std::string::npos);
+            EXPECT_EQ(run_program(FAULT_CLI, apply, 20).exit_code, 0);
+            EXPECT_TRUE(read_file(file) == done);
         }
     }
 }
