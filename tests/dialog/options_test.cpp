@@ -1,5 +1,6 @@
-// The options dialog without a window: what the controls show after the scan,
-// what OK asks for, that every value offered reads back, and the template.
+// The options dialog without a window: what OK asks for from what the
+// controls show after the scan, that every value offered reads back, and the
+// template.
 
 #include <fstream>
 #include <iterator>
@@ -45,24 +46,6 @@ std::string words(const patch_request &r, int32_t kept)
     return s.str();
 }
 
-TEST(options_dialog, shows_the_scanned_state)
-{
-    patch_target t = target(100);
-    options_values v = options_initial(&t);
-    const int32_t game[PAIR_COUNT] = {2001, 2002, 1, 3, 5};
-    EXPECT_TRUE(std::equal(game, game + PAIR_COUNT, v.position));
-    EXPECT_EQ(v.check[CHECK_EXITGAME] + v.check[CHECK_WC06], 0);
-
-    t.start_year = 2010, t.bosman_year = 2500, t.promoted = 7, t.relegated = 0, t.click_delay = 6;
-    t.exitgame_installed = t.wc06_installed = 1;
-    v = options_initial(&t);
-    const int32_t patched[PAIR_COUNT] = {2010, 2500, 7, 0, 6};
-    EXPECT_TRUE(std::equal(patched, patched + PAIR_COUNT, v.position));
-    EXPECT_EQ(v.check[CHECK_EXITGAME] + v.check[CHECK_WC06], 2);
-    t.click_delay = -2;  // our block with a delay we do not know
-    EXPECT_EQ(options_initial(&t).position[PAIR_CLICK_DELAY], 5);
-}
-
 struct request_case {
     const char *what;
     void (*scan)(patch_target *);
@@ -91,7 +74,8 @@ const request_case REQUEST_CASES[] = {
          v->check[CHECK_KEEP_CONFERENCE] = 1, v->check[CHECK_NO_CLICK_DELAY] = 1, v->check[CHECK_EXITGAME] = 1;
      },
      "start=2001 bosman=2002 exit=1 original "},
-    {"indeterminate exit box", [](patch_target *) {}, [](options_values *v) { v->check[CHECK_EXITGAME] = 2; },
+    {"indeterminate exit box, our block with a delay we do not know", [](patch_target *t) { t->click_delay = -2; },
+     [](options_values *v) { v->check[CHECK_EXITGAME] = 2; },
      "start=2001 bosman=2002 promoted=1 relegated=3 delay=5 exit=0 "},
     {"absent sites", [](patch_target *t) { t->start_year_ofs = t->conf_promoted_ofs = t->exitgame_ofs = -1; },
      [](options_values *v) { v->check[CHECK_WC06] = 1; }, "bosman=2002 delay=5 "},

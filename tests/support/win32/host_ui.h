@@ -47,7 +47,6 @@ struct host_ui {
     std::vector<host_box> boxes;
     std::vector<OPENFILENAMEA> choosers;
     std::vector<RECT> moves;
-    std::vector<uint8_t> dialog_template;
     HWND__ controls[17];  // ids 100 to 116, as the dialog left them
     bool dialog_ended;
     INT_PTR dialog_result;

@@ -121,12 +121,10 @@ int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR src, int, LPWSTR dst, int dst
     return units;
 }
 
-INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE, LPCDLGTEMPLATEA tmpl, HWND, DLGPROC proc, LPARAM)
+INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE, LPCDLGTEMPLATEA, HWND, DLGPROC proc, LPARAM)
 {
     if (host.create_fails)
         return -1;
-    const auto *bytes = reinterpret_cast<const uint8_t *>(tmpl);
-    host.dialog_template.assign(bytes, bytes + 2048);
     for (int id = FIRST_ID; id <= LAST_ID; ++id)
         *control(id) = HWND__{id, 0, 0, 0, 0, nullptr};
     proc(&dialog_window, WM_INITDIALOG, 0, 0);
