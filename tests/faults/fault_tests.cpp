@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <source_location>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -34,7 +33,7 @@ struct front_run {
 // A fresh folder for the running test, in the build tree.
 std::string scratch_dir()
 {
-    const std::string dir = std::string(FAULT_SCRATCH_ROOT) + "/" + testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::string dir = std::string(FAULT_SCRATCH_ROOT) + "/" + testing::UnitTest::GetInstance()->current_test_info()->name();
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
     std::filesystem::create_directories(dir, ec);
@@ -92,9 +91,9 @@ bytes with_sites(bytes b, const bytes &from, const std::vector<site_range> &site
 // single failure the file as it was or fully written.
 void expect_sound(const front_run &f, const std::string &file, const bytes &before, const bytes &after,
                   const std::vector<site_range> &sites, bool single_failure,
-                  std::source_location at = std::source_location::current())
+                  const char *file_name = __builtin_FILE(), int line = __builtin_LINE())
 {
-    testing::ScopedTrace trace(at.file_name(), static_cast<int>(at.line()), "checked from here");
+    testing::ScopedTrace trace(file_name, line, "checked from here");
     const bytes got = read_file(file), full = with_sites(before, after, sites);
     std::vector<site_range> touched;
     for (const site_range &s : sites)
@@ -224,7 +223,7 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
         for (int k = 1;; ++k) {
             SCOPED_TRACE(testing::Message() << c.what << ", killed after write " << k);
             ASSERT_TRUE(write_file(file, before) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
-            const run_result killed = run_program(FAULT_CLI, apply, 20, -1, {"LD_PRELOAD=" FAULT_INJECTOR,
+            const run_result killed = run_program(FAULT_CLI, apply, 20, -1, {std::string("LD_PRELOAD=") + FAULT_INJECTOR,
                 "ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill",
                 "ZANDOR_FAULT_AT=" + std::to_string(k), "ZANDOR_FAULT_FIRED=" + fired, "ASAN_OPTIONS=verify_asan_link_order=0"});
             if (access(fired.c_str(), F_OK) != 0)
@@ -247,7 +246,7 @@ TEST(odd_files, what_is_no_regular_file_is_refused_at_once)
     for (const std::string name : {"folder", "fifo", "dangling", "missing"}) {
         for (const front_end fe : {RUNNER, CLI}) {
             SCOPED_TRACE(testing::Message() << name << (fe == RUNNER ? " (runner)" : " (CLI)"));
-            const front_run f = run(fe, dir + "/" + name);
+            const front_run f = run(fe, std::string(dir).append("/").append(name));
             EXPECT_EQ(f.r.exit_code, fe == RUNNER ? 4 : 3) << "timed out: " << f.r.timed_out << " " << f.r.err;
         }
     }
