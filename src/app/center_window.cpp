@@ -11,11 +11,8 @@ BOOL center_window(HWND wnd)
     // Each half on its own: 1024 and 301 give 512 - 150 = 362.
     int x = sx / 2 - w / 2;
     int y = sy / 2 - h / 2;
-    if (x < 0)
-        x = 0;
-    if (y < 0)
-        y = 0;
-    // A window larger than the screen keeps its far edge on screen.
+    // A window larger than the screen keeps its far edge on screen. Only such
+    // a window starts left of or above the screen, so no other clamp is needed.
     if (x + w > sx)
         x = sx - w;
     if (y + h > sy)

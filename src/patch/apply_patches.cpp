@@ -125,10 +125,10 @@ int64_t write_end(const site_write &w)
     return static_cast<int64_t>(w.ofs) + w.len;
 }
 
+// The site's bytes and the margins around it as far as the file has them;
+// false on a read error.
 bool read_window(std::FILE *f, const site_write &w, int64_t size, site_window *win)
 {
-    if (site_start(w) < 0 || write_end(w) > size)
-        return false;
     int64_t start = w.ofs - MARGIN > 0 ? w.ofs - MARGIN : 0;
     int64_t end = write_end(w) + MARGIN < size ? write_end(w) + MARGIN : size;
     win->start = start;
@@ -210,9 +210,15 @@ patch_result check_file(std::FILE *f, const patch_target *t, const write_plan &p
     int64_t size = file_length(f);
     if (size < 0 || size != t->file_size)
         return RESULT_FILE_CHANGED;
-    for (int i = 0; i < p.count; ++i)
-        if (!read_window(f, p.writes[i], size, &c->windows[i]) || !site_still_there(p.writes[i], c->windows[i]))
+    for (int i = 0; i < p.count; ++i) {
+        const site_write &w = p.writes[i];
+        if (site_start(w) < 0 || write_end(w) > size)
             return RESULT_FILE_CHANGED;
+        if (!read_window(f, w, size, &c->windows[i]))
+            return RESULT_READ_FAILED;
+        if (!site_still_there(w, c->windows[i]))
+            return RESULT_FILE_CHANGED;
+    }
     if (!sites_apart(p))
         return RESULT_SITES_CLASH;
     for (int i = 0; i < p.count; ++i)

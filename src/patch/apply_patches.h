@@ -7,7 +7,7 @@
 // checking that the file is still the one scanned. RESULT_OK, RESULT_WC06_KEPT
 // (all written but the installed World Cup 06 fix, whose original is
 // unknown), or the writer's failures: RESULT_WRITE_OPEN_FAILED,
-// RESULT_FILE_CHANGED and RESULT_SITES_CLASH with nothing written,
+// RESULT_FILE_CHANGED, RESULT_READ_FAILED and RESULT_SITES_CLASH with nothing written,
 // RESULT_WRITE_UNDONE, RESULT_WRITE_FAILED.
 patch_result apply_patches(const patch_target *t);
 
@@ -19,5 +19,6 @@ struct apply_report {
 patch_result apply_patches_report(const patch_target *t, apply_report *r);
 
 // The writer's checks without writing: RESULT_OK when apply_patches would
-// write, else RESULT_FILE_CHANGED, RESULT_SITES_CLASH or RESULT_OPEN_FAILED.
+// write, else RESULT_FILE_CHANGED, RESULT_READ_FAILED, RESULT_SITES_CLASH or
+// RESULT_OPEN_FAILED.
 patch_result apply_check(const patch_target *t);

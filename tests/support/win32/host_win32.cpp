@@ -25,6 +25,13 @@ HWND__ *control(int id)
     return id >= FIRST_ID && id <= LAST_ID ? &host.controls[id - FIRST_ID] : nullptr;
 }
 
+// A message the system documents as taking zero there; the test dies loudly.
+void must_be_zero(WPARAM v)
+{
+    if (v != 0)
+        std::abort();
+}
+
 void play(DLGPROC proc, const host_step &s)
 {
     HWND__ *c = control(s.id);
@@ -142,25 +149,32 @@ HWND WINAPI GetDlgItem(HWND, int id)
     return control(id);
 }
 
+// The parameters these messages do not use must be zero.
 LRESULT WINAPI SendMessageA(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam)
 {
     switch (msg) {
     case UDM_SETRANGE:
+        must_be_zero(wparam);
         wnd->hi = static_cast<short>(LOWORD(lparam));
         wnd->lo = static_cast<short>(LOWORD(static_cast<DWORD>(lparam) >> 16));
         return 0;
     case UDM_SETBUDDY:
+        must_be_zero(static_cast<WPARAM>(lparam));
         wnd->buddy = reinterpret_cast<HWND>(wparam);
         return 0;
     case UDM_SETPOS:
+        must_be_zero(wparam);
         wnd->pos = clamp(LOWORD(lparam), wnd->lo, wnd->hi);
         return 0;
     case UDM_GETPOS:
+        must_be_zero(wparam | static_cast<WPARAM>(lparam));
         return wnd->pos;
     case BM_SETCHECK:
+        must_be_zero(static_cast<WPARAM>(lparam));
         wnd->check = wparam;
         return 0;
     case BM_GETCHECK:
+        must_be_zero(wparam | static_cast<WPARAM>(lparam));
         return static_cast<LRESULT>(wnd->check);
     default:
         return 0;
