@@ -73,9 +73,9 @@ __m128i pair_hits(const uint8_t *at_a, const uint8_t *at_b, __m128i a, __m128i b
 uint64_t block_hits(const uint8_t *at_a, const uint8_t *at_b, __m128i a, __m128i b)
 {
     uint64_t hits = 0;
-    for (int k = 0; k < 4; ++k) {
-        const int mask = _mm_movemask_epi8(pair_hits(at_a + 16 * k, at_b + 16 * k, a, b));
-        hits |= static_cast<uint64_t>(static_cast<uint32_t>(mask)) << (16 * k);
+    for (int k = 0; k < 64; k += 16) {
+        const int mask = _mm_movemask_epi8(pair_hits(at_a + k, at_b + k, a, b));
+        hits |= static_cast<uint64_t>(static_cast<uint32_t>(mask)) << k;
     }
     return hits;
 }
@@ -89,7 +89,7 @@ int32_t sig_find_plain(const sig_stream *s, const uint8_t *buf, int32_t from, in
 {
     const int32_t a = s->pair[0], b = s->pair[1], last = n - s->sig_len;
     for (int32_t i = from; i <= last; ++i) {
-        const void *hit = std::memchr(buf + i + a, s->sig[a], static_cast<std::size_t>(last - i + 1));
+        const void *hit = std::memchr(buf + i + a, s->sig[a], static_cast<std::size_t>(last - i) + 1);
         if (hit == nullptr)
             return -1;
         i = static_cast<int32_t>(static_cast<const uint8_t *>(hit) - buf) - a;
