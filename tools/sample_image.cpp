@@ -232,6 +232,12 @@ void fill_random(uint8_t *buf, int64_t size, uint32_t seed)
         buf[i] = static_cast<uint8_t>(v);
 }
 
+void fill_repeated(uint8_t *buf, int64_t size, const uint8_t *filler, int64_t len)
+{
+    for (int64_t i = 0; i < size; i += len)
+        std::memcpy(buf + i, filler, static_cast<size_t>(size - i < len ? size - i : len));
+}
+
 bool in_region(const region_set &set, int64_t at)
 {
     return first_conflict(set, at, 1, 0) != nullptr;
@@ -299,6 +305,8 @@ void sample_defaults(sample_recipe *recipe, int64_t size)
 {
     recipe->size = size;
     recipe->seed = 1;
+    recipe->filler = nullptr;
+    recipe->filler_len = 0;
     for (int site = 0; site < SITE_COUNT; ++site) {
         sample_site &s = recipe->site[site];
         s.state = SAMPLE_GAME;
@@ -334,7 +342,10 @@ int sample_write(const char *path, const sample_recipe *recipe)
     uint8_t *buf = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(size > 0 ? size : 1)));
     if (buf == nullptr)
         return -1;
-    fill_random(buf, size, placed.seed);
+    if (placed.filler != nullptr && placed.filler_len > 0)
+        fill_repeated(buf, size, placed.filler, placed.filler_len);
+    else
+        fill_random(buf, size, placed.seed);
 
     uint8_t content[MAX_SIG_LEN + MAX_BLOCK_LEN + YEAR_TAIL_LEN];
     for (int i = 0; i < set.count; ++i) {

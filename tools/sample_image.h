@@ -29,12 +29,15 @@ struct sample_site {
 
 struct sample_recipe {
     int64_t size;        // file length in bytes
-    uint32_t seed;       // filler
+    uint32_t seed;       // random filler
+    const uint8_t *filler;  // not null: these filler_len bytes, repeated, are
+    int64_t filler_len;     // the filler instead (borrowed)
     sample_site site[SITE_COUNT];
 };
 
-// Every site in the game's state at a place the maker picks; start year 2001,
-// Bosman year 2002; patched parameters delay 5, promoted 1, relegated 3.
+// Every site in the game's state at a place the maker picks, over random
+// filler; start year 2001, Bosman year 2002; patched parameters delay 5,
+// promoted 1, relegated 3.
 void sample_defaults(sample_recipe *recipe, int64_t size);
 // Resolves every offset the maker picks (at, and at2 for a duplicated site)
 // into `placed`, exactly as sample_write lays them out. 0, or -1 when the recipe

@@ -3,24 +3,44 @@
 #include <cstdint>
 #include <cstdio>
 
-// A forward search of one byte signature through a file, in windows of
-// 64 KiB that overlap by one signature length. Offsets are signed 32-bit:
-// only the first 2 GiB - 1 bytes of a file are searched.
+struct sig_stream;
+
+// The first start in buf[from..n) at which the stream's whole signature
+// matches, or -1. Candidates must hold the signature's two `pair` bytes;
+// each path finds them its own way and gives the same answers.
+using sig_find_fn = int32_t(const sig_stream *s, const uint8_t *buf, int32_t from, int32_t n);
+// memchr on the rarer pair byte: any build.
+int32_t sig_find_plain(const sig_stream *s, const uint8_t *buf, int32_t from, int32_t n);
+#if defined(__SSE2__)
+// Both pair bytes compared for 64 starts at a time.
+int32_t sig_find_sse2(const sig_stream *s, const uint8_t *buf, int32_t from, int32_t n);
+#endif
+
+// A forward search of one byte signature through a file, read front to back
+// in windows of 64 KiB; the last sig_len - 1 bytes of a window stay for the
+// next. Offsets are signed 32-bit: only the first 2 GiB - 1 bytes of a file
+// are searched.
 struct sig_stream {
     std::FILE *file;      // own read handle; null when the file could not be opened
-    int32_t pos;          // file offset of the next window
-    int32_t window;       // advance of a full window
+    int32_t pos;          // file offset of buffer[0]
+    int32_t have;         // bytes of the file in the buffer
+    int32_t next;         // buffer index of the next start to try
+    int32_t window;       // bytes per read
     uint8_t *buffer;      // window + sig_len bytes
     int32_t sig_len;      // at least 1
     const uint8_t *sig;   // borrowed
-    int32_t failed;       // 1 once the file could not be opened, positioned or
-                          // read: a -1 may then hide occurrences
+    int32_t pair[2];      // positions of two bytes rare in x86 code, far apart;
+                          // pair[0] the rarer (the same one when sig_len is 1)
+    sig_find_fn *find;    // the fastest path this build has
+    int32_t ended;        // 1 once a read came back short: no more to read
+    int32_t failed;       // 1 once the file could not be opened or read:
+                          // a -1 may then hide occurrences
 };
 
 // Null only when memory is short. A file that cannot be opened gives a
 // stream that answers every search with -1.
 sig_stream *sig_stream_open(const char *path, int32_t sig_len, const uint8_t *sig);
-// Offset of the next occurrence at or after pos, or -1 at the end of the
-// file or once a seek or read has failed (`failed` then tells).
+// Offset of the next occurrence after the last one returned, or -1 at the
+// end of the file or once a read has failed (`failed` then tells).
 int32_t sig_stream_next(sig_stream *s);
 void sig_stream_close(sig_stream *s);

@@ -36,9 +36,10 @@ sample unrecognised --site wc06_fix=unrecognised --site click_delay=unrecognised
 for image in "$out"/images/*; do
   name=$(basename "$image")
   cp "$image" "$out/scan/$name"
-  # A site's signature (0-6), or 12 bytes of the image from 65530 on (16),
-  # the last of them off (0x90).
-  for pick in 00 01 02 03 04 05 06 10 90; do
+  # A site's signature (0-6), or 12 bytes of the image from 65530 on (7),
+  # the last of them off (0x87); each by the fastest search and by the plain
+  # one (0x40).
+  for pick in 00 01 02 03 04 05 06 07 87 40 41 42 43 44 45 46 47 c7; do
     { printf "\\x$pick\\xfa\\xff\\x00\\x0b"; cat "$image"; } >"$out/sig_stream/$name-$pick"
   done
   # Settings: click delay, start and Bosman year (1, then the year), exit fix,
@@ -51,4 +52,13 @@ for image in "$out"/images/*; do
   { printf '\x08\x01\x30\x75\x01\xd0\x07\x01\x01\x09\x07\x0c\x01\x00\x00\x00\x01\x00\x00\x0e\x01\x00\x00'
     printf '\x00\x01\x00\x00\x0f\x01\x00\x00\x0c\x01\x00\x00\x00\x01\x00\x00'; cat "$image"; } >"$out/apply/$name-c"
 done
-rm -rf "$out/images"
+# 12 bytes of a two-window image where a search may lose a start: ending one
+# byte into the second window, first after the vector search's last block of
+# 64 starts in that window, and last in the file; by both searches.
+"$make_sample" "$out/edge.raw" --size 70000 >/dev/null
+for at in '\xf5\xff\x00' '\x35\x11\x01' '\x64\x11\x01'; do
+  for pick in 07 47; do
+    { printf "\\x$pick$at\\x0b\\xe0"; cat "$out/edge.raw"; } >"$out/sig_stream/edge-$pick-${at//\\/}"
+  done
+done
+rm -rf "$out/images" "$out/edge.raw"
