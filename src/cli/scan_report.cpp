@@ -10,7 +10,7 @@ void print_scan_table(std::FILE *out, const char *file, const patch_target *t)
         char where[32] = "absent";
         char state[64];
         int32_t ofs = target_site_ofs(t, site);
-        if (ofs > 0)
+        if (site_usable(ofs))
             std::snprintf(where, sizeof where, "0x%08x (%d)", static_cast<unsigned>(ofs), ofs);
         site_state_words(t, site, state, sizeof state);
         std::fprintf(out, "%-14s  %-23s  %s\n", patch_catalogue[site].name, where, state);

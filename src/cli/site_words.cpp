@@ -61,7 +61,7 @@ void site_state_words(const patch_target *t, int site, char *buf, std::size_t le
         }
         break;
     case SITE_CLICK_DELAY:
-        if (t->click_delay_ofs > 0) {
+        if (site_usable(t->click_delay_ofs)) {
             if (t->click_delay == -1)
                 std::snprintf(buf, len, "not installed");
             else if (t->click_delay >= 1)
@@ -72,13 +72,13 @@ void site_state_words(const patch_target *t, int site, char *buf, std::size_t le
         }
         break;
     case SITE_CONF_COUNTS:
-        if (t->conf_counts_ofs > 0) {
+        if (site_usable(t->conf_counts_ofs)) {
             std::snprintf(buf, len, "promoted %d, relegated %d", t->promoted, t->relegated);
             return;
         }
         break;
     case SITE_CONF_PROMOTED:
-        if (t->conf_promoted_ofs > 0) {
+        if (site_usable(t->conf_promoted_ofs)) {
             std::snprintf(buf, len, "promoted %d", t->promoted);
             return;
         }
@@ -95,7 +95,7 @@ void print_plan(const patch_target *scanned, const patch_target *plan, std::FILE
     char after[64];
     for (int site = 0; site < SITE_COUNT; ++site) {
         int32_t ofs = target_site_ofs(plan, site);
-        if (ofs <= 0)
+        if (!site_usable(ofs))
             continue;
         site_state_words(scanned, site, before, sizeof before);
         if (site == SITE_WC06_FIX)

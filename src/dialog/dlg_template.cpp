@@ -17,8 +17,6 @@ enum dlg_kind : int { KIND_BUTTON, KIND_LABEL, KIND_GROUP, KIND_UPDOWN, KIND_EDI
 // What each kind of control fixes for itself.
 struct dlg_kind_entry {
     uint32_t style;
-    bool takes_style;    // whether the caller's extra bits are used
-    bool takes_id;
     WORD atom;           // predefined class, or 0 when named
     const char *class_name;
     bool has_text;
@@ -26,13 +24,13 @@ struct dlg_kind_entry {
 };
 
 const dlg_kind_entry kinds[] = {
-    /* button */ {WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, false, true, 0x0080, nullptr, true, false},
-    /* label  */ {WS_CHILD | WS_VISIBLE | SS_LEFT, true, false, 0x0082, nullptr, true, false},
-    /* group  */ {WS_CHILD | WS_VISIBLE | BS_GROUPBOX, true, false, 0, "Button", true, false},
+    /* button */ {WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0x0080, nullptr, true, false},
+    /* label  */ {WS_CHILD | WS_VISIBLE | SS_LEFT, 0x0082, nullptr, true, false},
+    /* group  */ {WS_CHILD | WS_VISIBLE | BS_GROUPBOX, 0, "Button", true, false},
     /* updown */ {WS_CHILD | WS_VISIBLE | WS_BORDER | UDS_NOTHOUSANDS | UDS_AUTOBUDDY | UDS_SETBUDDYINT,
-                  true, true, 0, "msctls_updown32", false, false},
-    /* edit   */ {WS_CHILD | WS_VISIBLE | WS_BORDER | ES_LEFT, true, true, 0, "edit", true, false},
-    /* check  */ {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, true, true, 0, "Button", true, true},
+                  0, "msctls_updown32", false, false},
+    /* edit   */ {WS_CHILD | WS_VISIBLE | WS_BORDER | ES_LEFT, 0, "edit", true, false},
+    /* check  */ {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, "Button", true, true},
 };
 
 void put16(uint8_t *p, uint32_t v)
@@ -74,8 +72,8 @@ void add_item(dlg_template *t, dlg_kind kind, int x, int y, int cx, int cy, int 
     put16(t->item + 10, static_cast<uint32_t>(y));
     put16(t->item + 12, static_cast<uint32_t>(cx));
     put16(t->item + 14, static_cast<uint32_t>(cy));
-    put16(t->item + 16, k.takes_id ? static_cast<uint32_t>(id) : NO_ID);
-    put32(t->item, k.style | (k.takes_style ? style : 0));
+    put16(t->item + 16, static_cast<uint32_t>(id));
+    put32(t->item, k.style | style);
     t->cursor = t->item + DLG_FIXED_BYTES;
     if (k.atom != 0) {
         put16(t->cursor, 0xFFFF);
@@ -140,12 +138,12 @@ void dlg_add_button(dlg_template *t, int x, int y, int cx, int cy, int id, const
 
 void dlg_add_label(dlg_template *t, int x, int y, int cx, int cy, const char *text, uint32_t style)
 {
-    add_item(t, KIND_LABEL, x, y, cx, cy, 0, text, style);
+    add_item(t, KIND_LABEL, x, y, cx, cy, NO_ID, text, style);
 }
 
 void dlg_add_group(dlg_template *t, int x, int y, int cx, int cy, const char *text, uint32_t style)
 {
-    add_item(t, KIND_GROUP, x, y, cx, cy, 0, text, style);
+    add_item(t, KIND_GROUP, x, y, cx, cy, NO_ID, text, style);
 }
 
 void dlg_add_updown(dlg_template *t, int x, int y, int cx, int cy, int id, uint32_t style)

@@ -67,19 +67,19 @@ bool met(layout_rule rule, const patch_target *t)
     case NEEDS_NOTHING:
         return true;
     case NEEDS_START_YEAR:
-        return t->start_year_ofs > 0;
+        return site_usable(t->start_year_ofs);
     case NEEDS_START_YEAR_AND_WC06:
-        return t->start_year_ofs > 0 && t->wc06_ofs > 0;
+        return site_usable(t->start_year_ofs) && site_usable(t->wc06_ofs);
     case NEEDS_BOSMAN_YEAR:
-        return t->bosman_year_ofs > 0;
+        return site_usable(t->bosman_year_ofs);
     case NEEDS_EITHER_YEAR:
-        return t->start_year_ofs > 0 || t->bosman_year_ofs > 0;
+        return site_usable(t->start_year_ofs) || site_usable(t->bosman_year_ofs);
     case NEEDS_CONFERENCE:
-        return t->conf_counts_ofs > 0 && t->conf_promoted_ofs > 0;
+        return conference_usable(t);
     case NEEDS_CLICK_DELAY:
-        return t->click_delay_ofs > 0;
+        return site_usable(t->click_delay_ofs);
     case NEEDS_EXITGAME:
-        return t->exitgame_ofs > 0;
+        return site_usable(t->exitgame_ofs);
     }
     return false;
 }

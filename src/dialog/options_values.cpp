@@ -64,12 +64,12 @@ patch_request options_request(const options_values *v, const patch_target *t, in
     *wc06_kept = 0;
     const bool years = v->check[CHECK_LEAVE_YEARS] == 0;
     const int32_t start = as_year(v->position[PAIR_START_YEAR]);
-    if (years && t->start_year_ofs > 0)
+    if (years && site_usable(t->start_year_ofs))
         take(&r.start_year, start, YEAR_MIN, YEAR_MAX);
-    if (years && t->bosman_year_ofs > 0)
+    if (years && site_usable(t->bosman_year_ofs))
         take(&r.bosman_year, as_year(v->position[PAIR_BOSMAN]), YEAR_MIN, YEAR_MAX);
     // The fix follows the start year, and is written only with it.
-    if (r.start_year.set && t->wc06_ofs > 0 && v->check[CHECK_WC06] != 0) {
+    if (r.start_year.set && site_usable(t->wc06_ofs) && v->check[CHECK_WC06] != 0) {
         if (start < WC06_FIRST_YEAR && t->wc06_installed && !t->wc06_original_known)
             *wc06_kept = 1;
         else
@@ -77,7 +77,7 @@ patch_request options_request(const options_values *v, const patch_target *t, in
     }
 
     // The two conference blocks are written together or not at all.
-    if (t->conf_counts_ofs > 0 && t->conf_promoted_ofs > 0) {
+    if (conference_usable(t)) {
         if (v->check[CHECK_KEEP_CONFERENCE] != 0) {
             r.conference_original = 1;
         } else {
@@ -85,10 +85,10 @@ patch_request options_request(const options_values *v, const patch_target *t, in
             take(&r.relegated, as_count(v->position[PAIR_RELEGATED]), RELEGATED_MIN, RELEGATED_MAX);
         }
     }
-    if (t->click_delay_ofs > 0 && v->check[CHECK_NO_CLICK_DELAY] == 0)
+    if (site_usable(t->click_delay_ofs) && v->check[CHECK_NO_CLICK_DELAY] == 0)
         take(&r.click_delay, as_count(v->position[PAIR_CLICK_DELAY]), CLICK_DELAY_MIN, CLICK_DELAY_MAX);
     // Only a box that is plainly checked installs the exit fix.
-    if (t->exitgame_ofs > 0)
+    if (site_usable(t->exitgame_ofs))
         r.exit_fix = request_value{1, v->check[CHECK_EXITGAME] == 1 ? 1 : 0};
     return r;
 }

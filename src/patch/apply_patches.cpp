@@ -48,13 +48,13 @@ void plan_year(write_plan *p, site_id site, int32_t ofs, int16_t year)
 
 bool year_writable(int32_t ofs, int16_t year)
 {
-    return ofs > 0 && year >= YEAR_MIN && year <= YEAR_MAX;
+    return site_usable(ofs) && year >= YEAR_MIN && year <= YEAR_MAX;
 }
 
 write_plan plan_writes(const patch_target *t)
 {
     write_plan p{};
-    if (t->click_delay_ofs > 0) {
+    if (site_usable(t->click_delay_ofs)) {
         if (t->click_delay >= CLICK_DELAY_MIN && t->click_delay <= CLICK_DELAY_WRITE_MAX)
             plan_patched(&p, SITE_CLICK_DELAY, t->click_delay_ofs, CLICK_DELAY_PARAM_POS, t->click_delay);
         else
@@ -65,7 +65,7 @@ write_plan plan_writes(const patch_target *t)
     if (year_writable(t->start_year_ofs, t->start_year)) {
         plan_year(&p, SITE_START_YEAR, t->start_year_ofs, t->start_year);
         // The World Cup 06 fix follows the start year.
-        if (t->wc06_ofs > 0) {
+        if (site_usable(t->wc06_ofs)) {
             if (t->start_year >= WC06_FIRST_YEAR)
                 plan_block(&p, SITE_WC06_FIX, t->wc06_ofs, patch_catalogue[SITE_WC06_FIX].patched);
             else if (t->wc06_original_known)
@@ -74,11 +74,11 @@ write_plan plan_writes(const patch_target *t)
                 p.wc06_kept = true;
         }
     }
-    if (t->exitgame_ofs > 0) {
+    if (site_usable(t->exitgame_ofs)) {
         const site_entry &e = patch_catalogue[SITE_EXITGAME];
         plan_block(&p, SITE_EXITGAME, t->exitgame_ofs, t->exitgame_installed ? e.patched : e.unpatched);
     }
-    if (t->conf_promoted_ofs > 0 && t->conf_counts_ofs > 0) {
+    if (conference_usable(t)) {
         // The scan takes the game's conf_promoted block next to either
         // conf_counts block, but ours only next to a conf_counts that agrees.
         // So ours goes out before the counts change and comes back after
@@ -177,26 +177,20 @@ bool occurs_at(const uint8_t *buf, int64_t at, const site_entry &e)
     return std::memcmp(buf + at, e.sig, static_cast<std::size_t>(e.sig_len)) == 0;
 }
 
-bool touches(const site_write &w, int64_t from, int64_t to)
-{
-    return from < write_end(w) && w.ofs < to;
-}
-
 // A later scan must find every signature exactly where it is now: a written
 // value must neither make a new occurrence nor break one. Every window holds
 // all the writes, so an occurrence near two writes gives the same answer in
-// either window; none further off can change.
+// either window; none further off can change, and in the window what no
+// write touches compares equal.
 bool occurrences_kept(const write_plan &p, const write_check &c)
 {
     for (int i = 0; i < p.count; ++i) {
         const site_window &win = c.windows[i];
         for (const site_entry &e : patch_catalogue) {
             for (int64_t at = 0; at + e.sig_len <= win.len; ++at) {
-                int64_t from = win.start + at;
-                int64_t to = from + e.sig_len;
-                if (to > INT32_MAX)
+                if (win.start + at + e.sig_len > INT32_MAX)
                     break;  // beyond what the search reads
-                if (touches(p.writes[i], from, to) && occurs_at(win.before, at, e) != occurs_at(win.after, at, e))
+                if (occurs_at(win.before, at, e) != occurs_at(win.after, at, e))
                     return false;
             }
         }

@@ -19,19 +19,19 @@ bool conference_requested(const patch_request *r)
 // The first requested site that the scan did not find usable.
 int first_absent_site(const patch_request *r, const patch_target *t)
 {
-    if (r->start_year.set && t->start_year_ofs <= 0)
+    if (r->start_year.set && !site_usable(t->start_year_ofs))
         return SITE_START_YEAR;
-    if (r->wc06 && t->wc06_ofs <= 0)
+    if (r->wc06 && !site_usable(t->wc06_ofs))
         return SITE_WC06_FIX;
-    if (r->bosman_year.set && t->bosman_year_ofs <= 0)
+    if (r->bosman_year.set && !site_usable(t->bosman_year_ofs))
         return SITE_BOSMAN_YEAR;
-    if (r->click_delay.set && t->click_delay_ofs <= 0)
+    if (r->click_delay.set && !site_usable(t->click_delay_ofs))
         return SITE_CLICK_DELAY;
-    if (r->exit_fix.set && t->exitgame_ofs <= 0)
+    if (r->exit_fix.set && !site_usable(t->exitgame_ofs))
         return SITE_EXITGAME;
-    if (conference_requested(r) && t->conf_counts_ofs <= 0)
+    if (conference_requested(r) && !site_usable(t->conf_counts_ofs))
         return SITE_CONF_COUNTS;
-    if (conference_requested(r) && t->conf_promoted_ofs <= 0)
+    if (conference_requested(r) && !site_usable(t->conf_promoted_ofs))
         return SITE_CONF_PROMOTED;
     return -1;
 }

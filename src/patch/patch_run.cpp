@@ -21,7 +21,7 @@ int read_byte_at(std::FILE *f, int32_t ofs)
 // A written site must be found where it was and hold what was planned.
 bool site_back(int32_t planned_ofs, int32_t found_ofs, bool same_value)
 {
-    return planned_ofs <= 0 || (found_ofs == planned_ofs && same_value);
+    return !site_usable(planned_ofs) || (found_ofs == planned_ofs && same_value);
 }
 
 // Refuses before a backup is made when the file cannot be written anyway.
@@ -84,7 +84,7 @@ patch_outcome patch_verify(const patch_target *plan, const patch_target *after)
         return outcome(RESULT_VERIFY_FAILED);
     if (!site_back(plan->start_year_ofs, after->start_year_ofs, after->start_year == plan->start_year))
         return outcome(RESULT_VERIFY_FAILED, SITE_START_YEAR);
-    if (plan->start_year_ofs > 0
+    if (site_usable(plan->start_year_ofs)
         && !site_back(plan->wc06_ofs, after->wc06_ofs, (after->wc06_installed != 0) == plan_installs_wc06(plan)))
         return outcome(RESULT_VERIFY_FAILED, SITE_WC06_FIX);
     if (!site_back(plan->bosman_year_ofs, after->bosman_year_ofs, after->bosman_year == plan->bosman_year))
@@ -94,7 +94,7 @@ patch_outcome patch_verify(const patch_target *plan, const patch_target *after)
     if (!site_back(plan->exitgame_ofs, after->exitgame_ofs,
                    (after->exitgame_installed != 0) == (plan->exitgame_installed != 0)))
         return outcome(RESULT_VERIFY_FAILED, SITE_EXITGAME);
-    if (plan->conf_counts_ofs > 0 && plan->conf_promoted_ofs > 0) {
+    if (conference_usable(plan)) {
         const site_id sites[2] = {SITE_CONF_COUNTS, SITE_CONF_PROMOTED};
         const int32_t planned[2] = {plan->conf_counts_ofs, plan->conf_promoted_ofs};
         const int32_t found[2] = {after->conf_counts_ofs, after->conf_promoted_ofs};

@@ -238,7 +238,7 @@ void scan_conf_promoted(patch_target *t, const site_hit &h)
     if (why == SITE_PRESENT)
         return;
     t->absent[SITE_CONF_PROMOTED] = why;
-    if (t->conf_counts_ofs > 0)
+    if (site_usable(t->conf_counts_ofs))
         t->absent[SITE_CONF_COUNTS] = why == ABSENT_READ_ERROR ? ABSENT_READ_ERROR : ABSENT_PAIR;
     t->conf_promoted_ofs = -1;
     t->conf_counts_ofs = -1;

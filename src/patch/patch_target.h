@@ -50,6 +50,19 @@ struct patch_target {
     site_absence absent[SITE_COUNT];
 };
 
+// Whether a site offset names a usable site: found and recognised (or, in a
+// plan, to be written). Offsets are never 0; -1 means none.
+constexpr bool site_usable(int32_t ofs)
+{
+    return ofs > 0;
+}
+
+// The two conference blocks are used only as a pair.
+inline bool conference_usable(const patch_target *t)
+{
+    return site_usable(t->conf_counts_ofs) && site_usable(t->conf_promoted_ofs);
+}
+
 // Null when the file cannot be opened for reading (or memory is short).
 patch_target *open_target(const char *path);
 // Finds and classifies all seven sites. Never fails as a whole.
