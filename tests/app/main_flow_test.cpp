@@ -114,7 +114,8 @@ TEST(main_flow, every_way_through_a_run)
         for (std::size_t i = 0; i < c.boxes.size(); ++i)
             EXPECT_EQ(host.boxes[i + 1].caption, c.boxes[i]) << c.what;
         if (c.exit_code == 1 && !c.boxes.empty()) {
-            EXPECT_EQ(host.boxes[1].text, "Error writing file\n\n" + path + ": " + result_text(RESULT_FILE_CHANGED));
+            EXPECT_EQ(host.boxes[1].text, "Error writing file\n\n" + path + ": " + result_text(RESULT_FILE_CHANGED)
+                                              + "\n" + cause_text(CAUSE_CHANGED));
         }
         EXPECT_EQ(read_bytes(path) != before, c.changed) << c.what;
     }
@@ -132,7 +133,7 @@ TEST(main_flow, boxes_and_chooser)
     char args[] = "";
     EXPECT_EQ(WinMain(nullptr, nullptr, args, 1), -1);
     ASSERT_EQ(host.boxes.size(), 2u);
-    EXPECT_EQ(host.boxes[1].text, "Error opening file");
+    EXPECT_EQ(host.boxes[1].text, std::string("Error opening file\n\n") + MISSING + ": " + cause_text(CAUSE_MISSING));
     EXPECT_EQ(host.boxes[1].type, 0x910u);
 
     host_reset();
@@ -148,9 +149,9 @@ TEST(main_flow, boxes_and_chooser)
     EXPECT_EQ(ofn.lStructSize, 76u);
     EXPECT_EQ(std::string(ofn.lpstrFilter, 26), std::string("Executables\0*.EXE\0All\0*.*\0", 26));
     EXPECT_EQ(ofn.nFilterIndex, 1u);
-    EXPECT_EQ(ofn.nMaxFile, 260u);
+    EXPECT_EQ(ofn.nMaxFile, 1040u);
     EXPECT_STREQ(ofn.lpstrTitle, "Select your ZANDOR executable");
-    EXPECT_EQ(ofn.Flags, 0x1820u);
+    EXPECT_EQ(ofn.Flags, 0x201820u);
     // Centred on 1024 x 768; taller than the screen, it keeps its bottom edge on it.
     ASSERT_EQ(host.moves.size(), 2u);
     EXPECT_EQ(host.moves[0].left, 362);
