@@ -486,7 +486,10 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         EXPECT(host("keys type " + name) && host("keys Return"), "cannot send keys");
         options(pid, run, name, *now, &held, &want);
     } else {
-        std::string typed = run.how == MISSING ? "no-such-file.exe" : name.substr(name.rfind('\\') + 1);
+        // The whole path: Wine's chooser hands a bare name back as it is.
+        char full[4 * MAX_PATH] = {};
+        GetFullPathNameA(name.c_str(), sizeof full, full, nullptr);
+        std::string typed = run.how == MISSING ? "no-such-file.exe" : full;
         send(GetDlgItem(chooser, 0x480), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
         press(chooser, IDOK);
         run.how == MISSING ? meet(pid, OPEN_ERROR, IDOK) : options(pid, run, name, *now, &held, &want);
@@ -506,6 +509,8 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         CloseHandle(held);
     // A written file holds what the sample maker makes of the model's recipe.
     if (run.how == OK && run.exit_code == 0) {
+        // Made from the path the chooser gave: a short 8.3 or mangled name would show here.
+        EXPECT(GetFileAttributesA((name + ".bak").c_str()) != INVALID_FILE_ATTRIBUTES, "no %s.bak", name.c_str());
         write_model(now, run.c);
         EXPECT(sample_write("expected.tmp", now) == 0 && read_file("expected.tmp", &want),
                "cannot make the expected file");
