@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the real zandor-patcher.exe under Wine in a private X display and
-# drives it like a player, through zandor-e2e-driver.exe.
-# Usage: scripts/e2e.sh [SCENARIO...]
+# Runs the real zandor-patcher.exe, from the release package as players get
+# it, under Wine in a private X display and a UTF-8 locale, and drives it
+# like a player, through zandor-e2e-driver.exe.
+# Usage: scripts/e2e.sh [SCENARIO...]   (E2E_PATCHER=EXE tests another build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
