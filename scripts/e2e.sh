@@ -1,37 +1,57 @@
 #!/usr/bin/env bash
-# Runs the real zandor-patcher.exe under Wine in a private X display and
-# drives it like a player, through zandor-e2e-driver.exe.
-# Usage: scripts/e2e.sh [SCENARIO...]
+# Runs the real zandor-patcher.exe, from the release package as players get
+# it, under Wine in a private X display and a UTF-8 locale, and drives it
+# like a player, through zandor-e2e-driver.exe.
+# Usage: scripts/e2e.sh [SCENARIO...]   (E2E_PATCHER=EXE tests another build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 win32=${E2E_WIN32_BUILD:-build/win32}
-patcher=${E2E_PATCHER:-$win32/src/app/zandor-patcher.exe}
 driver=$win32/tests/e2e/zandor-e2e-driver.exe
 driver_timeout=${E2E_TIMEOUT:-600}
 
 say() { echo "e2e: $*"; }
 
 if ! command -v wine >/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null \
-   || ! command -v chattr >/dev/null; then
+   || ! command -v chattr >/dev/null || ! command -v unzip >/dev/null || ! command -v localedef >/dev/null; then
   scripts/install-deps.sh
 fi
-if [[ ! -f $driver || ! -f $patcher ]]; then
-  cmake --preset win32 >/dev/null
-  cmake --build --preset win32 -j "$(nproc)" >/dev/null
+# The release package, as players download it, unless a patcher is named.
+if [[ -z ${E2E_PATCHER:-} ]]; then
+  [[ -f $win32/CMakeCache.txt ]] || cmake --preset win32 -B "$win32" >/dev/null
+  cmake --build "$win32" -j "$(nproc)" --target package >/dev/null
 fi
-if [[ ! -f $patcher ]]; then
-  say "no patcher at $patcher"
-  say "0 passed, 1 failed"
-  exit 1
+[[ -f $driver ]] || cmake --build "$win32" -j "$(nproc)" --target zandor-e2e-driver >/dev/null
+
+# Wine passes non-ASCII file names only under a UTF-8 host locale; Debian's
+# minimal image has none but C.UTF-8, with which Wine mangles them. Made once.
+locales=build/locale
+if [[ ! -d $locales/en_US.UTF-8 ]]; then
+  mkdir -p "$locales"
+  localedef -i en_US -f UTF-8 "$locales/en_US.UTF-8"
+fi
+# For Wine only: bash itself would warn that it cannot switch to it.
+{ export LOCPATH=$(realpath "$locales") LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8; } 2>/dev/null
+
+work=$(mktemp -d /tmp/zandor-e2e.XXXXXX)
+mkdir -p "$work/run"
+patcher=${E2E_PATCHER:-}
+if [[ -z $patcher ]]; then
+  zip=$(ls -t "$win32"/zandor-patcher-*-win32.zip 2>/dev/null | head -n 1)
+  if [[ -z $zip ]] || ! unzip -q "$zip" -d "$work/package" \
+     || ! (cd "$work"/package/*/ && sha256sum --quiet -c SHA256SUMS); then
+    say "no whole package in $win32"
+    say "0 passed, 1 failed"
+    rm -rf "$work"
+    exit 1
+  fi
+  patcher=$(echo "$work"/package/*/zandor-patcher.exe)
+  say "testing $(basename "$zip")"
 fi
 
 winpath() { local p; p=$(realpath "$1"); echo "Z:${p//\//\\}"; }
 driver_w=$(winpath "$driver")
 patcher_w=$(winpath "$patcher")
-
-work=$(mktemp -d /tmp/zandor-e2e.XXXXXX)
-mkdir -p "$work/run"
 export HOME=${HOME:-$work}
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid= driver_pid= tail_pid=

@@ -26,6 +26,19 @@ for preset in "${presets[@]}"; do
 done
 
 ctest --preset host -j "$jobs"
+if ((!quick)); then
+  # The release package, and a second, clean build of it elsewhere: two
+  # builds of one commit must give the same bytes.
+  cmake --build --preset win32 -j "$jobs" --target package >/dev/null
+  rm -rf build/win32-again
+  cmake --preset win32 -B build/win32-again >/dev/null
+  cmake --build build/win32-again -j "$jobs" --target package >/dev/null
+  for f in src/app/zandor-patcher.exe src/cli/zandor-patcher-cli.exe zandor-patcher-*-win32.zip; do
+    a=$(cd build/win32 && echo $f) b=$(cd build/win32-again && echo $f)
+    cmp "build/win32/$a" "build/win32-again/$b" || { echo "two builds differ: $f" >&2; exit 1; }
+  done
+  echo "reproducible: two clean builds give the same exes and package"
+fi
 if ((quick)); then
   echo "quick run passed (host ctest only)"
   exit 0

@@ -11,8 +11,10 @@ namespace {
 // Pairs of description and pattern, the list ended by an empty string.
 constexpr char FILE_FILTER[] = "Executables\0*.EXE\0All\0*.*\0";
 constexpr const char *CHOOSER_TITLE = "Select your ZANDOR executable";
-constexpr DWORD CHOOSER_FLAGS = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ENABLEHOOK;
-constexpr int RETRY_TEXT_SIZE = 388;
+// OFN_LONGNAMES: without it the old-style dialog returns 8.3 names, which do
+// not exist where the volume makes none.
+constexpr DWORD CHOOSER_FLAGS = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ENABLEHOOK | OFN_LONGNAMES;
+constexpr int RETRY_TEXT_SIZE = PATH_TEXT_SIZE + 128;
 
 } // namespace
 
@@ -26,7 +28,7 @@ UINT_PTR CALLBACK chooser_hook(HWND wnd, UINT msg, WPARAM, LPARAM)
 
 char *choose_executable()
 {
-    char file[MAX_PATH] = "";
+    char file[PATH_TEXT_SIZE] = "";
     char retry_text[RETRY_TEXT_SIZE];
     OPENFILENAMEA ofn;
     std::memset(&ofn, 0, sizeof ofn);
@@ -36,7 +38,7 @@ char *choose_executable()
     ofn.lpstrFilter = FILE_FILTER;
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file;
-    ofn.nMaxFile = MAX_PATH;
+    ofn.nMaxFile = PATH_TEXT_SIZE;
     ofn.lpstrTitle = CHOOSER_TITLE;
     ofn.Flags = CHOOSER_FLAGS;
     ofn.lpfnHook = chooser_hook;

@@ -1,5 +1,7 @@
 #include "app/messages.h"
 
+#include <cstdio>
+
 namespace {
 
 constexpr UINT NO_DEFAULT_BUTTON = 0x800;
@@ -32,6 +34,15 @@ const message_box messages[MSG_COUNT] = {
     /* MSG_WC06_KEPT */
     {nullptr, "Warning", MB_OK | MB_ICONWARNING | NO_DEFAULT_BUTTON},
 };
+
+int show_message_about(message_id id, const char *path, const char *why)
+{
+    if (why == nullptr)
+        return show_message(id);
+    char text[PATH_TEXT_SIZE + 256];
+    std::snprintf(text, sizeof text, "%s\n\n%s: %s", messages[id].text, path, why);
+    return show_message(id, text);
+}
 
 int show_message(message_id id, const char *text)
 {

@@ -22,5 +22,13 @@ struct message_box {
 
 extern const message_box messages[MSG_COUNT];
 
+// Room for a path of MAX_PATH characters in UTF-8, the active code page where
+// the manifest takes effect: up to four bytes each.
+constexpr int PATH_TEXT_SIZE = 4 * MAX_PATH;
+
+// Shows the box of `id` with its own text, a blank line and "PATH: WHY"
+// when `why` is not null.
+int show_message_about(message_id id, const char *path, const char *why);
+
 // Shows the box with its own text, or with `text` when that is not null.
 int show_message(message_id id, const char *text = nullptr);

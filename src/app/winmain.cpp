@@ -30,12 +30,15 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int)
     char *path = choose_executable();
     if (path == nullptr)
         return 0;
-    current_target = open_target(path);
-    free_string(path);
+    file_cause cause = CAUSE_NONE;
+    current_target = open_target(path, &cause);
     if (current_target == nullptr) {
-        show_message(MSG_OPEN_ERROR);
+        // The first line as ever; then the path and why, when the system said.
+        show_message_about(MSG_OPEN_ERROR, path, cause_text(cause));
+        free_string(path);
         return EXIT_OPEN_FAILED;
     }
+    free_string(path);
     scan_target(current_target);
     // What a read error hid could be anything: no file to offer for writing.
     if (target_read_error_site(current_target) >= 0) {

@@ -2,6 +2,12 @@
 // it. Only translates between the command line and the core.
 
 #include <cstdio>
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include "cli/cli_args.h"
 #include "cli/scan_report.h"
@@ -98,6 +104,9 @@ int report(const char *file, patch_outcome o)
         std::fprintf(stderr, "%s: %s: %s: %s\n", program, file, site_label(o.site), message(o.result));
     else
         std::fprintf(stderr, "%s: %s: %s\n", program, file, message(o.result));
+    // Missing, access denied, in use, not a regular file...: why, and what to do.
+    if (const char *why = cause_text(outcome_cause(o)))
+        std::fprintf(stderr, "%s: %s: %s\n", program, file, why);
     if (o.unrestored != 0)
         say_unrestored(file, o.unrestored);
     return exit_status[kind];
@@ -121,14 +130,15 @@ int finish(int status, const char *done)
 int run_scan(const cli_args &a)
 {
     patch_target *t = nullptr;
-    patch_result scanned = scan_file(a.file, &t);
+    file_cause cause = CAUSE_NONE;
+    patch_result scanned = scan_file(a.file, &t, &cause);
     if (scanned != RESULT_OK)
-        return report(a.file, patch_outcome{scanned, -1, SITE_PRESENT, 0});
+        return report(a.file, patch_outcome{scanned, -1, SITE_PRESENT, 0, cause});
     (void)(a.json ? print_scan_json(stdout, t) : print_scan_table(stdout, a.file, t));  // finish() checks
     // What a read error hid cannot be told.
     int unread = target_read_error_site(t);
     close_target(t);
-    int status = unread >= 0 ? report(a.file, patch_outcome{RESULT_READ_FAILED, unread, SITE_PRESENT, 0}) : 0;
+    int status = unread >= 0 ? report(a.file, patch_outcome{RESULT_READ_FAILED, unread, SITE_PRESENT, 0, CAUSE_NONE}) : 0;
     return finish(status, "");
 }
 
@@ -159,10 +169,36 @@ int run_apply(cli_args &a)
     return finish(status, a.request.dry_run ? "" : "; the file was written and reads back as requested");
 }
 
+#ifdef _WIN32
+UINT console_cp_before = 0;
+
+void restore_console_cp()
+{
+    SetConsoleOutputCP(console_cp_before);
+}
+
+// Paths come and go in UTF-8 (the manifest's active code page); a console
+// shows them right only when told so. The console outlives us: put its code
+// page back at exit.
+void console_speaks_utf8()
+{
+    if (!_isatty(_fileno(stdout)) && !_isatty(_fileno(stderr)))
+        return;
+    console_cp_before = GetConsoleOutputCP();
+    if (console_cp_before != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit(restore_console_cp);
+}
+#else
+void console_speaks_utf8()
+{
+}
+#endif
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    console_speaks_utf8();
     // Standard output carries only the report; the scan's notes go aside.
     scan_diagnostics = stderr;
 

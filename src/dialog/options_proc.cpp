@@ -43,11 +43,14 @@ INT_PTR write_choices(HWND dlg, const patch_target *t)
 {
     const options_values v = read_controls(dlg);
     int32_t wc06_kept = 0;
-    patch_result r = options_apply(&v, t, &wc06_kept);
-    if (result_kind_of(r) != RESULT_KIND_OK) {
-        // The box's first line stays the same; the next says why.
-        char text[MAX_PATH + 256];
-        std::snprintf(text, sizeof text, "%s\n\n%s: %s", messages[MSG_WRITE_ERROR].text, t->path, result_text(r));
+    const patch_outcome o = options_apply(&v, t, &wc06_kept);
+    if (result_kind_of(o.result) != RESULT_KIND_OK) {
+        // The box's first line stays the same; the next says what failed,
+        // and the last, when known, why and what to do.
+        char text[PATH_TEXT_SIZE + 512];
+        const char *why = cause_text(outcome_cause(o));
+        std::snprintf(text, sizeof text, "%s\n\n%s: %s%s%s", messages[MSG_WRITE_ERROR].text, t->path,
+                      result_text(o.result), why != nullptr ? "\n" : "", why != nullptr ? why : "");
         show_message(MSG_WRITE_ERROR, text);
         return 1;
     }

@@ -93,10 +93,10 @@ patch_request options_request(const options_values *v, const patch_target *t, in
     return r;
 }
 
-patch_result options_apply(const options_values *v, const patch_target *t, int32_t *wc06_kept)
+patch_outcome options_apply(const options_values *v, const patch_target *t, int32_t *wc06_kept)
 {
     patch_request r = options_request(v, t, wc06_kept);
     if (patch_request_empty(&r))
-        return RESULT_OK;
-    return patch_apply(&r, t, nullptr).result;
+        return patch_outcome{RESULT_OK, -1, SITE_PRESENT, 0, CAUSE_NONE};
+    return patch_apply(&r, t, nullptr);
 }

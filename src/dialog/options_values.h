@@ -47,4 +47,4 @@ patch_request options_request(const options_values *v, const patch_target *t, in
 
 // OK: writes what the values ask for through the shared path (plan, guarded
 // write, read-back). RESULT_OK also when there is nothing to write.
-patch_result options_apply(const options_values *v, const patch_target *t, int32_t *wc06_kept);
+patch_outcome options_apply(const options_values *v, const patch_target *t, int32_t *wc06_kept);

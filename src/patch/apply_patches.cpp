@@ -247,7 +247,8 @@ patch_result apply_check(const patch_target *t)
     write_plan p = plan_writes(t);
     if (p.count == 0)
         return RESULT_OK;
-    std::FILE *f = is_regular_path(t->path) ? std::fopen(t->path, "rb") : nullptr;
+    file_cause cause = CAUSE_NONE;
+    std::FILE *f = open_for_read(t->path, &cause);
     if (f == nullptr)
         return RESULT_OPEN_FAILED;
     write_check c{};
@@ -265,15 +266,10 @@ patch_result apply_patches(const patch_target *t)
 patch_result apply_patches_report(const patch_target *t, apply_report *r)
 {
     r->unrestored = 0;
-    // A FIFO or a device would block or take the bytes anywhere.
-    if (!is_regular_path(t->path))
-        return RESULT_WRITE_OPEN_FAILED;
-    std::FILE *f = std::fopen(t->path, "rb+");
+    r->cause = CAUSE_NONE;
+    std::FILE *f = open_for_update(t->path, &r->cause);
     if (f == nullptr)
         return RESULT_WRITE_OPEN_FAILED;
-    // Each write goes straight to the file, in order: nothing waits in a
-    // buffer to fail, or to fail the writes after it.
-    std::setvbuf(f, nullptr, _IONBF, 0);
     write_plan p = plan_writes(t);
     write_check c{};
     if (p.count > 0) {
@@ -285,11 +281,15 @@ patch_result apply_patches_report(const patch_target *t, apply_report *r)
     }
     int done = 0;
     bool ok = true;
+    error_clear();
     while (done < p.count && ok) {
         const site_write &w = p.writes[done++];
         ok = write_at(f, w.ofs, w.bytes, w.len);
     }
     ok = ok && sync_file(f) == 0;
+    // Before the undo, whose calls may report errors of their own.
+    if (!ok)
+        r->cause = error_cause();
     // A failed write may have left part of a site; what is known to have
     // gone wrong is undone at once, through the handle still open.
     if (!ok)

@@ -12,9 +12,11 @@
 patch_result apply_patches(const patch_target *t);
 
 // After a failed write: the sites (a bit per site_id) that could not be put
-// back and may hold part of the new bytes.
+// back and may hold part of the new bytes, and what the system said about
+// the open or the write that failed.
 struct apply_report {
     int unrestored;
+    file_cause cause;
 };
 patch_result apply_patches_report(const patch_target *t, apply_report *r);
 

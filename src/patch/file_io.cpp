@@ -10,6 +10,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <share.h>
 #else
 #include <unistd.h>
 #endif
@@ -42,6 +43,39 @@ backup_result name_new(const char *from, const char *to)
     if (std::rename(from, to) == 0)
         return BACKUP_MADE;
     return errno == EEXIST || errno == EACCES ? BACKUP_EXISTS : BACKUP_FAILED;
+}
+
+// msvcrt keeps the Win32 error code of a failed call in _doserrno; it tells
+// a sharing violation (the running game holds its exe) from access denied,
+// which errno calls both EACCES.
+void system_error_clear()
+{
+    _doserrno = 0;
+}
+
+file_cause system_error_cause()
+{
+    switch (_doserrno) {
+    case 32:  // ERROR_SHARING_VIOLATION
+    case 33:  // ERROR_LOCK_VIOLATION
+        return CAUSE_IN_USE;
+    case 5:   // ERROR_ACCESS_DENIED
+    case 19:  // ERROR_WRITE_PROTECT
+        return CAUSE_DENIED;
+    case 2:   // ERROR_FILE_NOT_FOUND
+    case 3:   // ERROR_PATH_NOT_FOUND
+        return CAUSE_MISSING;
+    case 39:  // ERROR_HANDLE_DISK_FULL
+    case 112: // ERROR_DISK_FULL
+        return CAUSE_DISK_FULL;
+    default:
+        return CAUSE_NONE;
+    }
+}
+
+std::FILE *open_update(const char *path)
+{
+    return _fsopen(path, "r+b", _SH_DENYWR);
 }
 
 std::FILE *create_new(const char *path)
@@ -86,6 +120,21 @@ backup_result name_new(const char *from, const char *to)
     return errno == EEXIST ? BACKUP_EXISTS : BACKUP_FAILED;
 }
 
+void system_error_clear()
+{
+}
+
+file_cause system_error_cause()
+{
+    return errno == ETXTBSY ? CAUSE_IN_USE : CAUSE_NONE;
+}
+
+// POSIX has no share modes; the check before writing has to do.
+std::FILE *open_update(const char *path)
+{
+    return std::fopen(path, "rb+");
+}
+
 std::FILE *create_new(const char *path)
 {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
@@ -97,6 +146,16 @@ std::FILE *create_new(const char *path)
     return f;
 }
 #endif
+
+// Why `path` is no regular file to open.
+file_cause path_cause(const char *path)
+{
+    error_clear();
+    stat_record st;
+    if (stat_path(path, &st) != 0)
+        return error_cause();
+    return CAUSE_NOT_REGULAR;
+}
 
 bool copy_stream(std::FILE *from, std::FILE *to)
 {
@@ -144,6 +203,66 @@ bool is_regular_path(const char *path)
 {
     stat_record st;
     return path != nullptr && stat_path(path, &st) == 0 && regular(st);
+}
+
+void error_clear()
+{
+    errno = 0;
+    system_error_clear();
+}
+
+file_cause error_cause()
+{
+    file_cause c = system_error_cause();
+    if (c != CAUSE_NONE)
+        return c;
+    switch (errno) {
+    case ENOENT:
+    case ENOTDIR:
+        return CAUSE_MISSING;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return CAUSE_DENIED;
+    case EBUSY:
+        return CAUSE_IN_USE;
+    case ENOSPC:
+        return CAUSE_DISK_FULL;
+    case EISDIR:
+        return CAUSE_NOT_REGULAR;
+    default:
+        return CAUSE_NONE;
+    }
+}
+
+std::FILE *open_for_read(const char *path, file_cause *cause)
+{
+    // Checked before opening: opening a FIFO for reading blocks.
+    if (!is_regular_path(path)) {
+        *cause = path_cause(path);
+        return nullptr;
+    }
+    error_clear();
+    std::FILE *f = std::fopen(path, "rb");
+    *cause = f == nullptr ? error_cause() : CAUSE_NONE;
+    return f;
+}
+
+std::FILE *open_for_update(const char *path, file_cause *cause)
+{
+    // A FIFO or a device would block or take the bytes anywhere.
+    if (!is_regular_path(path)) {
+        *cause = path_cause(path);
+        return nullptr;
+    }
+    error_clear();
+    std::FILE *f = open_update(path);
+    *cause = f == nullptr ? error_cause() : CAUSE_NONE;
+    // Each write goes straight to the file, in order: nothing waits in a
+    // buffer to fail, or to fail the writes after it.
+    if (f != nullptr)
+        std::setvbuf(f, nullptr, _IONBF, 0);
+    return f;
 }
 
 std::FILE *open_null_sink()

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "patch/results.h"
+
 // Every file operation of the core that is more than one stdio call.
 
 // Flushes and closes a handle; returns -1 when either fails (a missing
@@ -20,6 +22,21 @@ int64_t file_length(std::FILE *f);
 // Whether `path` names a regular file, checked without opening it (opening a
 // FIFO blocks).
 bool is_regular_path(const char *path);
+
+// Opens a regular file for reading, binary; null, and in `*cause` why, when
+// it cannot.
+std::FILE *open_for_read(const char *path, file_cause *cause);
+
+// Opens a regular file for update, binary, unbuffered; null, and in `*cause`
+// why, when it cannot. On Windows no other program may write the file while
+// the handle is open.
+std::FILE *open_for_update(const char *path, file_cause *cause);
+
+// Forgets the last error, so that error_cause tells of the next failed call.
+void error_clear();
+
+// The cause of the last failed call, from the error the system reported.
+file_cause error_cause();
 
 // A handle that swallows output; null when there is none.
 std::FILE *open_null_sink();

@@ -7,7 +7,7 @@ namespace {
 
 patch_outcome outcome(patch_result result, int site = -1)
 {
-    return patch_outcome{result, site, SITE_PRESENT, 0};
+    return patch_outcome{result, site, SITE_PRESENT, 0, CAUSE_NONE};
 }
 
 int read_byte_at(std::FILE *f, int32_t ofs)
@@ -24,12 +24,11 @@ bool site_back(int32_t planned_ofs, int32_t found_ofs, bool same_value)
     return !site_usable(planned_ofs) || (found_ofs == planned_ofs && same_value);
 }
 
-// Refuses before a backup is made when the file cannot be written anyway.
-bool writable(const char *path)
+// Refuses before a backup is made when the file cannot be written anyway;
+// `*cause` says why.
+bool writable(const char *path, file_cause *cause)
 {
-    if (!is_regular_path(path))
-        return false;
-    std::FILE *probe = std::fopen(path, "rb+");
+    std::FILE *probe = open_for_update(path, cause);
     return probe != nullptr && close_file(probe) == 0;
 }
 
@@ -63,10 +62,10 @@ patch_result rescan(const char *path, patch_target **after)
 
 } // namespace
 
-patch_result scan_file(const char *path, patch_target **out)
+patch_result scan_file(const char *path, patch_target **out, file_cause *cause)
 {
     *out = nullptr;
-    patch_target *t = open_target(path);
+    patch_target *t = open_target(path, cause);
     if (t == nullptr)
         return RESULT_OPEN_FAILED;
     if (file_length(t->file) == 0) {
@@ -136,8 +135,12 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     if (r->dry_run)
         return outcome(RESULT_OK);
 
-    if (!writable(plan.path))
-        return outcome(RESULT_WRITE_OPEN_FAILED);
+    file_cause cause = CAUSE_NONE;
+    if (!writable(plan.path, &cause)) {
+        patch_outcome o = outcome(RESULT_WRITE_OPEN_FAILED);
+        o.cause = cause;
+        return o;
+    }
     if (r->backup != BACKUP_OFF) {
         patch_result backed_up = make_backup(plan.path, r->backup);
         if (backed_up != RESULT_OK)
@@ -155,6 +158,7 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     if (written != RESULT_OK) {
         patch_outcome o = outcome(written);
         o.unrestored = report.unrestored;
+        o.cause = report.cause;
         return o;
     }
 
@@ -172,9 +176,13 @@ patch_outcome patch_run(const char *path, const patch_request *r, const patch_ev
     if (checked != RESULT_OK)
         return outcome(checked);
     patch_target *t = nullptr;
-    patch_result scanned = scan_file(path, &t);
-    if (scanned != RESULT_OK)
-        return outcome(scanned);
+    file_cause cause = CAUSE_NONE;
+    patch_result scanned = scan_file(path, &t, &cause);
+    if (scanned != RESULT_OK) {
+        patch_outcome o = outcome(scanned);
+        o.cause = cause;
+        return o;
+    }
     patch_outcome o = patch_apply(r, t, events);
     close_target(t);
     return o;

@@ -15,8 +15,9 @@ struct patch_events {
 };
 
 // Opens and scans `path`; on RESULT_OK `*out` is the scanned target, for the
-// caller to close. Diagnostics of the scan go to `scan_diagnostics`.
-patch_result scan_file(const char *path, patch_target **out);
+// caller to close. Diagnostics of the scan go to `scan_diagnostics`. When the
+// open fails, `*cause` (when given) says why.
+patch_result scan_file(const char *path, patch_target **out, file_cause *cause = nullptr);
 
 // Writes what `r` asks for into the file that `scanned` was scanned from:
 // plans (nothing is written unless every check passes), makes the backup

@@ -275,7 +275,7 @@ const site_scanner site_scanners[SITE_COUNT] = {
 
 } // namespace
 
-patch_target *open_target(const char *path)
+patch_target *open_target(const char *path, file_cause *cause)
 {
     auto *t = static_cast<patch_target *>(std::calloc(1, sizeof(patch_target)));
     if (t == nullptr)
@@ -292,14 +292,17 @@ patch_target *open_target(const char *path)
     t->promoted = GAME_PROMOTED;
     t->relegated = GAME_RELEGATED;
     t->file_size = -1;
-    // Checked before opening too: opening a FIFO for reading blocks.
-    if (t->path != nullptr && is_regular_path(path))
-        t->file = std::fopen(path, "rb");
+    file_cause why = CAUSE_NONE;
+    if (t->path != nullptr)
+        t->file = open_for_read(path, &why);
     // A directory or a device is no executable, even where it can be opened.
     if (t->file != nullptr && file_length(t->file) < 0) {
         close_file(t->file);
         t->file = nullptr;
+        why = CAUSE_NOT_REGULAR;
     }
+    if (cause != nullptr)
+        *cause = why;
     if (t->file == nullptr) {
         free_string(t->path);
         std::free(t);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "patch/catalogue.h"
+#include "patch/results.h"
 
 // Why the scan found a site absent.
 enum site_absence : uint8_t {
@@ -63,8 +64,9 @@ inline bool conference_usable(const patch_target *t)
     return site_usable(t->conf_counts_ofs) && site_usable(t->conf_promoted_ofs);
 }
 
-// Null when the file cannot be opened for reading (or memory is short).
-patch_target *open_target(const char *path);
+// Null when the file cannot be opened for reading (or memory is short);
+// then `*cause`, when given, says why as far as the system told.
+patch_target *open_target(const char *path, file_cause *cause = nullptr);
 // Finds and classifies all seven sites. Never fails as a whole.
 void scan_target(patch_target *t);
 void close_target(patch_target *t);

@@ -32,14 +32,14 @@ const result_entry result_table[] = {
      "these changes would alter where the patch sites are found (sites overlap, or a value would "
      "form or break a copy of a signature); nothing was written"},
     {RESULT_OPEN_FAILED, RESULT_KIND_FILE,
-     "cannot be opened for reading (missing, unreadable or not a regular file)"},
+     "cannot be opened for reading"},
     {RESULT_READ_FAILED, RESULT_KIND_FILE, "could not be read"},
     {RESULT_EMPTY_FILE, RESULT_KIND_FILE, "the file is empty"},
     {RESULT_BACKUP_EXISTS, RESULT_KIND_FILE,
      "the backup file already exists and is kept as it is; nothing was written"},
     {RESULT_BACKUP_FAILED, RESULT_KIND_FILE, "the backup could not be made; nothing was written"},
     {RESULT_WRITE_OPEN_FAILED, RESULT_KIND_FILE,
-     "cannot be opened for writing (read-only or in use); nothing was written"},
+     "cannot be opened for writing; nothing was written"},
     {RESULT_WRITE_FAILED, RESULT_KIND_FILE,
      "writing failed part-way: the file may be only partly changed"},
     {RESULT_WRITE_UNDONE, RESULT_KIND_FILE,
@@ -59,7 +59,41 @@ const result_entry *find_result(patch_result r)
     return nullptr;
 }
 
+struct cause_entry {
+    file_cause cause;
+    const char *text;
+};
+
+const cause_entry cause_table[] = {
+    {CAUSE_MISSING, "The file is not there: it was moved, renamed or deleted."},
+    {CAUSE_IN_USE, "Another program is using the file, most likely the game: close it and try again."},
+    {CAUSE_DENIED,
+     "Access denied: clear the file's read-only attribute (Properties) or check the folder's permissions."},
+    {CAUSE_NOT_REGULAR, "This is not a regular file (a folder or a device)."},
+    {CAUSE_DISK_FULL, "The disk is full: free some space and try again."},
+    {CAUSE_CHANGED, "Another program changed the file since the patcher opened it: run the patcher again."},
+    {CAUSE_READ_BACK,
+     "The file does not hold what was written: the disk may be failing; put the backup copy back."},
+};
+
 } // namespace
+
+const char *cause_text(file_cause c)
+{
+    for (const cause_entry &e : cause_table)
+        if (e.cause == c)
+            return e.text;
+    return nullptr;
+}
+
+file_cause outcome_cause(const patch_outcome &o)
+{
+    if (o.cause != CAUSE_NONE)
+        return o.cause;
+    if (o.result == RESULT_FILE_CHANGED)
+        return CAUSE_CHANGED;
+    return o.result == RESULT_VERIFY_FAILED ? CAUSE_READ_BACK : CAUSE_NONE;
+}
 
 const char *result_text(patch_result r)
 {

@@ -46,15 +46,35 @@ enum result_kind : int {
     RESULT_KIND_REPORT, // the user could not be told; nothing was written
 };
 
+// Why a file could not be opened or written, as far as the system said, or
+// what a refusal of the writer means for the player; CAUSE_NONE when there
+// is nothing more to say.
+enum file_cause : int {
+    CAUSE_NONE,
+    CAUSE_MISSING,      // no such file or folder
+    CAUSE_IN_USE,       // another program holds it (the running game)
+    CAUSE_DENIED,       // access denied, or read-only
+    CAUSE_NOT_REGULAR,  // a folder or a device
+    CAUSE_DISK_FULL,
+    CAUSE_CHANGED,      // changed by another program since it was opened
+    CAUSE_READ_BACK,    // does not read back as written
+};
+
 // A result, with the site it concerns (-1 when none), for an absent site why
 // the scan found it so, and after a write that could not all be put back,
-// those sites (a bit per site).
+// those sites (a bit per site), and the likely cause.
 struct patch_outcome {
     patch_result result;
     int site;
     int why;
     int unrestored;
+    file_cause cause;
 };
 
 const char *result_text(patch_result r);
+// The likely cause of a failed outcome and what the player can do about it,
+// in one sentence; null when there is nothing to add to the result's text.
+const char *cause_text(file_cause c);
+// The outcome's own cause, else the one its result implies.
+file_cause outcome_cause(const patch_outcome &o);
 result_kind result_kind_of(patch_result r);

@@ -1,29 +1,59 @@
 #!/bin/sh
-# Checks the newest Windows build of the patcher under the source tree, when
-# there is one: 32-bit PE for i386, GUI subsystem, importing only DLLs that
-# come with Windows, and small.
+# Checks the newest Windows build of the patcher and its command-line tool
+# under the source tree, when there is one: 32-bit PE for i386, the right
+# subsystem, importing only DLLs that come with Windows, small, and carrying
+# a manifest (execution level, one namespace on trustInfo, every Windows from
+# Vista on, UTF-8 code page, GDI scaling) and a version record.
 src=$1
-exe=$(ls -t "$src"/build/*/src/app/zandor-patcher.exe 2>/dev/null | head -n 1)
-if [ -z "$exe" ] || ! command -v i686-w64-mingw32-objdump >/dev/null; then
+dir=$(ls -td "$src"/build/*/src/app/zandor-patcher.exe 2>/dev/null | head -n 1)
+if [ -z "$dir" ] || ! command -v i686-w64-mingw32-objdump >/dev/null; then
     echo "no Windows build to check"
     exit 77
 fi
-echo "checking $exe"
-fail() { echo "FAIL: $*"; exit 1; }
-dump=$(i686-w64-mingw32-objdump -p "$exe") || fail "objdump cannot read it"
-echo "$dump" | grep -q 'file format pei-i386' || fail "not a 32-bit i386 PE file"
-echo "$dump" | grep -Eq '^Subsystem[[:space:]]+00000002' || fail "not a GUI program"
-dlls=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
-for dll in $dlls; do
-    case $dll in
-        kernel32.dll|user32.dll|comdlg32.dll|comctl32.dll|msvcrt.dll|gdi32.dll|advapi32.dll) ;;
-        *) fail "needs $dll" ;;
-    esac
-done
+build=${dir%/src/app/zandor-patcher.exe}
+version=$(sed -n 's/^project(zandor_patcher VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+fail() { echo "FAIL: $exe: $*"; exit 1; }
+# A string as the UTF-16 a version record holds, as a grep -P pattern.
+utf16() { printf '%s' "$1" | sed 's/./&\\x00/g'; }
+
+check() {
+    exe=$1 subsystem=$2 level=$3
+    echo "checking $exe"
+    dump=$(i686-w64-mingw32-objdump -p "$exe") || fail "objdump cannot read it"
+    echo "$dump" | grep -q 'file format pei-i386' || fail "not a 32-bit i386 PE file"
+    echo "$dump" | grep -Eq "^Subsystem[[:space:]]+0000000$subsystem" || fail "wrong subsystem"
+    dlls=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+    for dll in $dlls; do
+        case $dll in
+            kernel32.dll|user32.dll|comdlg32.dll|comctl32.dll|msvcrt.dll|gdi32.dll|advapi32.dll) ;;
+            *) fail "needs $dll" ;;
+        esac
+    done
+    # Resource types at the top of the resource tree: 0x10 version, 0x18 manifest.
+    types=$(echo "$dump" | sed -n 's/^0[0-9a-f]*   Entry: ID: 0x0000\(..\),.*/\1/p')
+    for t in 10 18; do echo "$types" | grep -qx $t || fail "no resource of type 0x$t"; done
+    trust=$(grep -ao '<trustInfo[^>]*>' "$exe")
+    [ "$trust" = '<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">' ] || fail "trustInfo is \"$trust\""
+    [ "$(sed -n '/<trustInfo/,/<\/trustInfo>/p' "$exe" | grep -ao 'xmlns' | wc -l)" -eq 1 ] \
+        || fail "more than one namespace declaration in trustInfo"
+    grep -aq "<requestedExecutionLevel level=\"$level\" uiAccess=\"false\"/>" "$exe" || fail "not $level"
+    [ "$(grep -ao '<supportedOS Id="{[0-9a-f-]*}"/>' "$exe" | sort -u | wc -l)" -eq 5 ] \
+        || fail "not the five supported Windows versions"
+    grep -aq '>UTF-8</activeCodePage>' "$exe" || fail "no UTF-8 code page"
+    grep -aq '>true</gdiScaling>' "$exe" || fail "no GDI scaling"
+    for s in ProductName FileDescription FileVersion ProductVersion LegalCopyright \
+             "OriginalFilename" "${exe##*/}" "$version"; do
+        grep -aqP "$(utf16 "$s")" "$exe" || fail "version record lacks \"$s\""
+    done
+    size=$(wc -c < "$exe")
+    [ "$size" -le 262144 ] || fail "$size bytes is not small"
+    echo "ok: $size bytes, imports $(echo $dlls), resource types $(echo $types)"
+}
+
+check "$build/src/app/zandor-patcher.exe" 2 requireAdministrator
 for dll in kernel32.dll user32.dll comdlg32.dll comctl32.dll; do
     echo "$dlls" | grep -qx "$dll" || fail "does not import $dll"
 done
 echo "$dump" | grep -q 'InitCommonControlsEx' || fail "does not register the up-down class"
-size=$(wc -c < "$exe")
-[ "$size" -le 262144 ] || fail "$size bytes is not small"
-echo "ok: $size bytes, imports $(echo $dlls)"
+echo "$types" | grep -qx 0e || fail "no icon"
+check "$build/src/cli/zandor-patcher-cli.exe" 3 asInvoker

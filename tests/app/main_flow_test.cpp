@@ -107,13 +107,17 @@ TEST(main_flow, every_way_through_a_run)
             boxes += host.boxes[i].caption + type + host.boxes[i].text.substr(0, host.boxes[i].text.find('\n')) + "|";
         }
         EXPECT_EQ(boxes, c.boxes);
-        const std::string why = "Error writing file\n\n" + GAME + ": " + result_text(RESULT_FILE_CHANGED);
-        EXPECT_TRUE(c.exit_code != 1 || host.boxes.size() == 1 || host.boxes[1].text == why) << host.boxes[1].text;
+        // The boxes that end a run say what failed and why.
+        const std::string why = c.exit_code == 1 ? "Error writing file\n\n" + GAME + ": " + result_text(RESULT_FILE_CHANGED)
+                                                       + "\n" + cause_text(CAUSE_CHANGED)
+                                                 : std::string("Error opening file\n\n") + MISSING + ": " + cause_text(CAUSE_MISSING);
+        EXPECT_TRUE(c.exit_code != 1 && c.exit_code != -1 || host.boxes.size() == 1 || host.boxes[1].text == why)
+            << host.boxes[1].text;
         // The chooser's record, each time, and where its hook puts it: centred
         // on 1024 x 768, and a window taller than the screen keeps its bottom on it.
         for (const OPENFILENAMEA &ofn : host.choosers) {
             EXPECT_EQ(std::string(ofn.lpstrFilter, 26), std::string("Executables\0*.EXE\0All\0*.*\0", 26));
-            EXPECT_TRUE(ofn.lStructSize == 76 && ofn.nFilterIndex == 1 && ofn.nMaxFile == 260 && ofn.Flags == 0x1820);
+            EXPECT_TRUE(ofn.lStructSize == 76 && ofn.nFilterIndex == 1 && ofn.nMaxFile == 1040 && ofn.Flags == 0x201820);
             EXPECT_STREQ(ofn.lpstrTitle, "Select your ZANDOR executable");
         }
         ASSERT_EQ(host.moves.size(), host.choosers.size());

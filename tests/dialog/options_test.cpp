@@ -128,7 +128,7 @@ TEST(options_dialog, every_value_offered_reads_back_on_the_next_run)
         v.check[CHECK_EXITGAME] = i % 2;
         v.check[CHECK_WC06] = 1;
         int32_t kept = 0;
-        EXPECT_EQ(options_apply(&v, t, &kept), RESULT_OK) << "run " << i;
+        EXPECT_EQ(options_apply(&v, t, &kept).result, RESULT_OK) << "run " << i;
         close_target(t);
         ASSERT_EQ(scan_file(path.c_str(), &t), RESULT_OK);
         options_values shown = options_initial(t);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "patch/results.h"
 #include "tools/sample_image.h"
 
 namespace {
@@ -280,7 +281,8 @@ void fill(HWND dlg, const choices &c)
 struct box_spec {
     const char *caption, *text; // one line: all the text; more: how it begins
     int lines;
-    bool icon, retry; // Retry and Cancel instead of OK
+    bool icon, retry;                 // Retry and Cancel instead of OK
+    file_cause cause = CAUSE_NONE;    // the cause the text ends with
 };
 
 const box_spec WELCOME = {"Welcome",
@@ -289,10 +291,13 @@ const box_spec WELCOME = {"Welcome",
                           "details about the patces.\n\nA word of warning - take a backup\n"
                           "copy of your ZANDOR.EXE -- you are\nusing this on your own risk!!\n\n",
                           14, false, false};
-const box_spec OPEN_ERROR = {"Error", "Error opening file", 1, true, false};
+// The first line, a blank one, then the file and why.
+const box_spec OPEN_ERROR = {"Error", "Error opening file\n\n", 3, true, false, CAUSE_MISSING};
 const box_spec RETRY = {"Error", "Error opening file ", 1, true, true};
-// The first line, a blank one, then the file and why it could not be written.
-const box_spec WRITE_ERROR = {"Error", "Error writing file\n\n", 3, true, false};
+// The first line, a blank one, the file and what failed, then why.
+const box_spec WRITE_DENIED = {"Error", "Error writing file\n\n", 4, true, false, CAUSE_DENIED};
+const box_spec WRITE_IN_USE = {"Error", "Error writing file\n\n", 4, true, false, CAUSE_IN_USE};
+const box_spec WRITE_CHANGED = {"Error", "Error writing file\n\n", 4, true, false, CAUSE_CHANGED};
 const box_spec WC06_KEPT = {
     "Warning",
     "The World Cup 06 fix could not be removed: the game's original code is not known. "
@@ -310,6 +315,8 @@ void meet(DWORD pid, const box_spec &b, int answer, where w = where::current())
                      : text.rfind(b.text, 0) != 0 || std::count(text.begin(), text.end(), '\n') != b.lines - 1
                            || text.back() == '\n')
         fail(w, "\"%s\" box says \"%s\"", b.caption, text.c_str());
+    if (b.cause != CAUSE_NONE && !text.ends_with(cause_text(b.cause)))
+        fail(w, "\"%s\" box says \"%s\", not ending with \"%s\"", b.caption, text.c_str(), cause_text(b.cause));
     // The icon control stays even when the box shows no icon.
     if ((send(GetDlgItem(box, 0x440), STM_GETICON, 0, 0) != 0) != b.icon)
         fail(w, "\"%s\" box %s an icon", b.caption, b.icon ? "lacks" : "shows");
@@ -352,6 +359,7 @@ struct scenario {
     const char *states; // per site in site_id order: - absent, G game, P patched, U unrecognised, D twice
     run_row runs[4];    // on the same file, one after another
     int delay = 5, counted = 1, relegated = 3, promoted = 1;
+    const char *folder = nullptr; // where the file lies and the patcher starts, when not here
 };
 
 const choices FULL = {{2010, 2005, 3, 2, 3}, {true, false, false, false, true}};
@@ -375,11 +383,17 @@ const scenario SCENARIOS[] = {
     {"odd-blocks", "DGGUUPP", {{OK, PARTIAL}}, 6, 4, 2, 4},
     {"conf-disagrees", "GPGPGPP", {{OK, PARTIAL}}, 6, 4, 2, 5},
     // Root writes through mode 0444, under Wine too: only chattr +i stops it.
-    {"immutable", "GGGGGGG", {{OK, FULL, 1, &WRITE_ERROR, IMMUTABLE}}},
-    {"held-open", "GGGGGGG", {{OK, FULL, 1, &WRITE_ERROR, HELD_OPEN}}},
+    {"immutable", "GGGGGGG", {{OK, FULL, 1, &WRITE_DENIED, IMMUTABLE}}},
+    // The running game holds its exe: the box says so.
+    {"held-open", "GGGGGGG", {{OK, FULL, 1, &WRITE_IN_USE, HELD_OPEN}}},
     // Another program grows the file, or puts code we do not know in the exit block.
-    {"grown", "GGGGGGG", {{OK, FULL, 1, &WRITE_ERROR, GROWN}}},
-    {"block-changed", "GGGGGGG", {{OK, FULL, 1, &WRITE_ERROR, BLOCK_CHANGED}}},
+    {"grown", "GGGGGGG", {{OK, FULL, 1, &WRITE_CHANGED, GROWN}}},
+    {"block-changed", "GGGGGGG", {{OK, FULL, 1, &WRITE_CHANGED, BLOCK_CHANGED}}},
+    // Chooser, scan and write in folders outside any ANSI code page (the
+    // manifest's UTF-8 one), and in a long name with spaces.
+    {"cyrillic-path", "GGGGGGG", {{OK, FULL}}, 5, 1, 3, 1, "Игры ЗАНДОР"},
+    {"cjk-path", "GGGGGGG", {{OK, FULL}}, 5, 1, 3, 1, "足球 ゲーム"},
+    {"spaces-path", "GGGGGGG", {{OK, FULL}}, 5, 1, 3, 1, "Program Files (x86)"},
     {"wc06-kept", "GPGGGGG",
      {{OK, {{2002, 2005, 3, 2, 3}, {true, false, false, false, true}}, 0, &WC06_KEPT}}},
     // Each run shows what the one before wrote, the range ends included:
@@ -443,14 +457,15 @@ void options(DWORD pid, const run_row &run, const std::string &name, const sampl
         meet(pid, *run.box, IDOK);
 }
 
-// One run of the patcher; `now` follows what the file should hold.
-void play(const run_row &run, const std::string &name, sample_recipe *now)
+// One run of the patcher, started in `folder` (null: here) where the file
+// `name` lies; `now` follows what the file should hold.
+void play(const run_row &run, const char *folder, const std::string &name, sample_recipe *now)
 {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES; // no handles: the scan's diagnostics stay out of this report
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(patcher, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessA(patcher, nullptr, nullptr, nullptr, FALSE, 0, nullptr, folder, &si, &pi))
         return fail(where::current(), "cannot start \"%s\"", patcher);
     const DWORD pid = pi.dwProcessId;
     bytes want;
@@ -471,7 +486,10 @@ void play(const run_row &run, const std::string &name, sample_recipe *now)
         EXPECT(host("keys type " + name) && host("keys Return"), "cannot send keys");
         options(pid, run, name, *now, &held, &want);
     } else {
-        std::string typed = run.how == MISSING ? "no-such-file.exe" : name;
+        // The whole path: Wine's chooser hands a bare name back as it is.
+        char full[4 * MAX_PATH] = {};
+        GetFullPathNameA(name.c_str(), sizeof full, full, nullptr);
+        std::string typed = run.how == MISSING ? "no-such-file.exe" : full;
         send(GetDlgItem(chooser, 0x480), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
         press(chooser, IDOK);
         run.how == MISSING ? meet(pid, OPEN_ERROR, IDOK) : options(pid, run, name, *now, &held, &want);
@@ -490,7 +508,10 @@ void play(const run_row &run, const std::string &name, sample_recipe *now)
     if (held != INVALID_HANDLE_VALUE)
         CloseHandle(held);
     // A written file holds what the sample maker makes of the model's recipe.
-    if (run.how == OK && run.box != &WRITE_ERROR) {
+    if (run.how == OK && run.exit_code == 0) {
+        // Made from the path the chooser gave: a short 8.3 or mangled name would show here.
+        EXPECT(folder == nullptr || GetFileAttributesA((name + ".bak").c_str()) != INVALID_FILE_ATTRIBUTES,
+               "no %s.bak", name.c_str());
         write_model(now, run.c);
         EXPECT(sample_write("expected.tmp", now) == 0 && read_file("expected.tmp", &want),
                "cannot make the expected file");
@@ -510,7 +531,9 @@ void play(const run_row &run, const std::string &name, sample_recipe *now)
 
 void run_scenario(const scenario &sc, uint32_t seed)
 {
-    const std::string name = std::string(sc.name) + ".exe";
+    const std::string name = (sc.folder != nullptr ? std::string(sc.folder) + "\\" : "") + sc.name + ".exe";
+    if (sc.folder != nullptr)
+        CreateDirectoryA(sc.folder, nullptr);
     sample_recipe now{};
     sample_defaults(&now, SAMPLE_SIZE);
     now.seed = seed;
@@ -525,7 +548,7 @@ void run_scenario(const scenario &sc, uint32_t seed)
         return fail(where::current(), "cannot make the sample %s", name.c_str());
     for (run_number = 1; run_number <= 4 && sc.runs[run_number - 1].how != DONE && failures == 0;
          ++run_number)
-        play(sc.runs[run_number - 1], name, &now);
+        play(sc.runs[run_number - 1], sc.folder, name, &now);
 }
 
 } // namespace

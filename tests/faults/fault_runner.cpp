@@ -33,7 +33,7 @@ int main(int argc, char **argv)
     for (int s = 0; s < SITE_COUNT; ++s)
         if (written[s])
             std::printf("site %s %d %d\n", patch_catalogue[s].name, target_site_ofs(t, s), patch_catalogue[s].block_len);
-    const patch_result result = options_apply(&v, t, &kept);
+    const patch_result result = options_apply(&v, t, &kept).result;
     std::printf("result %d\n", result);
     close_target(t);
     const bool ok = result == RESULT_OK || result == RESULT_WC06_KEPT;

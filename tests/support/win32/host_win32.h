@@ -119,6 +119,7 @@ constexpr int IDRETRY = 4;
 
 // Open-file dialog
 constexpr DWORD OFN_ENABLEHOOK = 0x20;
+constexpr DWORD OFN_LONGNAMES = 0x200000;
 constexpr DWORD OFN_PATHMUSTEXIST = 0x800;
 constexpr DWORD OFN_FILEMUSTEXIST = 0x1000;
 

@@ -1,0 +1,29 @@
+# The release package: cmake --build --preset win32 --target package makes
+# zandor-patcher-<version>-win32.zip with both programs, the players' README
+# (CRLF line ends), the licence and SHA256SUMS, every file with one fixed
+# time so that two builds of one commit give the same archive.
+configure_file(${CMAKE_SOURCE_DIR}/package/README.txt.in ${CMAKE_BINARY_DIR}/package/README.txt
+  @ONLY NEWLINE_STYLE CRLF)
+install(TARGETS zandor-patcher zandor-patcher-cli RUNTIME DESTINATION .)
+install(FILES ${CMAKE_BINARY_DIR}/package/README.txt ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
+install(SCRIPT ${CMAKE_SOURCE_DIR}/cmake/package_sums.cmake)
+
+# The commit's own time where there is a commit, else a fixed one.
+set(ZANDOR_PACKAGE_TIME $ENV{SOURCE_DATE_EPOCH})
+if(NOT ZANDOR_PACKAGE_TIME)
+  execute_process(COMMAND git -C ${CMAKE_SOURCE_DIR} log -1 --format=%ct
+    OUTPUT_VARIABLE ZANDOR_PACKAGE_TIME OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(NOT ZANDOR_PACKAGE_TIME)
+  set(ZANDOR_PACKAGE_TIME 1767225600)
+endif()
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME zandor-patcher)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME zandor-patcher-${PROJECT_VERSION}-win32)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package_files.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package_files.cmake)
+set(CPACK_ZANDOR_TIME ${ZANDOR_PACKAGE_TIME})
+include(CPack)
