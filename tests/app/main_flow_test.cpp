@@ -111,7 +111,7 @@ TEST(main_flow, every_way_through_a_run)
         const std::string why = c.exit_code == 1 ? "Error writing file\n\n" + GAME + ": " + result_text(RESULT_FILE_CHANGED)
                                                        + "\n" + cause_text(CAUSE_CHANGED)
                                                  : std::string("Error opening file\n\n") + MISSING + ": " + cause_text(CAUSE_MISSING);
-        EXPECT_TRUE(c.exit_code != 1 && c.exit_code != -1 || host.boxes.size() == 1 || host.boxes[1].text == why)
+        EXPECT_TRUE((c.exit_code != 1 && c.exit_code != -1) || host.boxes.size() == 1 || host.boxes[1].text == why)
             << host.boxes[1].text;
         // The chooser's record, each time, and where its hook puts it: centred
         // on 1024 x 768, and a window taller than the screen keeps its bottom on it.
