@@ -168,6 +168,8 @@ int32_t sig_stream_next(sig_stream *s)
     if (s == nullptr || s->file == nullptr)
         return -1;
     for (;;) {
+        // cppcheck takes the call through the function pointer for the pointer itself.
+        // cppcheck-suppress AssignmentAddressToInteger
         const int32_t at = s->find(s, s->buffer, s->next, s->have);
         if (at >= 0) {
             s->next = at + 1;
