@@ -1,8 +1,8 @@
-// The patcher under failing stdio calls, files changed before the write and
-// odd files, through both front ends: the fault runner (what the options
-// dialog does) and the CLI. Whatever happens, every site is whole or
-// untouched, nothing else changes, the length stays, and success means
-// written.
+// The patcher under failing stdio calls, files changed before the write,
+// kills between writes and odd files, through the command-line tool, which
+// writes by the same path as the options dialog. Whatever happens, every site
+// is whole or untouched, nothing else changes, the length stays, and success
+// means written.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,20 +14,13 @@
 
 #include "file_bytes.h"
 #include "run_program.h"
-#include "patch/results.h"
+#include "patch/catalogue.h"
 #include "tools/sample_image.h"
 
 namespace {
 
-enum front_end { RUNNER, CLI };
 struct site_range {
-    std::string name;
     int64_t ofs, len;
-};
-struct front_run {
-    run_result r;
-    std::vector<site_range> sites;  // what the runner writes, in site order
-    int result;                     // the runner's
 };
 
 // A fresh folder for the running test, in the build tree.
@@ -53,28 +46,34 @@ bytes game_image(const std::string &file, bool twice)
     return read_file(file);
 }
 
-// A front end on `file`, with the injector loaded and `env` set; the CLI is
-// asked for what the runner does to a game image.
-front_run run(front_end fe, const std::string &file, std::vector<std::string> env = {})
+const std::vector<std::string> EVERYTHING = {"--start-year", "2010", "--wc06", "--bosman-year", "2011", "--click-delay",
+                                             "3", "--exit-fix", "on", "--promoted", "4", "--relegated", "2"};
+
+// The CLI applying `args` to `file`, with the injector loaded and `env` set.
+// Both front ends write through the same path; the options dialog's own part
+// is the main-flow tests' business.
+run_result run(const std::string &file, std::vector<std::string> env = {},
+               const std::vector<std::string> &args = EVERYTHING)
 {
     env.push_back(std::string("LD_PRELOAD=") + FAULT_INJECTOR);
     // The sanitizer runtime wants to be first; the injector only passes calls on.
     const char *asan = std::getenv("ASAN_OPTIONS");
     env.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : ""));
-    const std::vector<std::string> cli = {"apply", file, "--start-year", "2010", "--wc06", "--bosman-year", "2011",
-                                          "--click-delay", "3", "--exit-fix", "on", "--promoted", "4", "--relegated", "2"};
-    front_run f{run_program(fe == RUNNER ? FAULT_RUNNER : FAULT_CLI, fe == RUNNER ? std::vector{file} : cli, 20, -1, env),
-                {}, 1000};
-    std::istringstream out(f.r.out);
-    for (std::string word; out >> word;) {
-        if (word == "site")
-            f.sites.push_back({});
-        if (word == "site")
-            out >> f.sites.back().name >> f.sites.back().ofs >> f.sites.back().len;
-        if (word == "result")
-            out >> f.result;
-    }
-    return f;
+    std::vector<std::string> argv = {"apply", file};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(FAULT_CLI, argv, 20, -1, env);
+}
+
+// The sites a run's plan names: "  NAME at 0x... (OFS): ...".
+std::vector<site_range> planned_sites(const run_result &r)
+{
+    std::vector<site_range> sites;
+    std::istringstream out(r.out);
+    for (std::string name, at, hex, ofs; out >> name;)
+        for (const site_entry &e : patch_catalogue)
+            if (name == e.name && out >> at >> hex >> ofs)
+                sites.push_back({std::stoll(ofs.substr(1)), e.block_len});
+    return sites;
 }
 
 // `b` with the ranges of `sites` taken from `from`.
@@ -87,9 +86,10 @@ bytes with_sites(bytes b, const bytes &from, const std::vector<site_range> &site
 
 // The one check after a run that may have failed anywhere: no crash, the
 // length kept, no byte outside `sites` changed, each site whole or untouched;
-// exit 0 only with every site written, exit 2 only with none, and after a
-// single failure the file as it was or fully written.
-void expect_sound(const front_run &f, const std::string &file, const bytes &before, const bytes &after,
+// exit 0 only with every site written, exit 2 only with none, after a single
+// failure the file as it was or fully written, and a failure that left the
+// file changed says which sites.
+void expect_sound(const run_result &r, const std::string &file, const bytes &before, const bytes &after,
                   const std::vector<site_range> &sites, bool single_failure,
                   const char *file_name = __builtin_FILE(), int line = __builtin_LINE())
 {
@@ -99,48 +99,46 @@ void expect_sound(const front_run &f, const std::string &file, const bytes &befo
     for (const site_range &s : sites)
         if (!std::equal(got.begin() + s.ofs, got.begin() + s.ofs + s.len, before.begin() + s.ofs))
             touched.push_back(s);
-    ASSERT_FALSE(f.r.crashed || f.r.timed_out) << f.r.err;
+    ASSERT_FALSE(r.crashed || r.timed_out) << r.err;
     ASSERT_EQ(got.size(), before.size()) << "the length changed";
     EXPECT_TRUE(got == with_sites(before, after, touched)) << "a site partly written, or a byte outside every site changed";
-    EXPECT_TRUE(f.r.exit_code == 0 || f.r.exit_code == 2 || f.r.exit_code == 3) << "exit status " << f.r.exit_code;
-    EXPECT_TRUE(f.r.exit_code != 0 || got == full) << "success, but not every site is written";
-    EXPECT_TRUE(f.r.exit_code != 2 || got == before) << "nothing written, it says, but something is";
+    EXPECT_TRUE(r.exit_code == 0 || r.exit_code == 2 || r.exit_code == 3) << "exit status " << r.exit_code;
+    EXPECT_TRUE(r.exit_code != 0 || got == full) << "success, but not every site is written";
+    EXPECT_TRUE(r.exit_code != 2 || got == before) << "nothing written, it says, but something is";
     EXPECT_TRUE(!single_failure || got == before || got == full) << "one failure left some sites written, some not";
+    EXPECT_TRUE(r.exit_code != 3 || got == before || r.err.find("not put back") != std::string::npos
+                || r.err.find("could not be read back") != std::string::npos) << r.err;
 }
 
 TEST(injected_faults, every_failing_call_leaves_whole_sites_and_success_means_written)
 {
     const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", fired = dir + "/fired";
-    // The CLI, and the runner on the game's image and on one with the start year twice, far apart.
-    for (const auto &[fe, twice] : {std::pair{CLI, false}, {RUNNER, false}, {RUNNER, true}}) {
+    // The game's image, and one with the start year twice, far apart: no
+    // failure may make that a site.
+    for (const bool twice : {false, true}) {
         const bytes before = game_image(file, twice);
-        const front_run clean = run(RUNNER, file);
+        const run_result clean = run(file);
         const bytes after = read_file(file);
-        ASSERT_TRUE(write_file(file, before) && clean.r.exit_code == 0 && run(fe, file).r.exit_code == 0);
-        ASSERT_TRUE(read_file(file) == after) << "the CLI and the options dialog write different bytes";
+        ASSERT_EQ(clean.exit_code, twice ? 2 : 0) << clean.err;
         for (const std::string op : {"fread", "fwrite", "fseek", "fflush", "fclose"}) {
             for (const std::string mode : {"once", "always", "short"}) {
                 // Each call in turn, until the run makes no more of them.
                 for (long n = 1; mode != "short" || op == "fread" || op == "fwrite"; ++n) {
-                    SCOPED_TRACE(testing::Message() << (fe == CLI ? "CLI, " : "runner, ") << op << " #" << n << " " << mode);
+                    SCOPED_TRACE(testing::Message() << op << " #" << n << " " << mode << (twice ? ", year twice" : ""));
                     ASSERT_TRUE(write_file(file, before) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
-                    const front_run f = run(fe, file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=" + op,
-                                                       "ZANDOR_FAULT_AT=" + std::to_string(n), "ZANDOR_FAULT_MODE=" + mode,
-                                                       "ZANDOR_FAULT_FIRED=" + fired});
+                    const run_result r = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=" + op,
+                                                    "ZANDOR_FAULT_AT=" + std::to_string(n), "ZANDOR_FAULT_MODE=" + mode,
+                                                    "ZANDOR_FAULT_FIRED=" + fired});
                     if (access(fired.c_str(), F_OK) != 0) {
-                        EXPECT_GT(n, 1) << "the injector never saw the call";
+                        EXPECT_TRUE(n > 1 || twice) << "the injector never saw the call";  // twice: nothing is written
                         break;
                     }
-                    expect_sound(f, file, before, after, fe == RUNNER ? f.sites : clean.sites, mode == "once");
-                    // A read error is one of the file, and says so; a failure
-                    // that left the file changed says which sites.
-                    EXPECT_TRUE(fe == RUNNER || op != "fread" || read_file(file) != before
-                                || f.r.err.find(n == 1 ? "start year: could not be read" : ": could not be read")
-                                       != std::string::npos) << f.r.err;  // the first read is the first site's
-                    EXPECT_TRUE(fe == RUNNER || f.r.exit_code != 3 || read_file(file) == before
-                                || f.r.err.find("not put back") != std::string::npos
-                                || f.r.err.find("could not be read back") != std::string::npos) << f.r.err;
-                    EXPECT_FALSE(twice && !f.sites.empty() && f.sites[0].name == "start_year") << "taken as unique after an incomplete search";
+                    expect_sound(r, file, before, after, planned_sites(clean), mode == "once");
+                    EXPECT_TRUE(!twice || (r.exit_code != 0 && read_file(file) == before)) << "taken as unique after an incomplete search";
+                    // A read error is one of the file, and says so; the first read is the first site's.
+                    EXPECT_TRUE(op != "fread" || read_file(file) != before
+                                || r.err.find(n == 1 ? "start year: could not be read" : ": could not be read")
+                                       != std::string::npos) << r.err;
                 }
             }
         }
@@ -151,47 +149,42 @@ TEST(injected_faults, a_file_changed_before_the_write_is_written_only_where_site
 {
     const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", other = dir + "/OTHER.EXE";
     const bytes before = game_image(file, false);
-    const front_run clean = run(RUNNER, file);
+    const std::vector<site_range> sites = planned_sites(run(file));
     const bytes after = read_file(file);
-    ASSERT_EQ(clean.sites.size(), static_cast<std::size_t>(SITE_COUNT)) << clean.r.out;
+    ASSERT_EQ(sites.size(), static_cast<std::size_t>(SITE_COUNT));
     const auto changed = [&](int64_t at, uint8_t v, int64_t grow) {
         bytes b = before;
         b[static_cast<std::size_t>(at)] = v;
         b.resize(static_cast<std::size_t>(static_cast<int64_t>(b.size()) + grow));
         return b;
     };
-    const int64_t year = clean.sites[SITE_START_YEAR].ofs, exit = clean.sites[SITE_EXITGAME].ofs;
+    const int64_t year = sites[SITE_START_YEAR].ofs, exit = sites[SITE_EXITGAME].ofs;
     bytes shifted = changed(0, before[0], -1);
     shifted.insert(shifted.begin(), 0);
-    struct change_case {
+    const struct {
         const char *what;
         bytes changed;  // empty: deleted
-        patch_result result;
-    };
-    const change_case cases[] = {
-        {"truncated by a byte", changed(0, before[0], -1), RESULT_FILE_CHANGED},
-        {"grown by a byte", changed(0, before[0], 1), RESULT_FILE_CHANGED},
-        {"replaced: the same length, every site a byte on", shifted, RESULT_FILE_CHANGED},
-        {"a signature byte changed", changed(exit - 3, 0, 0), RESULT_FILE_CHANGED},
-        {"a block's first byte changed", changed(exit, 0, 0), RESULT_FILE_CHANGED},
-        {"deleted", {}, RESULT_WRITE_OPEN_FAILED},
+        bool written;
+    } cases[] = {
+        {"truncated by a byte", changed(0, before[0], -1), false},
+        {"grown by a byte", changed(0, before[0], 1), false},
+        {"replaced: the same length, every site a byte on", shifted, false},
+        {"a signature byte changed", changed(exit - 3, 0, 0), false},
+        {"a block's first byte changed", changed(exit, 0, 0), false},
+        {"deleted", {}, false},
         // The check looks at what makes a site, not at what it holds or at
         // the rest of the file: these are written over.
-        {"a year changed", changed(year, 0xde, 0), RESULT_OK},
-        {"a byte outside every site changed", changed(10, 0x5a, 0), RESULT_OK},
+        {"a year changed", changed(year, 0xde, 0), true},
+        {"a byte outside every site changed", changed(10, 0x5a, 0), true},
     };
-    for (const front_end fe : {RUNNER, CLI}) {
-        for (const change_case &c : cases) {
-            SCOPED_TRACE(testing::Message() << c.what << (fe == RUNNER ? " (runner)" : " (CLI)"));
-            ASSERT_TRUE(write_file(file, before) && write_file(other, c.changed));
-            const front_run f = run(fe, file, {"ZANDOR_FAULT_PATH=" + file,
-                                               "ZANDOR_FAULT_CHANGE=" + (c.changed.empty() ? "delete" : other)});
-            EXPECT_TRUE(fe == CLI || f.result == c.result) << "result " << f.result;
-            EXPECT_EQ(f.r.exit_code == 0, c.result == RESULT_OK) << f.r.err;
-            EXPECT_TRUE(c.result == RESULT_OK || read_file(file) == c.changed) << "a changed file was written to";
-            if (!c.changed.empty())
-                expect_sound(f, file, c.changed, after, clean.sites, true);
-        }
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(write_file(file, before) && write_file(other, c.changed));
+        const run_result r = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_CHANGE=" + (c.changed.empty() ? "delete" : other)});
+        EXPECT_EQ(r.exit_code, c.written ? 0 : 3) << r.err;
+        EXPECT_TRUE(c.written || read_file(file) == c.changed) << "a changed file was written to";
+        if (!c.changed.empty())
+            expect_sound(r, file, c.changed, after, sites, true);
     }
 }
 
@@ -219,22 +212,19 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
             for (const site_id s : {SITE_CLICK_DELAY, SITE_EXITGAME, SITE_CONF_COUNTS, SITE_CONF_PROMOTED})
                 recipe.site[s] = {SAMPLE_PATCHED, -1, -1, 4, 6, 0};
         ASSERT_EQ(sample_write(file.c_str(), &recipe), 0);
-        std::vector<std::string> apply = {"apply", file};
-        apply.insert(apply.end(), c.args.begin(), c.args.end());
         const bytes before = read_file(file);
-        ASSERT_EQ(run_program(FAULT_CLI, apply, 20).exit_code, 0) << c.what;
+        ASSERT_EQ(run(file, {}, c.args).exit_code, 0) << c.what;
         const bytes done = read_file(file);
         for (int k = 1;; ++k) {
             SCOPED_TRACE(testing::Message() << c.what << ", killed after write " << k);
             ASSERT_TRUE(write_file(file, before) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
-            const run_result killed = run_program(FAULT_CLI, apply, 20, -1, {std::string("LD_PRELOAD=") + FAULT_INJECTOR,
-                "ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill",
-                "ZANDOR_FAULT_AT=" + std::to_string(k), "ZANDOR_FAULT_FIRED=" + fired, "ASAN_OPTIONS=verify_asan_link_order=0"});
+            const run_result killed = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill",
+                                                 "ZANDOR_FAULT_AT=" + std::to_string(k), "ZANDOR_FAULT_FIRED=" + fired}, c.args);
             if (access(fired.c_str(), F_OK) != 0)
                 break;
             EXPECT_TRUE(killed.crashed) << killed.err;
             EXPECT_EQ(run_program(FAULT_CLI, {"scan", "--json", file}, 20).out.find("ofs\": -1"), std::string::npos);
-            EXPECT_EQ(run_program(FAULT_CLI, apply, 20).exit_code, 0);
+            EXPECT_EQ(run(file, {}, c.args).exit_code, 0);
             EXPECT_TRUE(read_file(file) == done);
         }
     }
@@ -248,11 +238,8 @@ TEST(odd_files, what_is_no_regular_file_is_refused_at_once)
     ASSERT_TRUE(mkdir((dir + "/folder").c_str(), 0755) == 0 && mkfifo((dir + "/fifo").c_str(), 0644) == 0
                 && symlink((dir + "/nowhere").c_str(), (dir + "/dangling").c_str()) == 0);
     for (const std::string name : {"folder", "fifo", "dangling", "missing"}) {
-        for (const front_end fe : {RUNNER, CLI}) {
-            SCOPED_TRACE(testing::Message() << name << (fe == RUNNER ? " (runner)" : " (CLI)"));
-            const front_run f = run(fe, std::string(dir).append("/").append(name));
-            EXPECT_EQ(f.r.exit_code, fe == RUNNER ? 4 : 3) << "timed out: " << f.r.timed_out << " " << f.r.err;
-        }
+        const run_result r = run(std::string(dir).append("/").append(name));
+        EXPECT_EQ(r.exit_code, 3) << name << (r.timed_out ? ": timed out" : "");
     }
     EXPECT_TRUE(access((dir + "/missing").c_str(), F_OK) != 0 && access((dir + "/nowhere").c_str(), F_OK) != 0)
         << "a missing file, or a dangling link's target, was created";

@@ -124,9 +124,7 @@ constexpr DWORD OFN_PATHMUSTEXIST = 0x800;
 constexpr DWORD OFN_FILEMUSTEXIST = 0x1000;
 
 // Memory, text, metrics
-constexpr UINT GMEM_FIXED = 0x0;
-constexpr UINT GMEM_ZEROINIT = 0x40;
-constexpr UINT GPTR = GMEM_FIXED | GMEM_ZEROINIT;
+constexpr UINT GPTR = 0x40;  // fixed and zero-filled
 constexpr UINT CP_ACP = 0;
 constexpr int SM_CXSCREEN = 0;
 constexpr int SM_CYSCREEN = 1;
