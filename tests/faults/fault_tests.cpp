@@ -230,6 +230,19 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
     }
 }
 
+// A backup cut short leaves no FILE.bak to trust, and the next one is whole.
+TEST(killed_runs, leave_no_partial_backup)
+{
+    const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", partial = file + ".bak.partial";
+    const bytes before = game_image(file, false);
+    const std::vector<std::string> args = {"--exit-fix", "on", "--backup"};
+    const run_result killed = run(file, {"ZANDOR_FAULT_PATH=" + partial, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill",
+                                         "ZANDOR_FAULT_AT=1"}, args);
+    EXPECT_TRUE(killed.crashed && read_file(file) == before && access((file + ".bak").c_str(), F_OK) != 0);
+    EXPECT_EQ(run(file, {}, args).exit_code, 0);
+    EXPECT_TRUE(read_file(file + ".bak") == before && access(partial.c_str(), F_OK) != 0);
+}
+
 // What is no regular file is never opened (a FIFO would block) and nothing
 // is created; files too short for a site are the fuzz corpus's business.
 TEST(odd_files, what_is_no_regular_file_is_refused_at_once)
