@@ -75,14 +75,15 @@ const char *message(patch_result r)
 const int exit_status[] = {0, 1, 2, 3, 4};
 constexpr int EXIT_REPORT_FAILED = 4;
 
-// The sites a failed write may have left with part of the new bytes.
-void say_unrestored(const char *file, int unrestored)
+// The sites a failed write left changed, and what each holds now.
+void say_unrestored(const char *file, int unrestored, int whole_new)
 {
-    std::fprintf(stderr, "%s: %s: not put back, may hold part of the new bytes:", program, file);
+    std::fprintf(stderr, "%s: %s: not put back:", program, file);
     const char *separator = " ";
     for (int site = 0; site < SITE_COUNT; ++site)
         if (unrestored & (1 << site)) {
-            std::fprintf(stderr, "%s%s", separator, site_label(site));
+            std::fprintf(stderr, "%s%s (%s)", separator, site_label(site),
+                         whole_new & (1 << site) ? "holds the new bytes" : "may hold part of the new bytes");
             separator = ", ";
         }
     std::fputc('\n', stderr);
@@ -108,7 +109,7 @@ int report(const char *file, patch_outcome o)
     if (const char *why = cause_text(outcome_cause(o)))
         std::fprintf(stderr, "%s: %s: %s\n", program, file, why);
     if (o.unrestored != 0)
-        say_unrestored(file, o.unrestored);
+        say_unrestored(file, o.unrestored, o.whole_new);
     return exit_status[kind];
 }
 
@@ -133,12 +134,12 @@ int run_scan(const cli_args &a)
     file_cause cause = CAUSE_NONE;
     patch_result scanned = scan_file(a.file, &t, &cause);
     if (scanned != RESULT_OK)
-        return report(a.file, patch_outcome{scanned, -1, SITE_PRESENT, 0, cause});
+        return report(a.file, patch_outcome{scanned, -1, SITE_PRESENT, 0, cause, 0});
     (void)(a.json ? print_scan_json(stdout, t) : print_scan_table(stdout, a.file, t));  // finish() checks
     // What a read error hid cannot be told.
     int unread = target_read_error_site(t);
     close_target(t);
-    int status = unread >= 0 ? report(a.file, patch_outcome{RESULT_READ_FAILED, unread, SITE_PRESENT, 0, CAUSE_NONE}) : 0;
+    int status = unread >= 0 ? report(a.file, patch_outcome{RESULT_READ_FAILED, unread, SITE_PRESENT, 0, CAUSE_NONE, 0}) : 0;
     return finish(status, "");
 }
 

@@ -240,6 +240,29 @@ void undo_writes(std::FILE *f, const write_plan &p, const write_check &c, int co
     }
 }
 
+// What each site that could not be put back holds now, each site by the last
+// write to it: its old bytes after all (the failed write moved none), the new
+// ones whole (marked in `whole_new`), or a mix. Unreadable ones stay in doubt.
+void look_again(std::FILE *f, const write_plan &p, const write_check &c, int count, apply_report *r)
+{
+    int seen = 0;
+    for (int i = count - 1; i >= 0; --i) {
+        const site_write &w = p.writes[i];
+        const int bit = 1 << w.site;
+        const auto n = static_cast<std::size_t>(w.len);
+        uint8_t now[MAX_BLOCK_LEN];
+        std::clearerr(f);
+        if ((r->unrestored & bit) == 0 || (seen & bit) != 0 || std::fseek(f, w.ofs, SEEK_SET) != 0
+            || std::fread(now, 1, n, f) != n)
+            continue;
+        seen |= bit;
+        if (std::memcmp(now, c.windows[i].before + (w.ofs - c.windows[i].start), n) == 0)
+            r->unrestored &= ~bit;
+        else if (std::memcmp(now, w.bytes, n) == 0)
+            r->whole_new |= bit;
+    }
+}
+
 } // namespace
 
 patch_result apply_check(const patch_target *t)
@@ -266,6 +289,7 @@ patch_result apply_patches(const patch_target *t)
 patch_result apply_patches_report(const patch_target *t, apply_report *r)
 {
     r->unrestored = 0;
+    r->whole_new = 0;
     r->cause = CAUSE_NONE;
     std::FILE *f = open_for_update(t->path, &r->cause);
     if (f == nullptr)
@@ -292,8 +316,10 @@ patch_result apply_patches_report(const patch_target *t, apply_report *r)
         r->cause = error_cause();
     // A failed write may have left part of a site; what is known to have
     // gone wrong is undone at once, through the handle still open.
-    if (!ok)
+    if (!ok) {
         undo_writes(f, p, c, done, r);
+        look_again(f, p, c, done, r);
+    }
     bool undone = !ok && r->unrestored == 0 && sync_file(f) == 0;
     bool closed = close_file(f) == 0;
     if (ok && closed)

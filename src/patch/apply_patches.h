@@ -12,10 +12,12 @@
 patch_result apply_patches(const patch_target *t);
 
 // After a failed write: the sites (a bit per site_id) that could not be put
-// back and may hold part of the new bytes, and what the system said about
-// the open or the write that failed.
+// back, those of them that hold the new bytes whole (the others a mix, or
+// what could not be read), and what the system said about the open or the
+// write that failed.
 struct apply_report {
     int unrestored;
+    int whole_new;
     file_cause cause;
 };
 patch_result apply_patches_report(const patch_target *t, apply_report *r);

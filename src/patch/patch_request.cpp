@@ -38,7 +38,7 @@ int first_absent_site(const patch_request *r, const patch_target *t)
 
 patch_outcome outcome(patch_result result, int site = -1, int why = SITE_PRESENT)
 {
-    return patch_outcome{result, site, why, 0, CAUSE_NONE};
+    return patch_outcome{result, site, why, 0, CAUSE_NONE, 0};
 }
 
 } // namespace

@@ -7,7 +7,7 @@ namespace {
 
 patch_outcome outcome(patch_result result, int site = -1)
 {
-    return patch_outcome{result, site, SITE_PRESENT, 0, CAUSE_NONE};
+    return patch_outcome{result, site, SITE_PRESENT, 0, CAUSE_NONE, 0};
 }
 
 int read_byte_at(std::FILE *f, int32_t ofs)
@@ -158,6 +158,7 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     if (written != RESULT_OK) {
         patch_outcome o = outcome(written);
         o.unrestored = report.unrestored;
+        o.whole_new = report.whole_new;
         o.cause = report.cause;
         return o;
     }

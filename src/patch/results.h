@@ -62,13 +62,15 @@ enum file_cause : int {
 
 // A result, with the site it concerns (-1 when none), for an absent site why
 // the scan found it so, and after a write that could not all be put back,
-// those sites (a bit per site), and the likely cause.
+// those sites (a bit per site) and which of them hold the new bytes whole,
+// and the likely cause.
 struct patch_outcome {
     patch_result result;
     int site;
     int why;
     int unrestored;
     file_cause cause;
+    int whole_new;
 };
 
 const char *result_text(patch_result r);
