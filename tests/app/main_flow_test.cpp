@@ -119,6 +119,7 @@ TEST(main_flow, every_way_through_a_run)
             EXPECT_EQ(std::string(ofn.lpstrFilter, 26), std::string("Executables\0*.EXE\0All\0*.*\0", 26));
             EXPECT_TRUE(ofn.lStructSize == 76 && ofn.nFilterIndex == 1 && ofn.nMaxFile == 1040 && ofn.Flags == 0x201820);
             EXPECT_STREQ(ofn.lpstrTitle, "Select your ZANDOR executable");
+            EXPECT_EQ(ofn.hwndOwner, nullptr);
         }
         ASSERT_EQ(host.moves.size(), host.choosers.size());
         EXPECT_TRUE(host.moves.empty() || (host.moves[0].left == 362 && host.moves[0].top == -132 && host.moves[0].bottom == 768));
@@ -127,7 +128,11 @@ TEST(main_flow, every_way_through_a_run)
             continue;
         }
         // What OK wrote, as the next run reads it; the game as it was kept beside it.
-        EXPECT_EQ(host.controls[ID_CLICK_DELAY_UPDOWN - ID_OK].hi, 6);  // 9 is not offered
+        // The ranges offered: each value in them reads back as itself.
+        std::string ranges;
+        for (int id = ID_START_YEAR_UPDOWN; id <= ID_CLICK_DELAY_UPDOWN; id += 2)
+            ranges += std::to_string(host.controls[id - ID_OK].lo) + "-" + std::to_string(host.controls[id - ID_OK].hi) + " ";
+        EXPECT_EQ(ranges, "2001-2020 2001-3000 1-7 0-7 1-6 ");
         EXPECT_EQ(host.controls[ID_PROMOTED_UPDOWN - ID_OK].buddy, &host.controls[ID_PROMOTED_EDIT - ID_OK]);
         patch_target *t = nullptr;
         ASSERT_EQ(scan_file(GAME.c_str(), &t), RESULT_OK);

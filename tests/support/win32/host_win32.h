@@ -52,9 +52,10 @@ using LPCDLGTEMPLATEA = const DLGTEMPLATE *;
 using DLGPROC = INT_PTR(CALLBACK *)(HWND, UINT, WPARAM, LPARAM);
 using LPOFNHOOKPROC = UINT_PTR(CALLBACK *)(HWND, UINT, WPARAM, LPARAM);
 
-// Only the fields the program sets.
+// The fields the program sets, and the owner it leaves empty.
 struct OPENFILENAMEA {
     DWORD lStructSize;
+    HWND hwndOwner;
     LPCSTR lpstrFilter;
     DWORD nFilterIndex;
     LPSTR lpstrFile;
