@@ -1,8 +1,7 @@
-// Loaded with LD_PRELOAD into the CLI or the fault runner: makes stdio calls
-// on the game file fail, or changes the file just before it is first
-// opened for update, so that the tests see what the patcher does when the
-// disk lets it down or the file changes under it. Without ZANDOR_FAULT_PATH
-// it passes every call on.
+// Loaded with LD_PRELOAD into the CLI: makes stdio calls on the game file
+// fail, or kills the process after one, so that the tests see what the
+// patcher does when the disk lets it down or the power goes. Without
+// ZANDOR_FAULT_PATH it passes every call on.
 //
 //   ZANDOR_FAULT_PATH    the file to watch: calls on handles open on it count
 //   ZANDOR_FAULT_OP      fread, fwrite, fseek, fflush or fclose
@@ -10,8 +9,7 @@
 //   ZANDOR_FAULT_MODE    once (default), always (that call and every later
 //                        one), short (fread/fwrite move half, then fail) or
 //                        kill (the call is made, then the process killed)
-//   ZANDOR_FAULT_CHANGE  a file moved over the watched file, or "delete"
-//   ZANDOR_FAULT_FIRED   a file created when a fault or change happens
+//   ZANDOR_FAULT_FIRED   a file created when a fault happens
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -34,7 +32,7 @@ const char *env(const char *name, const char *fallback = nullptr)
 
 // Read when the library is loaded, before the program's main.
 const char *const path = env("ZANDOR_FAULT_PATH"), *const op = env("ZANDOR_FAULT_OP", "");
-const char *const mode = env("ZANDOR_FAULT_MODE", "once"), *const change = env("ZANDOR_FAULT_CHANGE");
+const char *const mode = env("ZANDOR_FAULT_MODE", "once");
 const long fail_at = std::strtol(env("ZANDOR_FAULT_AT", "0"), nullptr, 10);
 // A failing fread or fwrite moves half first, as when a disk fills up mid-way.
 const bool half_first = std::strcmp(mode, "short") == 0;
@@ -81,15 +79,6 @@ template <typename T> T failed(T result, std::FILE *f = nullptr)
 // The C library's declarations name their parameters in its reserved style.
 // NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
 extern "C" {
-
-std::FILE *fopen(const char *name, const char *how)
-{
-    if (path != nullptr && change != nullptr && std::strcmp(name, path) == 0 && std::strchr(how, '+') != nullptr) {
-        mark_fired();
-        (void)(std::strcmp(change, "delete") == 0 ? unlink(path) : rename(change, path));  // once: then it is gone
-    }
-    return real<decltype(&fopen)>("fopen")(name, how);
-}
 
 std::size_t fread(void *buf, std::size_t size, std::size_t n, std::FILE *f)
 {
