@@ -175,6 +175,7 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
         EXPECT_FALSE(std::filesystem::exists(M));
         close_target(t);
     }
+    std::filesystem::remove_all(dir);
 }
 
 // A start year whose high byte, with the bytes after it, makes a second copy
