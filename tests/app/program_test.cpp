@@ -310,14 +310,15 @@ TEST(main_flow, every_way_through_a_run)
     std::remove((GAME + ".bak").c_str());
 }
 
-// A run gives back every handle and every byte of memory it took.
+// Runs give back every handle and every byte of memory they took.
 TEST(main_flow, leaves_nothing_behind)
 {
     const flow_case c{"", SAMPLE_GAME, {nullptr, ""}, {IDOK, IDRETRY}, CHOICES, nullptr, false, false, 0, "", ""};
     auto one_run = [&c] {
         write_game(SAMPLE_GAME);
         run(c);
-        host = host_ui{};  // the stand-in's own records go too
+        run(FLOW_CASES[2]);  // a file that cannot be opened
+        host = host_ui{};    // the stand-in's own records go too
     };
     auto open_handles = [] {
         const std::filesystem::directory_iterator fds("/proc/self/fd");
