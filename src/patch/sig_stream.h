@@ -15,6 +15,15 @@ int32_t sig_find_plain(const sig_stream *s, const uint8_t *buf, int32_t from, in
 // Both pair bytes compared for 64 starts at a time.
 int32_t sig_find_sse2(const sig_stream *s, const uint8_t *buf, int32_t from, int32_t n);
 #endif
+#if defined(__SSE2__) && defined(__GNUC__)
+// The same, 32 starts per compare: only where the processor has AVX2 (GCC
+// and Clang build this one function for it, the rest stays baseline).
+int32_t sig_find_avx2(const sig_stream *s, const uint8_t *buf, int32_t from, int32_t n);
+#endif
+constexpr int32_t sig_find_max_paths = 3;
+// The paths this build and processor have, slowest first (the plain one), and
+// how many; a stream searches with the last.
+int32_t sig_find_paths(sig_find_fn *paths[sig_find_max_paths]);
 
 // A forward search of one byte signature through a file, read front to back
 // in windows of 64 KiB; the last sig_len - 1 bytes of a window stay for the
@@ -31,7 +40,7 @@ struct sig_stream {
     const uint8_t *sig;   // borrowed
     int32_t pair[2];      // positions of two bytes rare in x86 code, far apart;
                           // pair[0] the rarer (the same one when sig_len is 1)
-    sig_find_fn *find;    // the fastest path this build has
+    sig_find_fn *find;    // the fastest path this build and processor have
     int32_t ended;        // 1 once a read came back short: no more to read
     int32_t failed;       // 1 once the file could not be opened or read:
                           // a -1 may then hide occurrences

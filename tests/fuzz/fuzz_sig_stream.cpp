@@ -1,8 +1,8 @@
 // The signature search stream against the plain search: every occurrence, in
 // order, then -1 for good. The signature is a site's, or a piece of the image
 // itself (so that it occurs), now and then with its last byte off (so that it
-// nearly does). Half the inputs search by the plain path, the others by the
-// fastest this build has.
+// nearly does). Bits 0x20 and 0x40 of the first byte force each search path
+// this build and processor have in turn, or keep the one the stream chose.
 
 #include "fuzz.h"
 #include "patch/sig_stream.h"
@@ -26,8 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     fuzz_check(s != nullptr, "no stream");
     if (s == nullptr)
         return 0;
-    if (pick & 0x40)
-        s->find = sig_find_plain;  // what builds without SSE2 search with
+    sig_find_fn *paths[sig_find_max_paths];
+    const uint32_t had = static_cast<uint32_t>(sig_find_paths(paths));
+    if ((pick & 0x60) != 0)  // 0x20 plain, 0x40 SSE2, 0x60 AVX2; round again when fewer
+        s->find = paths[((pick >> 5 & 3) - 1) % had];
     for (const int64_t at : want)
         fuzz_check(sig_stream_next(s) == at, "an occurrence missed, added or out of order");
     fuzz_check(sig_stream_next(s) == -1, "an occurrence past the last one");

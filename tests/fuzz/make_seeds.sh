@@ -37,9 +37,10 @@ for image in "$out"/images/*; do
   name=$(basename "$image")
   cp "$image" "$out/scan/$name"
   # A site's signature (0-6), or 12 bytes of the image from 65530 on (7),
-  # the last of them off (0x87); each by the fastest search and by the plain
-  # one (0x40).
-  for pick in 00 01 02 03 04 05 06 07 87 40 41 42 43 44 45 46 47 c7; do
+  # the last of them off (0x87); each by the search the stream chose (0x00)
+  # and forced to the plain one (0x20), SSE2 (0x40) and AVX2 (0x60).
+  for pick in 00 01 02 03 04 05 06 07 87 20 21 22 23 24 25 26 27 a7 \
+              40 41 42 43 44 45 46 47 c7 60 61 62 63 64 65 66 67 e7; do
     { printf "\\x$pick\\xfa\\xff\\x00\\x0b"; cat "$image"; } >"$out/sig_stream/$name-$pick"
   done
   # Settings: click delay, start and Bosman year (1, then the year), exit fix,
@@ -54,10 +55,10 @@ for image in "$out"/images/*; do
 done
 # 12 bytes of a two-window image where a search may lose a start: ending one
 # byte into the second window, first after the vector search's last block of
-# 64 starts in that window, and last in the file; by both searches.
+# 64 starts in that window, and last in the file; by each search.
 "$make_sample" "$out/edge.raw" --size 70000 >/dev/null
 for at in '\xf5\xff\x00' '\x35\x11\x01' '\x64\x11\x01'; do
-  for pick in 07 47; do
+  for pick in 27 47 67; do
     { printf "\\x$pick$at\\x0b\\xe0"; cat "$out/edge.raw"; } >"$out/sig_stream/edge-$pick-${at//\\/}"
   done
 done
