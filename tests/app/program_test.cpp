@@ -26,6 +26,18 @@
 
 namespace {
 
+const std::string GAME = testing::TempDir() + "zandor-main-flow-" + std::to_string(getpid()) + "-ZANDOR.EXE";
+const char *const MISSING = "/nonexistent/ZANDOR.EXE";
+
+void write_game(int wc06_state)
+{
+    std::remove((GAME + ".bak").c_str());
+    sample_recipe r;
+    sample_defaults(&r, 150000);
+    r.site[SITE_WC06_FIX].state = static_cast<sample_state>(wc06_state);
+    ASSERT_EQ(sample_write(GAME.c_str(), &r), 0);
+}
+
 // A scanned target whose found sites all sit at `ofs`, holding the game's code.
 patch_target target(int32_t ofs)
 {
@@ -123,13 +135,10 @@ TEST(options_dialog, ok_asks_for_what_the_controls_say)
 // Whatever the dialog offers is written so that the next run shows it again.
 TEST(options_dialog, every_value_offered_reads_back_on_the_next_run)
 {
-    const std::string path = testing::TempDir() + "zandor-options-readback-" + std::to_string(getpid());
-    sample_recipe recipe;
-    sample_defaults(&recipe, 200000);
-    ASSERT_EQ(sample_write(path.c_str(), &recipe), 0);
+    write_game(SAMPLE_GAME);
     for (int i = 0; i < 20; ++i) {
         patch_target *t = nullptr;
-        ASSERT_EQ(scan_file(path.c_str(), &t), RESULT_OK);
+        ASSERT_EQ(scan_file(GAME.c_str(), &t), RESULT_OK);
         options_values v = options_initial(t);
         const int32_t chosen[PAIR_COUNT] = {2001 + i, 2001 + i * 999 / 19, 1 + i % 7, i % 8, 1 + i % 6};
         std::copy(chosen, chosen + PAIR_COUNT, v.position);
@@ -138,15 +147,14 @@ TEST(options_dialog, every_value_offered_reads_back_on_the_next_run)
         int32_t kept = 0;
         EXPECT_EQ(options_apply(&v, t, &kept).result, RESULT_OK) << "run " << i;
         close_target(t);
-        ASSERT_EQ(scan_file(path.c_str(), &t), RESULT_OK);
+        ASSERT_EQ(scan_file(GAME.c_str(), &t), RESULT_OK);
         options_values shown = options_initial(t);
         EXPECT_TRUE(std::equal(chosen, chosen + PAIR_COUNT, shown.position)) << "run " << i;
         EXPECT_EQ(shown.check[CHECK_EXITGAME], i % 2) << "run " << i;
         EXPECT_EQ(shown.check[CHECK_WC06], 2001 + i >= 2003) << "run " << i;
         close_target(t);
     }
-    std::remove(path.c_str());
-    std::remove((path + ".bak").c_str());
+    std::remove((GAME + ".bak").c_str());
 }
 
 // The bytes that the dialog managers of Windows and Wine were seen to take,
@@ -181,17 +189,6 @@ TEST(options_dialog, template_bytes)
 }
 
 
-const std::string GAME = testing::TempDir() + "zandor-main-flow-" + std::to_string(getpid()) + "-ZANDOR.EXE";
-const char *const MISSING = "/nonexistent/ZANDOR.EXE";
-
-void write_game(int wc06_state)
-{
-    std::remove((GAME + ".bak").c_str());
-    sample_recipe r;
-    sample_defaults(&r, 150000);
-    r.site[SITE_WC06_FIX].state = static_cast<sample_state>(wc06_state);
-    ASSERT_EQ(sample_write(GAME.c_str(), &r), 0);
-}
 
 void grow_game()
 {
@@ -331,6 +328,7 @@ TEST(main_flow, leaves_nothing_behind)
     EXPECT_EQ(open_handles(), handles);
     EXPECT_EQ(mallinfo2().uordblks, heap);
     std::remove((GAME + ".bak").c_str());
+    std::remove(GAME.c_str());
 }
 
 } // namespace
