@@ -41,7 +41,6 @@ struct host_ui {
     bool create_fails;
     DWORD last_error;
     RECT chooser_rect;
-    int screen_cx, screen_cy;
 
     // Seen.
     std::vector<host_box> boxes;

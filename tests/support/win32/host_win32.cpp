@@ -56,8 +56,6 @@ void play(DLGPROC proc, const host_step &s)
 void host_reset()
 {
     host = host_ui{};
-    host.screen_cx = 1024;
-    host.screen_cy = 768;
     next_file = next_answer = 0;
 }
 
@@ -84,9 +82,10 @@ BOOL WINAPI GetWindowRect(HWND, RECT *rect)
     return TRUE;
 }
 
+// The screen the tests assume.
 int WINAPI GetSystemMetrics(int index)
 {
-    return index == SM_CXSCREEN ? host.screen_cx : host.screen_cy;
+    return index == SM_CXSCREEN ? 1024 : 768;
 }
 
 BOOL WINAPI MoveWindow(HWND, int x, int y, int width, int height, BOOL)
