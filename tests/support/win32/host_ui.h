@@ -39,8 +39,6 @@ struct host_ui {
     void (*meddle)();  // another program, while the dialog is open
     bool alloc_fails;
     bool create_fails;
-    DWORD last_error;
-    RECT chooser_rect;
 
     // Seen.
     std::vector<host_box> boxes;

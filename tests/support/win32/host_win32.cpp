@@ -78,7 +78,7 @@ BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA *ofn)
 
 BOOL WINAPI GetWindowRect(HWND, RECT *rect)
 {
-    *rect = host.chooser_rect;
+    *rect = RECT{0, 0, 301, 900};  // narrower and taller than the screen
     return TRUE;
 }
 
@@ -189,7 +189,7 @@ BOOL WINAPI EndDialog(HWND, INT_PTR result)
 
 DWORD WINAPI GetLastError()
 {
-    return host.last_error;
+    return 1407;  // as when the dialog's class is not registered
 }
 
 BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *)
