@@ -39,7 +39,7 @@ int show_message_about(message_id id, const char *path, const char *why)
 {
     if (why == nullptr)
         return show_message(id);
-    char text[PATH_TEXT_SIZE + 256];
+    char text[2 * PATH_TEXT_SIZE + 512];
     std::snprintf(text, sizeof text, "%s\n\n%s: %s", messages[id].text, path, why);
     return show_message(id, text);
 }

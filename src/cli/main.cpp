@@ -134,12 +134,12 @@ int run_scan(const cli_args &a)
     file_cause cause = CAUSE_NONE;
     patch_result scanned = scan_file(a.file, &t, &cause);
     if (scanned != RESULT_OK)
-        return report(a.file, patch_outcome{scanned, -1, SITE_PRESENT, 0, cause, 0});
+        return report(a.file, outcome_of(scanned, -1, cause));
     (void)(a.json ? print_scan_json(stdout, t) : print_scan_table(stdout, a.file, t));  // finish() checks
     // What a read error hid cannot be told.
     int unread = target_read_error_site(t);
     close_target(t);
-    int status = unread >= 0 ? report(a.file, patch_outcome{RESULT_READ_FAILED, unread, SITE_PRESENT, 0, CAUSE_NONE, 0}) : 0;
+    int status = unread >= 0 ? report(a.file, outcome_of(RESULT_READ_FAILED, unread)) : 0;
     return finish(status, "");
 }
 

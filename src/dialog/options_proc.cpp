@@ -45,18 +45,17 @@ INT_PTR write_choices(HWND dlg, const patch_target *t)
     int32_t wc06_kept = 0;
     const patch_outcome o = options_apply(&v, t, &wc06_kept);
     if (result_kind_of(o.result) != RESULT_KIND_OK) {
-        // The box's first line stays the same; the next says what failed,
-        // and the last, when known, why and what to do.
-        char text[2 * PATH_TEXT_SIZE + 512];
+        // Under the box's first line: what failed, and, when known, why and
+        // what to do. Part of the new bytes may be in the file: the backup
+        // made before the first write is the way back.
+        char detail[PATH_TEXT_SIZE + 512];
         const char *why = cause_text(outcome_cause(o));
-        int n = std::snprintf(text, sizeof text, "%s\n\n%s: %s%s%s", messages[MSG_WRITE_ERROR].text, t->path,
-                              result_text(o.result), why != nullptr ? "\n" : "", why != nullptr ? why : "");
-        // Part of the new bytes may be in the file: the backup made before
-        // the first write is the way back.
-        if (o.unrestored != 0 && n > 0 && static_cast<std::size_t>(n) < sizeof text)
-            std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n),
+        int n = std::snprintf(detail, sizeof detail, "%s%s%s", result_text(o.result), why != nullptr ? "\n" : "",
+                              why != nullptr ? why : "");
+        if (o.unrestored != 0 && n > 0 && static_cast<std::size_t>(n) < sizeof detail)
+            std::snprintf(detail + n, sizeof detail - static_cast<std::size_t>(n),
                           "\nTo undo it, copy %s.bak back over the file.", t->path);
-        show_message(MSG_WRITE_ERROR, text);
+        show_message_about(MSG_WRITE_ERROR, t->path, detail);
         return 1;
     }
     if (wc06_kept)

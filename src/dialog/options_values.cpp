@@ -97,6 +97,6 @@ patch_outcome options_apply(const options_values *v, const patch_target *t, int3
 {
     patch_request r = options_request(v, t, wc06_kept);
     if (patch_request_empty(&r))
-        return patch_outcome{RESULT_OK, -1, SITE_PRESENT, 0, CAUSE_NONE, 0};
+        return outcome_of(RESULT_OK);
     return patch_apply(&r, t, nullptr);
 }

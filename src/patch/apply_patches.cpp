@@ -311,12 +311,11 @@ patch_result apply_patches_report(const patch_target *t, apply_report *r)
         ok = write_at(f, w.ofs, w.bytes, w.len);
     }
     ok = ok && sync_file(f) == 0;
-    // Before the undo, whose calls may report errors of their own.
-    if (!ok)
-        r->cause = error_cause();
     // A failed write may have left part of a site; what is known to have
-    // gone wrong is undone at once, through the handle still open.
+    // gone wrong is undone at once, through the handle still open. The
+    // cause is taken first: the undo's calls may report errors of their own.
     if (!ok) {
+        r->cause = error_cause();
         undo_writes(f, p, c, done, r);
         look_again(f, p, c, done, r);
     }

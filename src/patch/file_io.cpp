@@ -157,6 +157,25 @@ file_cause path_cause(const char *path)
     return CAUSE_NOT_REGULAR;
 }
 
+std::FILE *open_read(const char *path)
+{
+    return std::fopen(path, "rb");
+}
+
+// Opens only a regular file, checked before opening: opening a FIFO blocks,
+// and a device would take the bytes anywhere. `*cause` says why not.
+std::FILE *open_regular(const char *path, std::FILE *(*open)(const char *), file_cause *cause)
+{
+    if (!is_regular_path(path)) {
+        *cause = path_cause(path);
+        return nullptr;
+    }
+    error_clear();
+    std::FILE *f = open(path);
+    *cause = f == nullptr ? error_cause() : CAUSE_NONE;
+    return f;
+}
+
 bool copy_stream(std::FILE *from, std::FILE *to)
 {
     uint8_t chunk[16384];
@@ -237,27 +256,12 @@ file_cause error_cause()
 
 std::FILE *open_for_read(const char *path, file_cause *cause)
 {
-    // Checked before opening: opening a FIFO for reading blocks.
-    if (!is_regular_path(path)) {
-        *cause = path_cause(path);
-        return nullptr;
-    }
-    error_clear();
-    std::FILE *f = std::fopen(path, "rb");
-    *cause = f == nullptr ? error_cause() : CAUSE_NONE;
-    return f;
+    return open_regular(path, open_read, cause);
 }
 
 std::FILE *open_for_update(const char *path, file_cause *cause)
 {
-    // A FIFO or a device would block or take the bytes anywhere.
-    if (!is_regular_path(path)) {
-        *cause = path_cause(path);
-        return nullptr;
-    }
-    error_clear();
-    std::FILE *f = open_update(path);
-    *cause = f == nullptr ? error_cause() : CAUSE_NONE;
+    std::FILE *f = open_regular(path, open_update, cause);
     // Each write goes straight to the file, in order: nothing waits in a
     // buffer to fail, or to fail the writes after it.
     if (f != nullptr)

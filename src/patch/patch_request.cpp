@@ -36,11 +36,6 @@ int first_absent_site(const patch_request *r, const patch_target *t)
     return -1;
 }
 
-patch_outcome outcome(patch_result result, int site = -1, int why = SITE_PRESENT)
-{
-    return patch_outcome{result, site, why, 0, CAUSE_NONE, 0};
-}
-
 } // namespace
 
 void patch_request_init(patch_request *r)
@@ -89,15 +84,18 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
     *plan = *scanned;
     patch_result checked = patch_request_check(r);
     if (checked != RESULT_OK)
-        return outcome(checked);
+        return outcome_of(checked);
     int absent = first_absent_site(r, scanned);
-    if (absent >= 0)
-        return outcome(RESULT_SITE_ABSENT, absent, scanned->absent[absent]);
+    if (absent >= 0) {
+        patch_outcome o = outcome_of(RESULT_SITE_ABSENT, absent);
+        o.why = scanned->absent[absent];
+        return o;
+    }
     // Going back before the World Cup 06 year means writing the game's own
     // block, which we only have when the scan saw it in the file.
     if (r->wc06 && r->start_year.value < WC06_FIRST_YEAR && scanned->wc06_installed
         && !scanned->wc06_original_known)
-        return outcome(RESULT_WC06_ORIGINAL_UNKNOWN, SITE_WC06_FIX);
+        return outcome_of(RESULT_WC06_ORIGINAL_UNKNOWN, SITE_WC06_FIX);
 
     if (r->start_year.set)
         plan->start_year = static_cast<int16_t>(r->start_year.value);
@@ -134,5 +132,5 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
         if (r->relegated.set)
             plan->relegated = static_cast<int8_t>(r->relegated.value);
     }
-    return outcome(RESULT_OK);
+    return outcome_of(RESULT_OK);
 }

@@ -5,11 +5,6 @@
 
 namespace {
 
-patch_outcome outcome(patch_result result, int site = -1)
-{
-    return patch_outcome{result, site, SITE_PRESENT, 0, CAUSE_NONE, 0};
-}
-
 int read_byte_at(std::FILE *f, int32_t ofs)
 {
     uint8_t b = 0;
@@ -80,19 +75,19 @@ patch_result scan_file(const char *path, patch_target **out, file_cause *cause)
 patch_outcome patch_verify(const patch_target *plan, const patch_target *after)
 {
     if (after->file_size != plan->file_size)
-        return outcome(RESULT_VERIFY_FAILED);
+        return outcome_of(RESULT_VERIFY_FAILED);
     if (!site_back(plan->start_year_ofs, after->start_year_ofs, after->start_year == plan->start_year))
-        return outcome(RESULT_VERIFY_FAILED, SITE_START_YEAR);
+        return outcome_of(RESULT_VERIFY_FAILED, SITE_START_YEAR);
     if (site_usable(plan->start_year_ofs)
         && !site_back(plan->wc06_ofs, after->wc06_ofs, (after->wc06_installed != 0) == plan_installs_wc06(plan)))
-        return outcome(RESULT_VERIFY_FAILED, SITE_WC06_FIX);
+        return outcome_of(RESULT_VERIFY_FAILED, SITE_WC06_FIX);
     if (!site_back(plan->bosman_year_ofs, after->bosman_year_ofs, after->bosman_year == plan->bosman_year))
-        return outcome(RESULT_VERIFY_FAILED, SITE_BOSMAN_YEAR);
+        return outcome_of(RESULT_VERIFY_FAILED, SITE_BOSMAN_YEAR);
     if (!site_back(plan->click_delay_ofs, after->click_delay_ofs, after->click_delay == plan->click_delay))
-        return outcome(RESULT_VERIFY_FAILED, SITE_CLICK_DELAY);
+        return outcome_of(RESULT_VERIFY_FAILED, SITE_CLICK_DELAY);
     if (!site_back(plan->exitgame_ofs, after->exitgame_ofs,
                    (after->exitgame_installed != 0) == (plan->exitgame_installed != 0)))
-        return outcome(RESULT_VERIFY_FAILED, SITE_EXITGAME);
+        return outcome_of(RESULT_VERIFY_FAILED, SITE_EXITGAME);
     if (conference_usable(plan)) {
         const site_id sites[2] = {SITE_CONF_COUNTS, SITE_CONF_PROMOTED};
         const int32_t planned[2] = {plan->conf_counts_ofs, plan->conf_promoted_ofs};
@@ -101,17 +96,17 @@ patch_outcome patch_verify(const patch_target *plan, const patch_target *after)
             const site_entry &e = patch_catalogue[sites[i]];
             int first = plan->touch_conference ? e.patched[0] : e.unpatched[0];
             if (found[i] != planned[i])
-                return outcome(RESULT_VERIFY_FAILED, sites[i]);
+                return outcome_of(RESULT_VERIFY_FAILED, sites[i]);
             int got = read_byte_at(after->file, found[i]);
             if (got != first)
-                return outcome(got < 0 ? RESULT_UNCHECKED : RESULT_VERIFY_FAILED, sites[i]);
+                return outcome_of(got < 0 ? RESULT_UNCHECKED : RESULT_VERIFY_FAILED, sites[i]);
         }
         if (after->promoted != plan->promoted)
-            return outcome(RESULT_VERIFY_FAILED, SITE_CONF_PROMOTED);
+            return outcome_of(RESULT_VERIFY_FAILED, SITE_CONF_PROMOTED);
         if (after->relegated != plan->relegated)
-            return outcome(RESULT_VERIFY_FAILED, SITE_CONF_COUNTS);
+            return outcome_of(RESULT_VERIFY_FAILED, SITE_CONF_COUNTS);
     }
-    return outcome(RESULT_OK);
+    return outcome_of(RESULT_OK);
 }
 
 patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
@@ -120,7 +115,7 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     // A file that could not be read whole is no file to write to.
     int unread = target_read_error_site(scanned);
     if (unread >= 0)
-        return outcome(RESULT_READ_FAILED, unread);
+        return outcome_of(RESULT_READ_FAILED, unread);
     patch_target plan;
     patch_outcome planned = patch_request_plan(r, scanned, &plan);
     if (planned.result != RESULT_OK)
@@ -129,22 +124,19 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     // and a dry run meets the same ones.
     patch_result checked = apply_check(&plan);
     if (checked != RESULT_OK)
-        return outcome(checked);
+        return outcome_of(checked);
     if (events != nullptr && events->planned != nullptr && !events->planned(events->ctx, scanned, &plan))
-        return outcome(RESULT_REPORT_FAILED);
+        return outcome_of(RESULT_REPORT_FAILED);
     if (r->dry_run)
-        return outcome(RESULT_OK);
+        return outcome_of(RESULT_OK);
 
     file_cause cause = CAUSE_NONE;
-    if (!writable(plan.path, &cause)) {
-        patch_outcome o = outcome(RESULT_WRITE_OPEN_FAILED);
-        o.cause = cause;
-        return o;
-    }
+    if (!writable(plan.path, &cause))
+        return outcome_of(RESULT_WRITE_OPEN_FAILED, -1, cause);
     if (r->backup != BACKUP_OFF) {
         patch_result backed_up = make_backup(plan.path, r->backup);
         if (backed_up != RESULT_OK)
-            return outcome(backed_up);
+            return outcome_of(backed_up);
         if (events != nullptr && events->backed_up != nullptr)
             events->backed_up(events->ctx);
     }
@@ -154,19 +146,18 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     if (written == RESULT_WC06_KEPT)
         // The plan rules this out: if the writer kept the fix, the site did
         // not become what was asked.
-        return outcome(RESULT_VERIFY_FAILED, SITE_WC06_FIX);
+        return outcome_of(RESULT_VERIFY_FAILED, SITE_WC06_FIX);
     if (written != RESULT_OK) {
-        patch_outcome o = outcome(written);
+        patch_outcome o = outcome_of(written, -1, report.cause);
         o.unrestored = report.unrestored;
         o.whole_new = report.whole_new;
-        o.cause = report.cause;
         return o;
     }
 
     patch_target *after = nullptr;
-    patch_outcome verified = outcome(RESULT_VERIFY_FAILED);
+    patch_outcome verified = outcome_of(RESULT_VERIFY_FAILED);
     if (rescan(plan.path, &after) == RESULT_OK)
-        verified = target_read_error_site(after) >= 0 ? outcome(RESULT_UNCHECKED) : patch_verify(&plan, after);
+        verified = target_read_error_site(after) >= 0 ? outcome_of(RESULT_UNCHECKED) : patch_verify(&plan, after);
     close_target(after);
     return verified;
 }
@@ -175,15 +166,12 @@ patch_outcome patch_run(const char *path, const patch_request *r, const patch_ev
 {
     patch_result checked = patch_request_check(r);
     if (checked != RESULT_OK)
-        return outcome(checked);
+        return outcome_of(checked);
     patch_target *t = nullptr;
     file_cause cause = CAUSE_NONE;
     patch_result scanned = scan_file(path, &t, &cause);
-    if (scanned != RESULT_OK) {
-        patch_outcome o = outcome(scanned);
-        o.cause = cause;
-        return o;
-    }
+    if (scanned != RESULT_OK)
+        return outcome_of(scanned, -1, cause);
     patch_outcome o = patch_apply(r, t, events);
     close_target(t);
     return o;

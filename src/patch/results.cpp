@@ -86,6 +86,11 @@ const char *cause_text(file_cause c)
     return nullptr;
 }
 
+patch_outcome outcome_of(patch_result result, int site, file_cause cause)
+{
+    return patch_outcome{result, site, 0, 0, cause, 0};  // why 0: no site absent
+}
+
 file_cause outcome_cause(const patch_outcome &o)
 {
     if (o.cause != CAUSE_NONE)

@@ -77,6 +77,8 @@ const char *result_text(patch_result r);
 // The likely cause of a failed outcome and what the player can do about it,
 // in one sentence; null when there is nothing to add to the result's text.
 const char *cause_text(file_cause c);
+// An outcome that says no more than its result, site and cause.
+patch_outcome outcome_of(patch_result result, int site = -1, file_cause cause = CAUSE_NONE);
 // The outcome's own cause, else the one its result implies.
 file_cause outcome_cause(const patch_outcome &o);
 result_kind result_kind_of(patch_result r);

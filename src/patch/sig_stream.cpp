@@ -64,6 +64,18 @@ void choose_pair(const uint8_t *sig, int32_t len, int32_t pair[2])
 }
 
 #if defined(__SSE2__)
+// The first of the candidate starts i + k (bit k of `hits`) at which the
+// whole signature lies, or -1.
+int32_t first_match(const sig_stream *s, const uint8_t *buf, int32_t i, uint64_t hits)
+{
+    for (; hits != 0; hits &= hits - 1) {
+        const int32_t at = i + __builtin_ctzll(hits);
+        if (std::memcmp(buf + at, s->sig, static_cast<std::size_t>(s->sig_len)) == 0)
+            return at;
+    }
+    return -1;
+}
+
 // 0xff at each of 16 starts whose two pair bytes match.
 __m128i pair_hits(const uint8_t *at_a, const uint8_t *at_b, __m128i a, __m128i b)
 {
@@ -141,11 +153,9 @@ int32_t sig_find_sse2(const sig_stream *s, const uint8_t *buf, int32_t from, int
         }
         if (i > last_block)
             break;
-        for (uint64_t hits = block_hits(at_a + i, at_b + i, a, b); hits != 0; hits &= hits - 1) {
-            const int32_t at = i + __builtin_ctzll(hits);
-            if (std::memcmp(buf + at, s->sig, static_cast<std::size_t>(s->sig_len)) == 0)
-                return at;
-        }
+        const int32_t at = first_match(s, buf, i, block_hits(at_a + i, at_b + i, a, b));
+        if (at >= 0)
+            return at;
     }
     return sig_find_plain(s, buf, i, n);  // fewer than 64 starts left
 }
@@ -169,11 +179,9 @@ __attribute__((target("avx2"))) int32_t sig_find_avx2(const sig_stream *s, const
                 break;
         if (i > last_block)
             break;
-        for (; hits != 0; hits &= hits - 1) {
-            const int32_t at = i + __builtin_ctzll(hits);
-            if (std::memcmp(buf + at, s->sig, static_cast<std::size_t>(s->sig_len)) == 0)
-                return at;
-        }
+        const int32_t at = first_match(s, buf, i, hits);
+        if (at >= 0)
+            return at;
     }
     return sig_find_plain(s, buf, i, n);  // fewer than 64 starts left
 }
