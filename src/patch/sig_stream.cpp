@@ -215,11 +215,15 @@ sig_stream *sig_stream_open(const char *path, int32_t sig_len, const uint8_t *si
     sig_find_fn *paths[sig_find_max_paths];
     const int32_t count = sig_find_paths(paths);
     s->find = paths[count - 1];
-    s->buffer = static_cast<uint8_t *>(std::malloc(static_cast<std::size_t>(window_size) + static_cast<std::size_t>(sig_len)));
+    s->buffer = static_cast<uint8_t *>(std::malloc(static_cast<std::size_t>(sig_len) + 15 + static_cast<std::size_t>(window_size)));
     if (s->buffer == nullptr) {
         std::free(s);
         return nullptr;
     }
+    // The first 16-byte aligned spot with room for sig_len bytes in front.
+    const std::uintptr_t room_end = reinterpret_cast<std::uintptr_t>(s->buffer) + static_cast<std::uintptr_t>(sig_len);
+    s->head = sig_len + static_cast<int32_t>((16 - room_end % 16) % 16);
+    s->start = s->head;
     s->file = std::fopen(path, "rb");
     s->failed = s->file == nullptr ? 1 : 0;
     // Every read is a whole window straight into the buffer: a stdio buffer
@@ -234,9 +238,10 @@ int32_t sig_stream_next(sig_stream *s)
     if (s == nullptr || s->file == nullptr)
         return -1;
     for (;;) {
+        const uint8_t *data = s->buffer + s->start;
         // cppcheck takes the call through the function pointer for the pointer itself.
         // cppcheck-suppress AssignmentAddressToInteger
-        const int32_t at = s->find(s, s->buffer, s->next, s->have);
+        const int32_t at = s->find(s, data, s->next, s->have);
         if (at >= 0) {
             s->next = at + 1;
             return s->pos + at;
@@ -245,15 +250,20 @@ int32_t sig_stream_next(sig_stream *s)
             return -1;
         // Every start that fits in the buffer is tried: keep the bytes of
         // those that do not, then read on from where the last read stopped.
+        // Without a fast string copy the system copies into a misaligned
+        // buffer about a quarter slower, so the kept bytes go in front of
+        // the aligned spot and the read lands on it.
         const int32_t keep_from = s->next > s->have - s->sig_len + 1 ? s->next : s->have - s->sig_len + 1;
-        std::memmove(s->buffer, s->buffer + keep_from, static_cast<std::size_t>(s->have - keep_from));
+        const int32_t kept = s->have - keep_from;
+        std::memmove(s->buffer + s->head - kept, data + keep_from, static_cast<std::size_t>(kept));
         s->pos += keep_from;
-        s->have -= keep_from;
+        s->start = s->head - kept;
+        s->have = kept;
         s->next = 0;
         // Offsets are signed 32-bit: bytes from 2 GiB - 1 on are never read.
         const int64_t room = INT32_MAX - (static_cast<int64_t>(s->pos) + s->have);
         const std::size_t want = static_cast<std::size_t>(room < s->window ? room : s->window);
-        const std::size_t n = std::fread(s->buffer + s->have, 1, want, s->file);
+        const std::size_t n = std::fread(s->buffer + s->head, 1, want, s->file);
         if (n < want || n == 0) {
             s->ended = 1;
             if (std::ferror(s->file) != 0)

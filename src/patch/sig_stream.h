@@ -27,15 +27,18 @@ int32_t sig_find_paths(sig_find_fn *paths[sig_find_max_paths]);
 
 // A forward search of one byte signature through a file, read front to back
 // in windows of 64 KiB; the last sig_len - 1 bytes of a window stay for the
-// next. Offsets are signed 32-bit: only the first 2 GiB - 1 bytes of a file
-// are searched.
+// next, just in front of where the next read lands. Offsets are signed
+// 32-bit: only the first 2 GiB - 1 bytes of a file are searched.
 struct sig_stream {
     std::FILE *file;      // own read handle; null when the file could not be opened
-    int32_t pos;          // file offset of buffer[0]
-    int32_t have;         // bytes of the file in the buffer
-    int32_t next;         // buffer index of the next start to try
+    int32_t pos;          // file offset of the buffer's byte `start`
+    int32_t start;        // buffer index of the first byte kept or read
+    int32_t have;         // bytes of the file from `start` on
+    int32_t next;         // index from `start` of the next start to try
     int32_t window;       // bytes per read
-    uint8_t *buffer;      // window + sig_len bytes
+    int32_t head;         // buffer index every read goes to: 16-byte aligned,
+                          // with room for the kept bytes in front
+    uint8_t *buffer;      // sig_len + 15 + window bytes
     int32_t sig_len;      // at least 1
     const uint8_t *sig;   // borrowed
     int32_t pair[2];      // positions of two bytes rare in x86 code, far apart;
