@@ -89,6 +89,7 @@ TEST(patch_verify, names_the_site_that_did_not_read_back)
         const patch_outcome o = patch_verify(&plan, &after);
         EXPECT_EQ(o.result, c.site == -2 ? RESULT_OK : RESULT_VERIFY_FAILED) << &c - cases;
         EXPECT_EQ(o.site, c.site == -2 ? -1 : c.site) << &c - cases;
+        EXPECT_EQ(outcome_cause(o), c.site == -2 ? CAUSE_NONE : CAUSE_READ_BACK) << &c - cases;
     }
     close_target(t);
 }
