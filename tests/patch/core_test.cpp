@@ -43,18 +43,23 @@ TEST(sig_stream, finds_each_occurrence_across_window_edges)
         {2, {}}, {3, {0}}, {5, {0, 2}}, {100, {10, 50}}, {3 * W, {W - 2}}, {3 * W, {W - 1}}, {3 * W, {W}},
         {3 * W, {W + 1}}, {W + 3, {0, W}}, {W + 2, {W - 1}}, {3 * W, {2 * W - 2, 2 * W + 1, 3 * W - 3}}};
     const std::string path = scratch_path("file");
+    sig_find_fn *paths[sig_find_max_paths];
+    const int32_t path_count = sig_find_paths(paths);
     for (const auto &c : cases) {
         bytes file(static_cast<size_t>(c.size));
         for (int32_t a : c.at)
             std::copy(sig.begin(), sig.end(), file.begin() + a);
         ASSERT_TRUE(write_file(path, file));
-        sig_stream *s = sig_stream_open(path.c_str(), 3, reinterpret_cast<const uint8_t *>(sig.data()));
-        std::vector<int32_t> found, expected = c.at;
-        expected.insert(expected.end(), {-1, -1}); // and -1 again after the end
-        while (found.size() < expected.size())
-            found.push_back(sig_stream_next(s));
-        sig_stream_close(s);
-        EXPECT_EQ(found, expected) << "file of " << c.size;
+        for (int32_t k = 0; k < path_count; ++k) {
+            sig_stream *s = sig_stream_open(path.c_str(), 3, reinterpret_cast<const uint8_t *>(sig.data()));
+            s->find = paths[k];
+            std::vector<int32_t> found, expected = c.at;
+            expected.insert(expected.end(), {-1, -1}); // and -1 again after the end
+            while (found.size() < expected.size())
+                found.push_back(sig_stream_next(s));
+            sig_stream_close(s);
+            EXPECT_EQ(found, expected) << "file of " << c.size << ", search path " << k;
+        }
     }
 }
 
