@@ -269,7 +269,7 @@ int32_t sig_stream_next(sig_stream *s)
         // Every start that fits in the buffer is tried: keep the bytes of
         // those that do not, then read on from where the last read stopped.
         // Without a fast string copy the system copies into a misaligned
-        // buffer about a quarter slower, so the kept bytes go in front of
+        // buffer up to a third slower, so the kept bytes go in front of
         // the aligned spot and the read lands on it.
         const int32_t keep_from = s->next > s->have - s->sig_len + 1 ? s->next : s->have - s->sig_len + 1;
         const int32_t kept = s->have - keep_from;
