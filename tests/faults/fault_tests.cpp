@@ -54,13 +54,13 @@ const std::vector<std::string> EVERYTHING = {"--start-year", "2010", "--wc06", "
 // Both front ends write through the same path; the options dialog's own part
 // is the main-flow tests' business.
 run_result run(const std::string &file, std::vector<std::string> env = {},
-               const std::vector<std::string> &args = EVERYTHING)
+               const std::vector<std::string> &args = EVERYTHING, const char *command = "apply")
 {
     env.push_back(std::string("LD_PRELOAD=") + FAULT_INJECTOR);
     // The sanitizer runtime wants to be first; the injector only passes calls on.
     const char *asan = std::getenv("ASAN_OPTIONS");
     env.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : ""));
-    std::vector<std::string> argv = {"apply", file};
+    std::vector<std::string> argv = {command, file};
     argv.insert(argv.end(), args.begin(), args.end());
     return run_program(FAULT_CLI, argv, 20, -1, env);
 }
@@ -118,6 +118,9 @@ TEST(injected_faults, every_failing_call_leaves_whole_sites_and_success_means_wr
     // failure may make that a site.
     for (const bool twice : {false, true}) {
         const bytes before = game_image(file, twice);
+        // A scan that cannot read fails, and names the first site it could not read.
+        const run_result scan = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=fread", "ZANDOR_FAULT_AT=1"}, {}, "scan");
+        EXPECT_TRUE(scan.exit_code == 3 && scan.err.find("start year: could not be read") != std::string::npos) << scan.err;
         const run_result clean = run(file);
         const bytes after = read_file(file);
         ASSERT_EQ(clean.exit_code, twice ? 2 : 0) << clean.err;
