@@ -64,18 +64,6 @@ void choose_pair(const uint8_t *sig, int32_t len, int32_t pair[2])
 }
 
 #if defined(__SSE2__)
-// The vector searches load the rarer pair byte's bytes from 16-byte aligned
-// addresses: loads that straddle two cache lines make the search about a
-// sixth slower here. The few starts before the first such one are searched
-// plainly; sets *aligned to it.
-int32_t search_to_aligned(const sig_stream *s, const uint8_t *buf, int32_t from, int32_t n, int32_t *aligned)
-{
-    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(buf + s->pair[0] + from);
-    *aligned = from + static_cast<int32_t>((16 - at % 16) % 16);
-    const int32_t head_end = *aligned - 1 + s->sig_len;
-    return sig_find_plain(s, buf, from, head_end < n ? head_end : n);
-}
-
 // The first of the candidate starts i + k (bit k of `hits`) at which the
 // whole signature lies, or -1.
 int32_t first_match(const sig_stream *s, const uint8_t *buf, int32_t i, uint64_t hits)
@@ -142,66 +130,88 @@ int32_t sig_find_plain(const sig_stream *s, const uint8_t *buf, int32_t from, in
 }
 
 #if defined(__SSE2__)
-// In x86 code a pair of rare bytes turns up once in tens of thousands of
-// positions, so a block of 64 starts almost never needs a closer look, and
-// the search keeps up with reading the file.
-int32_t sig_find_sse2(const sig_stream *s, const uint8_t *buf, int32_t from, int32_t n)
+namespace {
+
+// The first block of 64 starts from *i on, up to last_block, with a
+// candidate: moves *i to it and gives its candidates (bit k: start *i + k),
+// or moves *i past last_block and gives 0. Nearly all the search's time goes
+// into these tight loops.
+using next_block_fn = uint64_t(const sig_stream *s, const uint8_t *buf, int32_t *i, int32_t last_block);
+
+uint64_t next_block_sse2(const sig_stream *s, const uint8_t *buf, int32_t *i, int32_t last_block)
 {
     const uint8_t *at_a = buf + s->pair[0], *at_b = buf + s->pair[1];
     const __m128i a = _mm_set1_epi8(static_cast<char>(s->sig[s->pair[0]]));
     const __m128i b = _mm_set1_epi8(static_cast<char>(s->sig[s->pair[1]]));
-    // Blocks whose 64 starts have the whole signature in the buffer.
-    const int32_t last_block = n - s->sig_len - 63;
-    int32_t i = from;
-    const int32_t head = search_to_aligned(s, buf, from, n, &i);
-    if (head >= 0)
-        return head;
-    for (;; i += 64) {
-        // A tight loop to the next block with a candidate: nearly all the time goes here.
-        for (; i <= last_block; i += 64) {
-            const __m128i h0 = pair_hits(at_a + i, at_b + i, a, b);
-            const __m128i h1 = pair_hits(at_a + i + 16, at_b + i + 16, a, b);
-            const __m128i h2 = pair_hits(at_a + i + 32, at_b + i + 32, a, b);
-            const __m128i h3 = pair_hits(at_a + i + 48, at_b + i + 48, a, b);
-            if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(h0, h1), _mm_or_si128(h2, h3))) != 0)
-                break;
-        }
-        if (i > last_block)
+    int32_t k = *i;
+    for (; k <= last_block; k += 64) {
+        const __m128i h0 = pair_hits(at_a + k, at_b + k, a, b);
+        const __m128i h1 = pair_hits(at_a + k + 16, at_b + k + 16, a, b);
+        const __m128i h2 = pair_hits(at_a + k + 32, at_b + k + 32, a, b);
+        const __m128i h3 = pair_hits(at_a + k + 48, at_b + k + 48, a, b);
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(h0, h1), _mm_or_si128(h2, h3))) != 0)
             break;
-        const int32_t at = first_match(s, buf, i, block_hits(at_a + i, at_b + i, a, b));
-        if (at >= 0)
-            return at;
     }
-    return sig_find_plain(s, buf, i, n);  // fewer than 64 starts left
+    *i = k;
+    return k <= last_block ? block_hits(at_a + k, at_b + k, a, b) : 0;
 }
-#endif
 
-#if defined(__SSE2__) && defined(__GNUC__)
-// As the SSE2 search, with half the loads and compares per block.
-__attribute__((target("avx2"))) int32_t sig_find_avx2(const sig_stream *s, const uint8_t *buf, int32_t from, int32_t n)
+#if defined(__GNUC__)
+__attribute__((target("avx2"))) uint64_t next_block_avx2(const sig_stream *s, const uint8_t *buf, int32_t *i,
+                                                          int32_t last_block)
 {
     const uint8_t *at_a = buf + s->pair[0], *at_b = buf + s->pair[1];
     const __m256i a = _mm256_set1_epi8(static_cast<char>(s->sig[s->pair[0]]));
     const __m256i b = _mm256_set1_epi8(static_cast<char>(s->sig[s->pair[1]]));
-    const int32_t last_block = n - s->sig_len - 63;
-    int32_t i = from;
-    const int32_t head = search_to_aligned(s, buf, from, n, &i);
+    int32_t k = *i;
+    uint64_t hits = 0;
+    for (; k <= last_block; k += 64)
+        if ((hits = block_hits_avx2(at_a + k, at_b + k, a, b)) != 0)
+            break;
+    *i = k;
+    return hits;
+}
+#endif
+
+// In x86 code a pair of rare bytes turns up once in tens of thousands of
+// positions, so a block of 64 starts almost never needs a closer look, and
+// the search keeps up with reading the file. The blocks start where the
+// rarer pair byte's loads are 16-byte aligned: loads that straddle two cache
+// lines make the search about a sixth slower here. The few starts before
+// the first block, and the fewer than 64 after the last, are searched plainly.
+int32_t vector_search(const sig_stream *s, const uint8_t *buf, int32_t from, int32_t n, next_block_fn *next_block)
+{
+    const std::uintptr_t a = reinterpret_cast<std::uintptr_t>(buf + s->pair[0] + from);
+    int32_t i = from + static_cast<int32_t>((16 - a % 16) % 16);
+    const int32_t head_end = i - 1 + s->sig_len;
+    const int32_t head = sig_find_plain(s, buf, from, head_end < n ? head_end : n);
     if (head >= 0)
         return head;
+    // Blocks whose 64 starts have the whole signature in the buffer.
+    const int32_t last_block = n - s->sig_len - 63;
     for (;; i += 64) {
-        // The tight loop on its own, so that the compare's call does not
-        // make the compiler keep a and b on the stack in it.
-        uint64_t hits = 0;
-        for (; i <= last_block; i += 64)
-            if ((hits = block_hits_avx2(at_a + i, at_b + i, a, b)) != 0)
-                break;
+        const uint64_t hits = next_block(s, buf, &i, last_block);
         if (i > last_block)
             break;
         const int32_t at = first_match(s, buf, i, hits);
         if (at >= 0)
             return at;
     }
-    return sig_find_plain(s, buf, i, n);  // fewer than 64 starts left
+    return sig_find_plain(s, buf, i, n);
+}
+
+} // namespace
+
+int32_t sig_find_sse2(const sig_stream *s, const uint8_t *buf, int32_t from, int32_t n)
+{
+    return vector_search(s, buf, from, n, next_block_sse2);
+}
+#endif
+
+#if defined(__SSE2__) && defined(__GNUC__)
+int32_t sig_find_avx2(const sig_stream *s, const uint8_t *buf, int32_t from, int32_t n)
+{
+    return vector_search(s, buf, from, n, next_block_avx2);
 }
 #endif
 

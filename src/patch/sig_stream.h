@@ -17,7 +17,7 @@ int32_t sig_find_sse2(const sig_stream *s, const uint8_t *buf, int32_t from, int
 #endif
 #if defined(__SSE2__) && defined(__GNUC__)
 // The same, 32 starts per compare: only where the processor has AVX2 (GCC
-// and Clang build this one function for it, the rest stays baseline).
+// and Clang build its block loop for it, the rest stays baseline).
 int32_t sig_find_avx2(const sig_stream *s, const uint8_t *buf, int32_t from, int32_t n);
 #endif
 constexpr int32_t sig_find_max_paths = 3;
