@@ -294,21 +294,22 @@ const scenario SCENARIOS[] = {
 // clang-format on
 
 // Puts the marker DLL beside the patcher under both names; or, `on` false,
-// removes them and tells whether either ran.
-bool plant(bool on)
+// checks that neither ran and takes them away.
+void plant(bool on)
 {
     std::string dir(patcher, std::strrchr(patcher, '\\') + 1 - patcher), marker(MAX_PATH, '\0');
     marker.resize(GetModuleFileNameA(nullptr, marker.data(), MAX_PATH));
     marker.replace(marker.rfind('\\') + 1, std::string::npos, "zandor-e2e-marker.dll");
-    bool ok = true;
     for (const char *name : {"COMCTL32.DLL", "COMDLG32.DLL"}) {
-        ok = on ? ok && CopyFileA(marker.c_str(), (dir + name).c_str(), FALSE)
-                : expect(GetFileAttributesA((dir + name + ".ran").c_str()) == INVALID_FILE_ATTRIBUTES,
-                         std::string("the planted ") + name + " ran in the patcher") && ok;
-        if (!on)
-            DeleteFileA((dir + name).c_str()), DeleteFileA((dir + name + ".ran").c_str());
+        const std::string dll = dir + name;
+        if (on) {
+            expect(CopyFileA(marker.c_str(), dll.c_str(), FALSE), "cannot plant " + dll);
+            continue;
+        }
+        expect(GetFileAttributesA((dll + ".ran").c_str()) == INVALID_FILE_ATTRIBUTES, "the planted " + dll + " ran");
+        DeleteFileA(dll.c_str());
+        DeleteFileA((dll + ".ran").c_str());
     }
-    return ok;
 }
 
 // One run of the patcher, started in `folder` (null: here) where the file
@@ -316,7 +317,7 @@ bool plant(bool on)
 void play(const run_row &run, const char *folder, const std::string &name, sample_recipe *now)
 {
     if (run.how == PLANTED)
-        expect(plant(true), "cannot plant the marker DLLs beside the patcher");
+        plant(true);
     STARTUPINFOA si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES; // no handles: the scan's diagnostics stay out of this report
