@@ -53,7 +53,8 @@ winpath() { local p; p=$(realpath "$1"); echo "Z:${p//\//\\}"; }
 driver_w=$(winpath "$driver")
 patcher_w=$(winpath "$patcher")
 export HOME=${HOME:-$work}
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# DLLs on disk before Wine's own, as Windows does (the planted-dlls scenario).
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;comctl32,comdlg32=n,b"
 xvfb_pid= driver_pid= tail_pid=
 
 cleanup() {

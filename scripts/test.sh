@@ -38,6 +38,7 @@ if ((!quick)); then
     cmp "build/win32/$a" "build/win32-again/$b" || { echo "two builds differ: $f" >&2; exit 1; }
   done
   echo "reproducible: two clean builds give the same exes and package"
+  tests/package/sign_test.sh build/win32
 fi
 if ((quick)); then
   echo "quick run passed (host ctest only)"
