@@ -6,7 +6,7 @@ pkgs=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
       g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
       wine wine32:i386 xvfb x11-utils x11-apps xdotool imagemagick
       clang libclang-rt-14-dev clang-tidy cppcheck e2fsprogs locales zip unzip
-      osslsigncode openssl)
+      osslsigncode openssl python3-jsonschema)
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 

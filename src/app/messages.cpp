@@ -35,6 +35,8 @@ const message_box messages[MSG_COUNT] = {
     {nullptr, "Warning", MB_OK | MB_ICONWARNING | NO_DEFAULT_BUTTON},
     /* MSG_SYSTEM_DLL */
     {"Error loading system DLL", "Error", MB_OK | MB_ICONERROR | NO_DEFAULT_BUTTON},
+    /* MSG_OUT_OF_RANGE */
+    {nullptr, "Error", MB_OK | MB_ICONERROR | NO_DEFAULT_BUTTON},
 };
 
 int show_message_about(message_id id, const char *path, const char *why)

@@ -12,6 +12,7 @@ enum message_id : int {
     MSG_WRITE_ERROR,
     MSG_WC06_KEPT,    // text comes from the patch writer
     MSG_SYSTEM_DLL,
+    MSG_OUT_OF_RANGE, // text names the field and its range
     MSG_COUNT
 };
 

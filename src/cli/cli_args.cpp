@@ -10,6 +10,7 @@ namespace {
 
 enum option_id : int {
     OPT_JSON,
+    OPT_VERBOSE,
     OPT_START_YEAR,
     OPT_BOSMAN_YEAR,
     OPT_WC06,
@@ -27,11 +28,12 @@ struct option_entry {
     const char *name;
     option_id id;
     int takes_value;
-    cli_command command;
+    cli_command command;  // CLI_NONE: every command
 };
 
 const option_entry options[] = {
-    {"--json", OPT_JSON, 0, CLI_SCAN},
+    {"--json", OPT_JSON, 0, CLI_NONE},
+    {"--verbose", OPT_VERBOSE, 0, CLI_NONE},
     {"--start-year", OPT_START_YEAR, 1, CLI_APPLY},
     {"--bosman-year", OPT_BOSMAN_YEAR, 1, CLI_APPLY},
     {"--wc06", OPT_WC06, 0, CLI_APPLY},
@@ -76,6 +78,9 @@ void store_option(option_id id, const char *value, cli_args *out)
     switch (id) {
     case OPT_JSON:
         out->json = 1;
+        break;
+    case OPT_VERBOSE:
+        out->verbose = 1;
         break;
     case OPT_START_YEAR:
         set_value(&r.start_year, number_or_invalid(value));
@@ -124,10 +129,12 @@ int fail(cli_args *out, const char *format, const char *arg)
     return -1;
 }
 
-const option_entry *find_option(const char *name)
+// The option that `arg` names, as "--name" or "--name=value".
+const option_entry *find_option(const char *arg)
 {
+    const std::size_t len = std::strcspn(arg, "=");
     for (const option_entry &o : options)
-        if (std::strcmp(o.name, name) == 0)
+        if (std::strlen(o.name) == len && std::strncmp(o.name, arg, len) == 0)
             return &o;
     return nullptr;
 }
@@ -143,8 +150,8 @@ int parse_cli_args(int argc, char **argv, cli_args *out)
 
     const char *command = argv[1];
     if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0
-        || std::strcmp(command, "help") == 0) {
-        out->command = CLI_HELP;
+        || std::strcmp(command, "help") == 0 || std::strcmp(command, "--version") == 0) {
+        out->command = std::strcmp(command, "--version") == 0 ? CLI_VERSION : CLI_HELP;
         return argc == 2 ? 0 : fail(out, "unexpected argument '%s'", argv[2]);
     }
     if (std::strcmp(command, "scan") == 0)
@@ -169,17 +176,20 @@ int parse_cli_args(int argc, char **argv, cli_args *out)
             continue;
         }
         const option_entry *o = find_option(arg);
-        if (o == nullptr || o->command != out->command)
+        if (o == nullptr || (o->command != CLI_NONE && o->command != out->command))
             return fail(out, "unknown option '%s'", arg);
         if (seen[o->id])
-            return fail(out, "%s given more than once", arg);
+            return fail(out, "%s given more than once", o->name);
         seen[o->id] = true;
-        const char *value = nullptr;
-        if (o->takes_value) {
-            if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0)
-                return fail(out, "%s needs a value", arg);
+        const char *value = std::strchr(arg, '=');
+        if (value != nullptr && !o->takes_value)
+            return fail(out, "%s takes no value", o->name);
+        if (value != nullptr)
+            ++value;
+        else if (o->takes_value && (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0))
+            return fail(out, "%s needs a value", arg);
+        else if (o->takes_value)
             value = argv[++i];
-        }
         store_option(o->id, value, out);
     }
     if (out->file == nullptr)

@@ -4,12 +4,13 @@
 
 // What the command line asks for. Values are taken as typed; their ranges
 // and combinations are checked by the core (patch_request_check).
-enum cli_command : int { CLI_NONE, CLI_HELP, CLI_SCAN, CLI_APPLY };
+enum cli_command : int { CLI_NONE, CLI_HELP, CLI_VERSION, CLI_SCAN, CLI_APPLY };
 
 struct cli_args {
     cli_command command;
     const char *file;
-    int json;              // scan --json
+    int json;              // one JSON object instead of the text
+    int verbose;           // the scan's notes on standard error
     patch_request request; // apply
     char error[160];       // set when the arguments cannot be understood
 };

@@ -11,9 +11,11 @@
 #include "platform/dll_search.h"
 #endif
 
+#include "cli/apply_report.h"
 #include "cli/cli_args.h"
 #include "cli/scan_report.h"
 #include "cli/site_words.h"
+#include "patch/file_io.h"
 #include "patch/patch_run.h"
 
 namespace {
@@ -21,11 +23,11 @@ namespace {
 const char program[] = "zandor-patcher-cli";
 
 const char usage_text[] =
-    "usage: zandor-patcher-cli scan [--json] FILE\n"
+    "usage: zandor-patcher-cli scan [--json] [--verbose] FILE\n"
     "       zandor-patcher-cli apply FILE [options]\n"
+    "       zandor-patcher-cli --help | -h | --version\n"
     "\n"
-    "scan shows where each patch site is and what it holds; --json prints one\n"
-    "JSON object instead of the table.\n"
+    "scan shows where each patch site is and what it holds, or why it is absent.\n"
     "\n"
     "apply writes only the sites named by its options:\n"
     "  --start-year Y         year a new game starts (2000-29999)\n"
@@ -34,15 +36,25 @@ const char usage_text[] =
     "  --bosman-year Y        year the Bosman ruling applies from (2000-29999)\n"
     "  --promoted N           clubs promoted into the conference (1-7)\n"
     "  --relegated N          clubs relegated from the conference (0-7)\n"
-    "  --conference-original  put the game's own conference code back\n"
+    "  --conference-original  put the game's own conference code back (it acts\n"
+    "                         like promoted 1, relegated 3, in other bytes)\n"
     "  --click-delay N|off    click repeat delay (1-6), or remove it\n"
     "  --exit-fix on|off      closing the game window exits the game\n"
     "  --dry-run              say what would be written, write nothing\n"
     "  --backup               copy FILE to FILE.bak first (never over an old one)\n"
+    "It prints each site it writes as \"now -> after\", with \"(no change)\" when\n"
+    "not one of its bytes changes.\n"
+    "\n"
+    "both commands:\n"
+    "  --json                 print one JSON object instead of the text (its\n"
+    "                         schema: docs/cli-output.schema.json)\n"
+    "  --verbose              also print the scan's notes on standard error\n"
+    "An option's value may also follow an '=': --start-year=2010.\n"
     "\n"
     "exit status: 0 done; 1 bad usage or value; 2 a requested site is absent or\n"
     "cannot take the change (nothing written); 3 the file could not be read or\n"
-    "written, or did not read back as written.\n";
+    "written, or did not read back as written; 4 standard output could not be\n"
+    "written (before the write: nothing written; after it, the message says so).\n";
 
 // A request that is wrong is told in the words of the options that make it.
 struct flag_message {
@@ -137,7 +149,7 @@ int run_scan(const cli_args &a)
     patch_result scanned = scan_file(a.file, &t, &cause);
     if (scanned != RESULT_OK)
         return report(a.file, outcome_of(scanned, -1, cause));
-    (void)(a.json ? print_scan_json(stdout, t) : print_scan_table(stdout, a.file, t));  // finish() checks
+    (void)(a.json ? print_scan_json(stdout, a.file, t) : print_scan_table(stdout, a.file, t));  // finish() checks
     // What a read error hid cannot be told.
     int unread = target_read_error_site(t);
     close_target(t);
@@ -145,30 +157,46 @@ int run_scan(const cli_args &a)
     return finish(status, "");
 }
 
+struct apply_run {
+    const cli_args *args;
+    apply_report json;
+};
+
 // Nothing is written unless the player's copy of the plan got out.
 bool say_plan(void *ctx, const patch_target *scanned, const patch_target *plan)
 {
-    const cli_args &a = *static_cast<const cli_args *>(ctx);
-    std::printf(a.request.dry_run ? "Would write:\n" : "Writing:\n");
+    auto *run = static_cast<apply_run *>(ctx);
+    if (run->args->json) {
+        apply_report_plan(&run->json, scanned, plan, stdout);
+        return stdout_ok();
+    }
+    std::printf(run->args->request.dry_run ? "Would write:\n" : "Writing:\n");
     print_plan(scanned, plan, stdout);
     return stdout_ok();
 }
 
 void say_backup(void *ctx)
 {
-    std::printf("Backup written to %s.bak\n", static_cast<const cli_args *>(ctx)->file);
+    auto *run = static_cast<apply_run *>(ctx);
+    run->json.backup_made = 1;
+    if (!run->args->json)
+        std::printf("Backup written to %s.bak\n", run->args->file);
 }
 
 int run_apply(cli_args &a)
 {
-    const patch_events events{&a, say_plan, say_backup};
+    apply_run run{&a, {}};
+    apply_report_init(&run.json, a.file, a.request.dry_run);
+    const patch_events events{&run, say_plan, say_backup};
     patch_outcome o = patch_run(a.file, &a.request, &events);
-    if (o.result == RESULT_OK && a.request.dry_run)
+    if (!a.json && o.result == RESULT_OK && a.request.dry_run)
         std::printf("Dry run: nothing was written%s.\n", a.request.backup ? " and no backup made" : "");
-    else if (o.result == RESULT_OK)
+    else if (!a.json && o.result == RESULT_OK)
         std::printf("Checked: every written site reads back as requested.\n");
     (void)std::fflush(stdout);  // said in order before any error line; finish() checks
     int status = o.result == RESULT_OK ? 0 : report(a.file, o);
+    if (a.json && o.result != RESULT_REPORT_FAILED)
+        apply_report_end(&run.json, o, message(o.result), status, stdout);
     return finish(status, a.request.dry_run ? "" : "; the file was written and reads back as requested");
 }
 
@@ -205,17 +233,22 @@ int main(int argc, char **argv)
     dll_search_restrict();  // as the patcher does, before anything loads a DLL
 #endif
     console_speaks_utf8();
-    // Standard output carries only the report; the scan's notes go aside.
-    scan_diagnostics = stderr;
-
     cli_args a;
     if (parse_cli_args(argc, argv, &a) != 0) {
         std::fprintf(stderr, "%s: %s (see %s --help)\n", program, a.error, program);
         return 1;
     }
+    // Standard output carries only the report. The scan's notes repeat what
+    // the report says, and a script may take anything on standard error for
+    // a failure: they go there only when asked for.
+    std::FILE *quiet = a.verbose ? nullptr : open_null_sink();
+    scan_diagnostics = quiet != nullptr ? quiet : stderr;
     switch (a.command) {
     case CLI_HELP:
         std::fputs(usage_text, stdout);
+        return finish(0, "");
+    case CLI_VERSION:
+        std::printf("%s %s\n", program, ZANDOR_VERSION);
         return finish(0, "");
     case CLI_SCAN:
         return run_scan(a);

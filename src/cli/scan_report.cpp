@@ -17,7 +17,22 @@ void print_scan_table(std::FILE *out, const char *file, const patch_target *t)
     }
 }
 
-void print_scan_json(std::FILE *out, const patch_target *t)
+void print_json_string(std::FILE *out, const char *s)
+{
+    std::fputc('"', out);
+    for (; *s != '\0'; ++s) {
+        const auto c = static_cast<unsigned char>(*s);
+        if (c == '"' || c == '\\')
+            std::fprintf(out, "\\%c", c);
+        else if (c < 0x20)
+            std::fprintf(out, "\\u%04x", c);
+        else
+            std::fputc(c, out);
+    }
+    std::fputc('"', out);
+}
+
+void print_scan_json(std::FILE *out, const char *file, const patch_target *t)
 {
     const struct {
         const char *key;
@@ -38,11 +53,22 @@ void print_scan_json(std::FILE *out, const patch_target *t)
         {"promoted", t->promoted},
         {"relegated", t->relegated},
         {"touch_conference", t->touch_conference},
+        {"conf_installed", t->conf_installed},
     };
     const char *separator = "{";
     for (const auto &f : fields) {
         std::fprintf(out, "%s\"%s\": %ld", separator, f.key, f.value);
         separator = ", ";
     }
-    std::fputs("}\n", out);
+    std::fputs(", \"path\": ", out);
+    print_json_string(out, file);
+    std::fprintf(out, ", \"size\": %lld, \"version\": \"%s\", \"absent\": {", static_cast<long long>(t->file_size),
+                 ZANDOR_VERSION);
+    separator = "";
+    for (int site = 0; site < SITE_COUNT; ++site)
+        if (!site_usable(target_site_ofs(t, site))) {
+            std::fprintf(out, "%s\"%s\": \"%s\"", separator, patch_catalogue[site].name, absence_code(t->absent[site]));
+            separator = ", ";
+        }
+    std::fputs("}}\n", out);
 }

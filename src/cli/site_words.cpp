@@ -11,24 +11,37 @@ const char *const site_labels[SITE_COUNT] = {
     "exit fix",   "conference counts", "conference promoted count",
 };
 
-void print_site_line(std::FILE *out, int site, int32_t ofs, const char *before, const char *after)
+// Why a site is absent, by site_absence: in words, and as a code.
+const struct {
+    const char *words;
+    const char *code;
+} absence_texts[] = {
+    {"present", "present"},
+    {"not found", "not_found"},
+    {"found more than once", "found_twice"},
+    {"cut off by the end of the file", "cut_off"},
+    {"shares bytes with another site", "shared_bytes"},
+    {"code not recognised", "unknown_code"},
+    {"the other conference block is absent or does not match", "pair_mismatch"},
+    {"read error", "read_error"},
+};
+
+int absence_index(int why)
 {
-    std::fprintf(out, "  %-14s at 0x%08x (%d): %s -> %s%s\n", patch_catalogue[site].name,
-                 static_cast<unsigned>(ofs), ofs, before, after,
-                 std::strcmp(before, after) == 0 ? " (no change)" : "");
+    return why > SITE_PRESENT && why <= ABSENT_READ_ERROR ? why : ABSENT_NOT_FOUND;
 }
 
-// Why a site is absent, by site_absence.
-const char *const absence_texts[] = {
-    "present",
-    "not found",
-    "found more than once",
-    "cut off by the end of the file",
-    "shares bytes with another site",
-    "code not recognised",
-    "the other conference block is absent or does not match",
-    "read error",
-};
+// A conference block holding our code (`ours`) or the game's, which behaves
+// like GAME_PROMOTED and GAME_RELEGATED but is other bytes.
+void conference_words(int ours, const patch_target *t, int site, char *buf, std::size_t len)
+{
+    if (!ours)
+        std::snprintf(buf, len, "game's code");
+    else if (site == SITE_CONF_COUNTS)
+        std::snprintf(buf, len, "promoted %d, relegated %d", t->promoted, t->relegated);
+    else
+        std::snprintf(buf, len, "promoted %d", t->promoted);
+}
 
 } // namespace
 
@@ -39,7 +52,12 @@ const char *site_label(int site)
 
 const char *absence_words(int why)
 {
-    return why > SITE_PRESENT && why <= ABSENT_READ_ERROR ? absence_texts[why] : "not found";
+    return absence_texts[absence_index(why)].words;
+}
+
+const char *absence_code(int why)
+{
+    return absence_texts[absence_index(why)].code;
 }
 
 void site_state_words(const patch_target *t, int site, char *buf, std::size_t len)
@@ -72,14 +90,10 @@ void site_state_words(const patch_target *t, int site, char *buf, std::size_t le
         }
         break;
     case SITE_CONF_COUNTS:
-        if (site_usable(t->conf_counts_ofs)) {
-            std::snprintf(buf, len, "promoted %d, relegated %d", t->promoted, t->relegated);
-            return;
-        }
-        break;
     case SITE_CONF_PROMOTED:
-        if (site_usable(t->conf_promoted_ofs)) {
-            std::snprintf(buf, len, "promoted %d", t->promoted);
+        if (target_site_ofs(t, site) > 0) {
+            conference_words(site == SITE_CONF_COUNTS ? t->conf_installed : t->conf_promoted_installed, t, site,
+                             buf, len);
             return;
         }
         break;
@@ -89,21 +103,40 @@ void site_state_words(const patch_target *t, int site, char *buf, std::size_t le
     std::snprintf(buf, len, "%s", absence_words(site >= 0 && site < SITE_COUNT ? t->absent[site] : ABSENT_NOT_FOUND));
 }
 
-void print_plan(const patch_target *scanned, const patch_target *plan, std::FILE *out)
+int plan_lines(const patch_target *scanned, const patch_target *plan, plan_line out[SITE_COUNT])
 {
-    char before[64];
-    char after[64];
+    int n = 0;
     for (int site = 0; site < SITE_COUNT; ++site) {
         int32_t ofs = target_site_ofs(plan, site);
         if (!site_usable(ofs))
             continue;
-        site_state_words(scanned, site, before, sizeof before);
+        plan_line &l = out[n++];
+        l.site = site;
+        l.ofs = ofs;
+        site_state_words(scanned, site, l.before, sizeof l.before);
+        const bool conference = site == SITE_CONF_COUNTS || site == SITE_CONF_PROMOTED;
         if (site == SITE_WC06_FIX)
-            std::snprintf(after, sizeof after, "%s", plan_installs_wc06(plan) ? "installed" : "not installed");
-        else if ((site == SITE_CONF_COUNTS || site == SITE_CONF_PROMOTED) && !plan->touch_conference)
-            std::snprintf(after, sizeof after, "game's code");
+            std::snprintf(l.after, sizeof l.after, "%s", plan_installs_wc06(plan) ? "installed" : "not installed");
+        else if (conference)
+            conference_words(plan->touch_conference, plan, site, l.after, sizeof l.after);
         else
-            site_state_words(plan, site, after, sizeof after);
-        print_site_line(out, site, ofs, before, after);
+            site_state_words(plan, site, l.after, sizeof l.after);
+        // Words that stay the same are the same bytes, but for a pair caught
+        // half-way between the game's code and ours: the promoted count in
+        // the words is then not the one its counts block holds.
+        l.change = std::strcmp(l.before, l.after) != 0
+                   || (conference && scanned->conf_installed != scanned->conf_promoted_installed);
+    }
+    return n;
+}
+
+void print_plan(const patch_target *scanned, const patch_target *plan, std::FILE *out)
+{
+    plan_line lines[SITE_COUNT];
+    const int n = plan_lines(scanned, plan, lines);
+    for (int i = 0; i < n; ++i) {
+        const plan_line &l = lines[i];
+        std::fprintf(out, "  %-14s at 0x%08x (%d): %s -> %s%s\n", patch_catalogue[l.site].name,
+                     static_cast<unsigned>(l.ofs), l.ofs, l.before, l.after, l.change ? "" : " (no change)");
     }
 }

@@ -1,6 +1,7 @@
 #include "dialog/options_layout.h"
 
 #include "dialog/options_ids.h"
+#include "dialog/options_values.h"
 
 namespace {
 
@@ -37,24 +38,24 @@ const layout_entry options_layout[] = {
     {L_GROUP, NO_ID, "Years", 2, 2, 96, 59, 0, NEEDS_NOTHING},
     {L_EDIT, ID_START_YEAR_EDIT, EDIT_TEXT, 9, 12, 24, 10, ES_NUMBER, NEEDS_START_YEAR},
     {L_UPDOWN, ID_START_YEAR_UPDOWN, nullptr, 33, 12, 5, 10, 0, NEEDS_START_YEAR},
-    {L_LABEL, NO_ID, "Game starts", 42, 12, 50, 10, 0, NEEDS_START_YEAR},
+    {L_LABEL, NO_ID, options_pairs[PAIR_START_YEAR].label, 42, 12, 50, 10, 0, NEEDS_START_YEAR},
     {L_CHECK, ID_WC06_CHECK, "World Cup 06 fix", 9, 24, 85, 10, 0, NEEDS_START_YEAR_AND_WC06},
     {L_EDIT, ID_BOSMAN_EDIT, EDIT_TEXT, 9, 36, 24, 10, ES_NUMBER, NEEDS_BOSMAN_YEAR},
     {L_UPDOWN, ID_BOSMAN_UPDOWN, nullptr, 33, 36, 5, 10, 0, NEEDS_BOSMAN_YEAR},
-    {L_LABEL, NO_ID, "Bosman ruling", 42, 36, 50, 10, 0, NEEDS_BOSMAN_YEAR},
+    {L_LABEL, NO_ID, options_pairs[PAIR_BOSMAN].label, 42, 36, 50, 10, 0, NEEDS_BOSMAN_YEAR},
     {L_CHECK, ID_LEAVE_YEARS_CHECK, "Leave years untouched", 9, 48, 85, 10, 0, NEEDS_EITHER_YEAR},
     {L_GROUP, NO_ID, "Conference league", 2, 64, 96, 47, 0, NEEDS_NOTHING},
     {L_EDIT, ID_PROMOTED_EDIT, EDIT_TEXT, 9, 74, 10, 10, ES_NUMBER, NEEDS_CONFERENCE},
     {L_UPDOWN, ID_PROMOTED_UPDOWN, nullptr, 19, 74, 5, 10, 0, NEEDS_CONFERENCE},
-    {L_LABEL, NO_ID, "Nof promoted", 28, 74, 50, 10, 0, NEEDS_CONFERENCE},
+    {L_LABEL, NO_ID, options_pairs[PAIR_PROMOTED].label, 28, 74, 50, 10, 0, NEEDS_CONFERENCE},
     {L_EDIT, ID_RELEGATED_EDIT, EDIT_TEXT, 9, 86, 10, 10, ES_NUMBER, NEEDS_CONFERENCE},
     {L_UPDOWN, ID_RELEGATED_UPDOWN, nullptr, 19, 86, 5, 10, 0, NEEDS_CONFERENCE},
-    {L_LABEL, NO_ID, "Nof relegated", 28, 86, 50, 10, 0, NEEDS_CONFERENCE},
+    {L_LABEL, NO_ID, options_pairs[PAIR_RELEGATED].label, 28, 86, 50, 10, 0, NEEDS_CONFERENCE},
     {L_CHECK, ID_KEEP_CONFERENCE_CHECK, "Don't touch conference", 9, 98, 85, 10, 0, NEEDS_CONFERENCE},
     {L_GROUP, NO_ID, "Misc fixes", 2, 114, 96, 44, 0, NEEDS_NOTHING},
     {L_EDIT, ID_CLICK_DELAY_EDIT, EDIT_TEXT, 9, 124, 10, 10, ES_NUMBER, NEEDS_CLICK_DELAY},
     {L_UPDOWN, ID_CLICK_DELAY_UPDOWN, nullptr, 19, 124, 5, 10, 0, NEEDS_CLICK_DELAY},
-    {L_LABEL, NO_ID, "Click repeat delay", 28, 124, 68, 10, 0, NEEDS_CLICK_DELAY},
+    {L_LABEL, NO_ID, options_pairs[PAIR_CLICK_DELAY].label, 28, 124, 68, 10, 0, NEEDS_CLICK_DELAY},
     {L_CHECK, ID_NO_CLICK_DELAY_CHECK, "Don't install click delay", 9, 134, 85, 10, 0, NEEDS_CLICK_DELAY},
     {L_CHECK, ID_EXITGAME_CHECK, "Close window exits game", 9, 144, 85, 10, 0, NEEDS_EXITGAME},
     {L_BUTTON, ID_OK, "OK", 10, 161, 30, 10, 0, NEEDS_NOTHING},

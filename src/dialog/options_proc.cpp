@@ -26,22 +26,38 @@ void set_up(HWND dlg, const patch_target *t)
         SendMessageA(GetDlgItem(dlg, options_check_ids[c]), BM_SETCHECK, v.check[c] ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-// The error flag of UDM_GETPOS is not looked at: the up-down keeps its last
-// valid position in the low word.
+// UDM_GETPOS gives the position in its low word and, when the field's text
+// is no number in the range, a non-zero high word.
 options_values read_controls(HWND dlg)
 {
     options_values v{};
-    for (int i = 0; i < PAIR_COUNT; ++i)
-        v.position[i] = LOWORD(SendMessageA(GetDlgItem(dlg, options_pairs[i].updown), UDM_GETPOS, 0, 0));
+    for (int i = 0; i < PAIR_COUNT; ++i) {
+        const auto pos = static_cast<DWORD>(SendMessageA(GetDlgItem(dlg, options_pairs[i].updown), UDM_GETPOS, 0, 0));
+        v.position[i] = LOWORD(pos);
+        v.typed_wrong[i] = (pos >> 16) != 0 ? 1 : 0;
+    }
     for (int c = 0; c < CHECK_COUNT; ++c)
         v.check[c] = static_cast<int32_t>(SendMessageA(GetDlgItem(dlg, options_check_ids[c]), BM_GETCHECK, 0, 0));
     return v;
 }
 
-// 1 when the write failed, so that the exit code tells; 0 otherwise.
-INT_PTR write_choices(HWND dlg, const patch_target *t)
+// A value typed outside its field's range is said, and the dialog stays
+// open with nothing written, the caret in that field.
+bool refuse_bad_value(HWND dlg, const options_values &v, const patch_target *t)
 {
-    const options_values v = read_controls(dlg);
+    const int bad = options_bad_pair(&v, t);
+    if (bad < 0)
+        return false;
+    char text[128];
+    options_range_text(bad, text, sizeof text);
+    show_message(MSG_OUT_OF_RANGE, text);
+    SendMessageA(dlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dlg, options_pairs[bad].edit)), TRUE);
+    return true;
+}
+
+// 1 when the write failed, so that the exit code tells; 0 otherwise.
+INT_PTR write_choices(const options_values &v, const patch_target *t)
+{
     int32_t wc06_kept = 0;
     const patch_outcome o = options_apply(&v, t, &wc06_kept);
     if (result_kind_of(o.result) != RESULT_KIND_OK) {
@@ -73,7 +89,9 @@ INT_PTR CALLBACK options_dialog_proc(HWND dlg, UINT msg, WPARAM wparam, LPARAM)
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wparam) == ID_OK) {
-            EndDialog(dlg, write_choices(dlg, current_target));
+            const options_values v = read_controls(dlg);
+            if (!refuse_bad_value(dlg, v, current_target))
+                EndDialog(dlg, write_choices(v, current_target));
             return TRUE;
         }
         if (LOWORD(wparam) == ID_CANCEL) {

@@ -1,17 +1,10 @@
 #include "dialog/options_values.h"
 
-#include "dialog/options_ids.h"
-#include "patch/patch_run.h"
-#include "patch/rules.h"
+#include <algorithm>
+#include <climits>
+#include <cstdio>
 
-// The years offered are a span of the years the game can take.
-const updown_pair options_pairs[PAIR_COUNT] = {
-    {ID_START_YEAR_UPDOWN, ID_START_YEAR_EDIT, 2001, 2020},
-    {ID_BOSMAN_UPDOWN, ID_BOSMAN_EDIT, 2001, 3000},
-    {ID_PROMOTED_UPDOWN, ID_PROMOTED_EDIT, PROMOTED_MIN, PROMOTED_MAX},
-    {ID_RELEGATED_UPDOWN, ID_RELEGATED_EDIT, RELEGATED_MIN, RELEGATED_MAX},
-    {ID_CLICK_DELAY_UPDOWN, ID_CLICK_DELAY_EDIT, CLICK_DELAY_MIN, CLICK_DELAY_MAX},
-};
+#include "patch/patch_run.h"
 
 const int options_check_ids[CHECK_COUNT] = {
     ID_EXITGAME_CHECK, ID_WC06_CHECK, ID_LEAVE_YEARS_CHECK, ID_KEEP_CONFERENCE_CHECK, ID_NO_CLICK_DELAY_CHECK,
@@ -21,6 +14,8 @@ namespace {
 
 // Shown when no delay, or one we do not recognise, is installed.
 constexpr int32_t DEFAULT_CLICK_DELAY = 5;
+// A value the scan saw but could not read: a delay we do not recognise.
+constexpr int32_t UNKNOWN = INT32_MIN;
 
 // The low word an up-down gives back, as the signed value the site holds.
 int32_t as_year(int32_t position)
@@ -31,6 +26,53 @@ int32_t as_year(int32_t position)
 int32_t as_count(int32_t position)
 {
     return static_cast<int8_t>(position & 0xff);
+}
+
+// What the file holds for a pair; no delay installed counts as the one OK
+// would install.
+int32_t scanned_value(const patch_target *t, int pair)
+{
+    switch (pair) {
+    case PAIR_START_YEAR:
+        return t->start_year;
+    case PAIR_BOSMAN:
+        return t->bosman_year;
+    case PAIR_PROMOTED:
+        return t->promoted;
+    case PAIR_RELEGATED:
+        return t->relegated;
+    default:
+        return t->click_delay > 0 ? t->click_delay : t->click_delay == -1 ? DEFAULT_CLICK_DELAY : UNKNOWN;
+    }
+}
+
+bool in_range(int32_t value, int pair)
+{
+    return value >= options_pairs[pair].min && value <= options_pairs[pair].max;
+}
+
+// What the pair's up-down shows for what the file holds.
+int32_t shown(const patch_target *t, int pair)
+{
+    const int32_t v = scanned_value(t, pair);
+    return v == UNKNOWN ? DEFAULT_CLICK_DELAY : std::clamp(v, options_pairs[pair].min, options_pairs[pair].max);
+}
+
+// Whether OK writes the pair's site with the pair's value.
+bool pair_used(const options_values *v, const patch_target *t, int pair)
+{
+    const updown_pair &p = options_pairs[pair];
+    const bool usable = p.site == SITE_CONF_COUNTS ? conference_usable(t) : site_usable(target_site_ofs(t, p.site));
+    return usable && v->check[p.skip] == 0;
+}
+
+// The value OK takes from a pair, `typed` converted to the site's type:
+// while the field shows what it showed for a value it could not show as it
+// is, the file's own value, so that the site stays as it is.
+int32_t chosen(const options_values *v, const patch_target *t, int pair, int32_t typed)
+{
+    const int32_t file = scanned_value(t, pair);
+    return !in_range(file, pair) && v->position[pair] == shown(t, pair) ? file : typed;
 }
 
 // Asks for `value` unless it is outside what the site takes.
@@ -45,14 +87,25 @@ void take(request_value *r, int32_t value, int32_t lo, int32_t hi)
 options_values options_initial(const patch_target *t)
 {
     options_values v{};
-    v.position[PAIR_START_YEAR] = static_cast<uint16_t>(t->start_year);
-    v.position[PAIR_BOSMAN] = static_cast<uint16_t>(t->bosman_year);
-    v.position[PAIR_PROMOTED] = static_cast<uint16_t>(t->promoted);
-    v.position[PAIR_RELEGATED] = static_cast<uint16_t>(t->relegated);
-    v.position[PAIR_CLICK_DELAY] = t->click_delay > 0 ? t->click_delay : DEFAULT_CLICK_DELAY;
+    for (int i = 0; i < PAIR_COUNT; ++i)
+        v.position[i] = shown(t, i);
     v.check[CHECK_EXITGAME] = t->exitgame_installed ? 1 : 0;
     v.check[CHECK_WC06] = t->wc06_installed ? 1 : 0;
     return v;
+}
+
+int options_bad_pair(const options_values *v, const patch_target *t)
+{
+    for (int i = 0; i < PAIR_COUNT; ++i)
+        if (v->typed_wrong[i] != 0 && pair_used(v, t, i))
+            return i;
+    return -1;
+}
+
+void options_range_text(int pair, char *buf, std::size_t len)
+{
+    const updown_pair &p = options_pairs[pair];
+    std::snprintf(buf, len, "%s: choose %s from %d to %d.", p.label, p.holds, p.min, p.max);
 }
 
 patch_request options_request(const options_values *v, const patch_target *t, int32_t *wc06_kept)
@@ -62,31 +115,32 @@ patch_request options_request(const options_values *v, const patch_target *t, in
     // Many players take no copy of the game before patching it.
     r.backup = BACKUP_KEEP_FIRST;
     *wc06_kept = 0;
-    const bool years = v->check[CHECK_LEAVE_YEARS] == 0;
-    const int32_t start = as_year(v->position[PAIR_START_YEAR]);
-    if (years && site_usable(t->start_year_ofs))
-        take(&r.start_year, start, YEAR_MIN, YEAR_MAX);
-    if (years && site_usable(t->bosman_year_ofs))
-        take(&r.bosman_year, as_year(v->position[PAIR_BOSMAN]), YEAR_MIN, YEAR_MAX);
+    int32_t value[PAIR_COUNT];
+    for (int i = 0; i < PAIR_COUNT; ++i) {
+        const int32_t typed = i <= PAIR_BOSMAN ? as_year(v->position[i]) : as_count(v->position[i]);
+        value[i] = v->typed_wrong[i] != 0 ? UNKNOWN : chosen(v, t, i, typed);
+    }
+    if (pair_used(v, t, PAIR_START_YEAR))
+        take(&r.start_year, value[PAIR_START_YEAR], YEAR_MIN, YEAR_MAX);
+    if (pair_used(v, t, PAIR_BOSMAN))
+        take(&r.bosman_year, value[PAIR_BOSMAN], YEAR_MIN, YEAR_MAX);
     // The fix follows the start year, and is written only with it.
     if (r.start_year.set && site_usable(t->wc06_ofs) && v->check[CHECK_WC06] != 0) {
-        if (start < WC06_FIRST_YEAR && t->wc06_installed && !t->wc06_original_known)
+        if (r.start_year.value < WC06_FIRST_YEAR && t->wc06_installed && !t->wc06_original_known)
             *wc06_kept = 1;
         else
             r.wc06 = 1;
     }
 
     // The two conference blocks are written together or not at all.
-    if (conference_usable(t)) {
-        if (v->check[CHECK_KEEP_CONFERENCE] != 0) {
-            r.conference_original = 1;
-        } else {
-            take(&r.promoted, as_count(v->position[PAIR_PROMOTED]), PROMOTED_MIN, PROMOTED_MAX);
-            take(&r.relegated, as_count(v->position[PAIR_RELEGATED]), RELEGATED_MIN, RELEGATED_MAX);
-        }
+    if (conference_usable(t) && v->check[CHECK_KEEP_CONFERENCE] != 0)
+        r.conference_original = 1;
+    if (pair_used(v, t, PAIR_PROMOTED)) {
+        take(&r.promoted, value[PAIR_PROMOTED], PROMOTED_MIN, PROMOTED_MAX);
+        take(&r.relegated, value[PAIR_RELEGATED], RELEGATED_MIN, RELEGATED_MAX);
     }
-    if (site_usable(t->click_delay_ofs) && v->check[CHECK_NO_CLICK_DELAY] == 0)
-        take(&r.click_delay, as_count(v->position[PAIR_CLICK_DELAY]), CLICK_DELAY_MIN, CLICK_DELAY_MAX);
+    if (pair_used(v, t, PAIR_CLICK_DELAY))
+        take(&r.click_delay, value[PAIR_CLICK_DELAY], CLICK_DELAY_MIN, CLICK_DELAY_MAX);
     // Only a box that is plainly checked installs the exit fix.
     if (site_usable(t->exitgame_ofs))
         r.exit_fix = request_value{1, v->check[CHECK_EXITGAME] == 1 ? 1 : 0};

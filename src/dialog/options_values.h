@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "dialog/options_ids.h"
 #include "patch/patch_request.h"
+#include "patch/rules.h"
 
 // The options dialog's logic without a window: what each control shows after
 // the scan, and what OK asks for from the controls' values.
@@ -22,27 +25,54 @@ struct updown_pair {
     int edit;
     int min;
     int max;
+    const char *label;  // the field's name beside it
+    const char *holds;  // what is typed into it
+    int site;           // whose site it writes
+    options_check skip; // the check box that leaves that site alone
 };
 
 // In the order they are set up.
-extern const updown_pair options_pairs[PAIR_COUNT];
+inline constexpr updown_pair options_pairs[PAIR_COUNT] = {
+    {ID_START_YEAR_UPDOWN, ID_START_YEAR_EDIT, OFFERED_START_YEAR_MIN, OFFERED_START_YEAR_MAX, "Game starts",
+     "a year", SITE_START_YEAR, CHECK_LEAVE_YEARS},
+    {ID_BOSMAN_UPDOWN, ID_BOSMAN_EDIT, OFFERED_BOSMAN_YEAR_MIN, OFFERED_BOSMAN_YEAR_MAX, "Bosman ruling", "a year",
+     SITE_BOSMAN_YEAR, CHECK_LEAVE_YEARS},
+    {ID_PROMOTED_UPDOWN, ID_PROMOTED_EDIT, PROMOTED_MIN, PROMOTED_MAX, "Nof promoted", "a number",
+     SITE_CONF_COUNTS, CHECK_KEEP_CONFERENCE},
+    {ID_RELEGATED_UPDOWN, ID_RELEGATED_EDIT, RELEGATED_MIN, RELEGATED_MAX, "Nof relegated", "a number",
+     SITE_CONF_COUNTS, CHECK_KEEP_CONFERENCE},
+    {ID_CLICK_DELAY_UPDOWN, ID_CLICK_DELAY_EDIT, CLICK_DELAY_MIN, CLICK_DELAY_MAX, "Click repeat delay",
+     "a number", SITE_CLICK_DELAY, CHECK_NO_CLICK_DELAY},
+};
 extern const int options_check_ids[CHECK_COUNT];
 
-// What the controls hold: each up-down's position as its low word, each
+// What the controls hold: each up-down's position as its low word and
+// whether its field's text is no number in its range (the high word), each
 // check box's state as BM_GETCHECK gives it.
 struct options_values {
     int32_t position[PAIR_COUNT];
+    int32_t typed_wrong[PAIR_COUNT];
     int32_t check[CHECK_COUNT];
 };
 
-// The controls' state right after the scan; the check boxes that the scan
-// does not set start unchecked.
+// The controls' state right after the scan, each value as its up-down shows
+// it: clamped to the range. The check boxes that the scan does not set start
+// unchecked.
 options_values options_initial(const patch_target *t);
 
+// The first pair whose value OK would write but whose field holds no number
+// in its range; -1 when there is none.
+int options_bad_pair(const options_values *v, const patch_target *t);
+// What the player is told then: "Game starts: choose a year from 2001 to 2020."
+void options_range_text(int pair, char *buf, std::size_t len);
+
 // What OK asks to write. A site that is absent, left alone by its check box,
-// or given a value it cannot take is not asked for. `*wc06_kept` becomes 1
-// when the World Cup 06 fix stays although the start year asks it out: the
-// game's own code for it is not known.
+// or given a value it cannot take is not asked for. A field that still shows
+// what it showed for a value it could not show as it is (outside its range,
+// or a delay we do not recognise) asks for the value the file holds, or for
+// nothing: that site stays as it is. `*wc06_kept` becomes 1 when the World
+// Cup 06 fix stays although the start year asks it out: the game's own code
+// for it is not known.
 patch_request options_request(const options_values *v, const patch_target *t, int32_t *wc06_kept);
 
 // OK: writes what the values ask for through the shared path (plan, guarded

@@ -202,6 +202,7 @@ void scan_conf_counts(patch_target *t, const site_hit &h)
         v = VARIANT_UNREADABLE;
     if (v == VARIANT_GAME || v == VARIANT_OURS) {
         t->conf_counts_ofs = h.ofs;
+        t->conf_installed = v == VARIANT_OURS ? 1 : 0;
         t->relegated = static_cast<int8_t>(relegated);
         return;
     }
@@ -234,9 +235,11 @@ void scan_conf_promoted(patch_target *t, const site_hit &h)
         why = v == VARIANT_GAME ? SITE_PRESENT : v == VARIANT_OURS ? promoted_counts_agree(t) : absence_of(v);
         if (v == VARIANT_GAME)
             t->promoted = GAME_PROMOTED;
+        t->conf_promoted_installed = v == VARIANT_OURS ? 1 : 0;
     }
     if (why == SITE_PRESENT)
         return;
+    t->conf_installed = t->conf_promoted_installed = 0;
     t->absent[SITE_CONF_PROMOTED] = why;
     if (site_usable(t->conf_counts_ofs))
         t->absent[SITE_CONF_COUNTS] = why == ABSENT_READ_ERROR ? ABSENT_READ_ERROR : ABSENT_PAIR;

@@ -39,6 +39,10 @@ struct patch_target {
     int8_t promoted;
     int8_t relegated;
     int32_t touch_conference;
+    // As the scan found them: 1 when the conference counts block, or the
+    // promoted block, holds our code; 0 for the game's (or no pair).
+    int32_t conf_installed;
+    int32_t conf_promoted_installed;
 
     // What the scan saw, so the writer can tell whether the file is still the
     // one that was scanned. -1 before a scan.

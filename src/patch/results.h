@@ -74,6 +74,9 @@ struct patch_outcome {
 };
 
 const char *result_text(patch_result r);
+// The result as a short word for machine-readable output: "done",
+// "site_absent", "write_undone"...
+const char *result_code(patch_result r);
 // The likely cause of a failed outcome and what the player can do about it,
 // in one sentence; null when there is nothing to add to the result's text.
 const char *cause_text(file_cause c);

@@ -8,6 +8,11 @@
 // A year is written only within these.
 constexpr int32_t YEAR_MIN = 2000;
 constexpr int32_t YEAR_MAX = 29999;
+// The years the options dialog offers: a span of those the game can take.
+constexpr int32_t OFFERED_START_YEAR_MIN = 2001;
+constexpr int32_t OFFERED_START_YEAR_MAX = 2020;
+constexpr int32_t OFFERED_BOSMAN_YEAR_MIN = 2001;
+constexpr int32_t OFFERED_BOSMAN_YEAR_MAX = 3000;
 // From this start year on the World Cup 06 fix is installed.
 constexpr int32_t WC06_FIRST_YEAR = 2003;
 

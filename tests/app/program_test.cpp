@@ -71,6 +71,7 @@ struct request_case {
     void (*scan)(patch_target *);
     void (*choose)(options_values *);
     const char *asked;
+    int bad = -1;  // the pair whose typed value stops OK
 };
 
 const request_case REQUEST_CASES[] = {
@@ -99,7 +100,7 @@ const request_case REQUEST_CASES[] = {
      "start=2001 bosman=2002 exit=1 original "},
     {"indeterminate exit box, our block with a delay we do not know", [](patch_target *t) { t->click_delay = -2; },
      [](options_values *v) { v->check[CHECK_EXITGAME] = 2; },
-     "start=2001 bosman=2002 promoted=1 relegated=3 delay=5 exit=0 "},
+     "start=2001 bosman=2002 promoted=1 relegated=3 exit=0 "},
     {"absent sites", [](patch_target *t) { t->start_year_ofs = t->conf_promoted_ofs = t->exitgame_ofs = -1; },
      [](options_values *v) { v->check[CHECK_WC06] = 1; }, "bosman=2002 delay=5 "},
     {"one conference block, no delay site", [](patch_target *t) { t->conf_counts_ofs = t->click_delay_ofs = -1; },
@@ -116,6 +117,30 @@ const request_case REQUEST_CASES[] = {
          std::copy(ends, ends + PAIR_COUNT, v->position);
      },
      "start=29999 bosman=2000 promoted=7 relegated=7 delay=6 exit=0 "},
+    // Values a field could not show stay as the file holds them while the
+    // field shows what it showed; a year the writer does not take, a count
+    // or a delay we do not know, are not written at all.
+    {"values the fields could not show, untouched",
+     [](patch_target *t) { t->start_year = 2500, t->bosman_year = 1998, t->relegated = 9, t->click_delay = -2; },
+     [](options_values *v) { v->check[CHECK_WC06] = 1; }, "start=2500 promoted=1 exit=0 wc06 "},
+    {"values the fields could not show, changed",
+     [](patch_target *t) { t->start_year = 2500, t->bosman_year = 1998, t->relegated = 9, t->click_delay = -2; },
+     [](options_values *v) {
+         const int32_t other[PAIR_COUNT] = {2019, 2002, 1, 6, 4};
+         std::copy(other, other + PAIR_COUNT, v->position);
+     },
+     "start=2019 bosman=2002 promoted=1 relegated=6 delay=4 exit=0 "},
+    // A typed value out of range stops OK where it would be written.
+    {"typed out of range", [](patch_target *) {},
+     [](options_values *v) { v->typed_wrong[PAIR_CLICK_DELAY] = v->typed_wrong[PAIR_RELEGATED] = 1; },
+     "start=2001 bosman=2002 promoted=1 exit=0 ", PAIR_RELEGATED},
+    {"typed out of range where nothing is written",
+     [](patch_target *t) { t->bosman_year_ofs = -1; },
+     [](options_values *v) {
+         std::fill(v->typed_wrong, v->typed_wrong + PAIR_COUNT, 1);
+         v->check[CHECK_LEAVE_YEARS] = v->check[CHECK_KEEP_CONFERENCE] = v->check[CHECK_NO_CLICK_DELAY] = 1;
+     },
+     "exit=0 original "},
     {"lowest counts", [](patch_target *) {},
      [](options_values *v) { v->position[PAIR_PROMOTED] = 1, v->position[PAIR_RELEGATED] = 0, v->position[PAIR_CLICK_DELAY] = 1; },
      "start=2001 bosman=2002 promoted=1 relegated=0 delay=1 exit=0 "},
@@ -131,6 +156,7 @@ TEST(options_dialog, ok_asks_for_what_the_controls_say)
         int32_t kept = -1;
         patch_request r = options_request(&v, &t, &kept);
         EXPECT_EQ(words(r, kept), c.asked) << c.what;
+        EXPECT_EQ(options_bad_pair(&v, &t), c.bad) << c.what;
         EXPECT_EQ(patch_request_check(&r), patch_request_empty(&r) ? RESULT_NOTHING_REQUESTED : RESULT_OK) << c.what;
     }
 }
@@ -196,7 +222,7 @@ TEST(options_dialog, template_bytes)
 const host_step OK{STEP_COMMAND, ID_OK, 0}, CANCEL{STEP_COMMAND, ID_CANCEL, 0}, CLOSE{STEP_CLOSE, 0, 0};
 const host_step ESCAPE{STEP_COMMAND, 2, 0};  // IDCANCEL: not one of ours, ignored
 const std::vector<host_step> CHOICES = {{STEP_POS, ID_START_YEAR_UPDOWN, 2010}, {STEP_CHECK, ID_WC06_CHECK, 1},
-                                        {STEP_POS, ID_PROMOTED_UPDOWN, 7}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 9},
+                                        {STEP_POS, ID_PROMOTED_UPDOWN, 7}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 6},
                                         {STEP_CHECK, ID_EXITGAME_CHECK, 1}, OK};
 
 struct flow_case {
@@ -221,6 +247,11 @@ const flow_case FLOW_CASES[] = {
     {"missing file", SAMPLE_GAME, {MISSING}, {}, {}, nullptr, false, false, -1, "Error 910 Error opening file|", nullptr},
     {"close box", SAMPLE_GAME, {""}, {}, {ESCAPE, CLOSE, OK}, nullptr, false, false, 0, "", nullptr},
     {"OK writes", SAMPLE_GAME, {""}, {}, CHOICES, nullptr, false, false, 0, "", "2010 1 7 3 6 1"},
+    // The player is told, and the dialog stays open until a value in range.
+    {"typed out of range", SAMPLE_GAME, {""}, {},
+     {{STEP_POS, ID_START_YEAR_UPDOWN, 1999}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 4}, OK,
+      {STEP_POS, ID_START_YEAR_UPDOWN, 2010}, OK}, nullptr, false, false, 0,
+     "Error 810 Game starts: choose a year from 2001 to 2020.|", "2010 0 1 3 4 0"},
     {"file grown while open", SAMPLE_GAME, {""}, {}, {OK},
      [] { std::filesystem::resize_file(GAME, std::filesystem::file_size(GAME) + 1); }, false, false, 1,
      "Error 910 Error writing file|", nullptr},

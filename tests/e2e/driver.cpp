@@ -201,6 +201,7 @@ const box_spec WRITE_DENIED = {"Error", "Error writing file\n\n", 4, CAUSE_DENIE
 const box_spec WRITE_IN_USE = {"Error", "Error writing file\n\n", 4, CAUSE_IN_USE};
 const box_spec WRITE_CHANGED = {"Error", "Error writing file\n\n", 4, CAUSE_CHANGED};
 const box_spec WC06_KEPT = {"Warning", "The World Cup 06 fix could not be removed: ", 1};
+const box_spec OUT_OF_RANGE = {"Error", "Game starts: choose a year from 2001 to 2020.", 1};
 
 // Waits for the box, checks its text and answers it: a button id, or 0 for the Enter key.
 void meet(const box_spec &b, int answer, where w = where::current())
@@ -225,9 +226,9 @@ HWND meet_chooser(const char *filter, where w = where::current())
 
 // ---- the scenarios ----
 
-// The last four press OK after setting up an obstacle; PLANTED cancels with
-// DLLs planted beside the patcher.
-enum way { DONE, OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, PLANTED, IMMUTABLE, HELD_OPEN, GROWN, CHANGED };
+// The last five press OK after setting up an obstacle; PLANTED cancels with
+// DLLs planted beside the patcher; after a value out of range, Cancel.
+enum way { DONE, OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, PLANTED, IMMUTABLE, HELD_OPEN, GROWN, CHANGED, TYPO };
 
 struct run_row {
     way how;
@@ -245,8 +246,7 @@ struct scenario {
 };
 
 const choices FULL = {{2010, 2005, 3, 2, 3}, "x---x"};
-// A typed delay of 9 is beyond the up-down's range, so the delay shown stays.
-const choices PARTIAL = {{2004, 2012, 6, 1, 9}, "x---x"};
+const choices PARTIAL = {{2004, 2012, 6, 1, 4}, "x---x"};
 
 // clang-format off
 const scenario SCENARIOS[] = {
@@ -266,13 +266,21 @@ const scenario SCENARIOS[] = {
     // DLLs, beside the patcher, with Wine told to prefer DLLs on disk.
     {"planted-dlls", "GGGGGGG", {{PLANTED, FULL}}},
     // The start year without the World Cup block; one conference block
-    // alone is no use. A typed delay beyond the range leaves the one shown.
-    {"start-delay-one-conf", "G--P-G- 2001 2002 6 4 2 4", {{OK, PARTIAL, "G--P-G- 2004 2002 6 4 2 4"}}},
+    // alone is no use.
+    {"start-delay-one-conf", "G--P-G- 2001 2002 6 4 2 4", {{OK, PARTIAL, "G--P-G- 2004 2002 4 4 2 4"}}},
     // The World Cup block without its start year; the Bosman year alone
     // enables "Leave years untouched"; code we do not know stays disabled.
     {"odd-blocks", "DGGUUPP 2001 2002 6 4 2 4", {{OK, PARTIAL, "DGGUUPP 2001 2012 6 6 1 6"}}},
     // A patched promoted block shows the count of conf_counts it disagrees with.
-    {"conf-disagrees", "GPGPGPP 2001 2002 6 4 2 5", {{OK, PARTIAL, "GPGPPPP 2004 2012 6 4 2 5"}}},
+    {"conf-disagrees", "GPGPGPP 2001 2002 6 4 2 5", {{OK, PARTIAL, "GPGPPPP 2004 2012 4 4 2 5"}}},
+    // Years and a relegated count written by the command-line tool outside
+    // the fields' ranges show clamped; fields left showing that leave their
+    // sites byte for byte: OK changes only the delay.
+    {"outside-ranges", "GPGPPPP 2500 5000 3 3 9 3",
+     {{OK, {{2020, 3000, 3, 7, 2}, "x---x"}, "GPGPPPP 2500 5000 2 3 9 3"}}},
+    // A year typed out of range is said, and the dialog stays open with
+    // nothing written, the delay typed with it neither.
+    {"typed-out-of-range", "GGGGGGG", {{TYPO, {{1999, 2005, 3, 2, 4}, "x---x"}, nullptr, 0, &OUT_OF_RANGE}}},
     // Root writes through mode 0444, under Wine too: only chattr +i stops it.
     // The running game holds its exe. Another program grows the file, then
     // puts code we do not know in the exit block.
@@ -387,6 +395,9 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
     }
     if (run.box != nullptr)
         meet(*run.box, IDOK);
+    HWND still = run.how == TYPO ? wait_window("Velmar's ZANDOR patcher") : nullptr;
+    if (still != nullptr)
+        press(still, 101);
     DWORD code = STILL_ACTIVE;
     WaitForSingleObject(pi.hProcess, WAIT_MS);
     GetExitCodeProcess(pi.hProcess, &code);

@@ -12,6 +12,7 @@
 struct HWND__ {
     int id;
     int pos, lo, hi;  // up-downs
+    bool typed_wrong; // its buddy's text is no number in the range
     WPARAM check;     // check boxes
     HWND buddy;
 };

@@ -39,7 +39,10 @@ void play(DLGPROC proc, const host_step &s)
     HWND__ *c = control(s.id);
     switch (s.kind) {
     case STEP_POS:
-        c->pos = clamp(s.value, c->lo, c->hi);  // as the up-down takes its buddy's text
+        // As the up-down takes its buddy's text: out of range, it keeps its
+        // position and says so.
+        c->typed_wrong = s.value != clamp(s.value, c->lo, c->hi);
+        c->pos = c->typed_wrong ? c->pos : s.value;
         break;
     case STEP_CHECK:
         c->check = static_cast<WPARAM>(s.value);
@@ -134,7 +137,7 @@ INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE, LPCDLGTEMPLATEA, HWND, DLGPROC
     if (host.create_fails)
         return -1;
     for (int id = FIRST_ID; id <= LAST_ID; ++id)
-        *control(id) = HWND__{id, 0, 0, 0, 0, nullptr};
+        *control(id) = HWND__{id, 0, 0, 0, false, 0, nullptr};
     proc(&dialog_window, WM_INITDIALOG, 0, 0);
     if (host.meddle != nullptr)
         host.meddle();
@@ -169,7 +172,7 @@ LRESULT WINAPI SendMessageA(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam)
         return 0;
     case UDM_GETPOS:
         must_be_zero(wparam | static_cast<WPARAM>(lparam));
-        return wnd->pos;
+        return MAKELONG(wnd->pos, wnd->typed_wrong);
     case BM_SETCHECK:
         must_be_zero(static_cast<WPARAM>(lparam));
         wnd->check = wparam;

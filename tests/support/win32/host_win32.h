@@ -75,6 +75,7 @@ constexpr DWORD ICC_UPDOWN_CLASS = 0x10;
 // Messages
 constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_NEXTDLGCTL = 0x0028;
 constexpr UINT WM_INITDIALOG = 0x0110;
 constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT BM_GETCHECK = 0x00F0;
