@@ -5,16 +5,16 @@
 # scans and patches the image instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/build.sh
+source scripts/lib/wine-env.sh
 
-scripts/install-deps.sh
-
-jobs=$(nproc)
-cmake --preset host >/dev/null
-cmake --build --preset host -j "$jobs" --target make_sample zandor-patcher-cli >/dev/null
 if [[ -n ${DISPLAY:-} ]]; then
-  cmake --preset win32 >/dev/null
-  cmake --build --preset win32 -j "$jobs" --target zandor-patcher >/dev/null
+  scripts/install-deps.sh
+  build_preset win32 zandor-patcher
+else
+  scripts/install-deps.sh host
 fi
+build_preset host make_sample zandor-patcher-cli
 
 cli=build/host/src/cli/zandor-patcher-cli
 mkdir -p demo
@@ -23,9 +23,9 @@ build/host/tools/make_sample demo/ZANDOR.EXE
 echo "demo/ZANDOR.EXE: a fresh sample with every patch site in the game's state"
 
 if [[ -n ${DISPLAY:-} ]]; then
-  # A prefix of our own, made once, without the .NET and browser prompts.
-  export WINEPREFIX=${WINEPREFIX:-$PWD/demo/wine}
-  export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+  # A prefix of our own, made once.
+  wine_locale
+  wine_prefix "${WINEPREFIX:-$PWD/demo/wine}"
   exe=$PWD/build/win32/src/app/zandor-patcher.exe
   echo "Starting the patcher under Wine on $DISPLAY; pick demo\\ZANDOR.EXE in the file dialog."
   rc=0
