@@ -18,6 +18,10 @@ if ! command -v wine >/dev/null || ! command -v Xvfb >/dev/null || ! command -v 
    || ! command -v chattr >/dev/null || ! command -v unzip >/dev/null || ! command -v localedef >/dev/null; then
   scripts/install-deps.sh
 fi
+if ! wine_check; then
+  say "0 passed, 1 failed"
+  exit 1
+fi
 # The release package, as players download it, unless a patcher is named.
 targets=(zandor-e2e-driver)
 [[ -n ${E2E_PATCHER:-} ]] || targets+=(package)

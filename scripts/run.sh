@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Starts the patcher for real on a fresh synthetic game image, demo/ZANDOR.EXE
 # (every patch site in the game's own state). With a display ($DISPLAY set)
-# the Windows program runs under Wine; without one, the command-line tool
-# scans and patches the image instead.
+# the Windows program runs under Wine; without one, or where Wine cannot
+# start, the command-line tool scans and patches the image instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/build.sh
 source scripts/lib/wine-env.sh
 
+gui=0
 if [[ -n ${DISPLAY:-} ]]; then
   scripts/install-deps.sh
-  build_preset win32 zandor-patcher
+  if wine_check; then
+    gui=1
+    build_preset win32 zandor-patcher
+  fi
 else
   scripts/install-deps.sh host
 fi
@@ -22,7 +26,7 @@ rm -f demo/ZANDOR.EXE demo/ZANDOR.EXE.bak
 build/host/tools/make_sample demo/ZANDOR.EXE
 echo "demo/ZANDOR.EXE: a fresh sample with every patch site in the game's state"
 
-if [[ -n ${DISPLAY:-} ]]; then
+if ((gui)); then
   # A prefix of our own, made once.
   wine_locale
   wine_prefix "${WINEPREFIX:-$PWD/demo/wine}"
@@ -35,7 +39,11 @@ if [[ -n ${DISPLAY:-} ]]; then
   exit "$rc"
 fi
 
-echo "No display (\$DISPLAY is not set): the Windows program needs one."
+if [[ -n ${DISPLAY:-} ]]; then
+  echo "Wine cannot run the Windows program here."
+else
+  echo "No display (\$DISPLAY is not set): the Windows program needs one."
+fi
 echo "Running the command-line tool on demo/ZANDOR.EXE instead."
 echo
 echo "\$ zandor-patcher-cli scan demo/ZANDOR.EXE"

@@ -4,6 +4,8 @@
 # tool has patched first, so that every control shows a chosen value.
 #
 #   scripts/screenshot.sh [OUT]     (default docs/options-dialog.png)
+#
+# SCREENSHOT_EXE=EXE shows another build of the patcher instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/build.sh
@@ -12,12 +14,14 @@ source scripts/lib/wine-env.sh
 out=${1:-docs/options-dialog.png}
 scripts/install-deps.sh
 build_preset host make_sample zandor-patcher-cli
-build_preset win32 zandor-patcher
-exe=$(realpath build/win32/src/app/zandor-patcher.exe)
-# Wine draws the title bar's buttons with this font; without it the close
-# box shows an "r".
-marlett=/usr/share/wine/fonts/marlett.ttf
-[[ -f $marlett ]] || { echo "screenshot: $marlett is missing (Debian's fonts-wine)" >&2; exit 1; }
+wine_check
+exe=${SCREENSHOT_EXE:-}
+if [[ -z $exe ]]; then
+  build_preset win32 zandor-patcher
+  exe=build/win32/src/app/zandor-patcher.exe
+fi
+exe=$(realpath "$exe")
+[[ -f $wine_marlett ]] || { echo "screenshot: $wine_marlett is missing (Debian's fonts-wine)" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/zandor-shot.XXXXXX)
 cleanup() {
@@ -38,8 +42,9 @@ wine_prefix "$work/prefix" undecorated
 # WINDOW TITLE: waits up to 60 s for the window and prints its X id.
 window() { timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1; }
 
+# Ended, without writing, with everything else of the prefix when the
+# script ends.
 (cd "$work" && exec wine "$exe" >"$work/wine.log" 2>&1 </dev/null) &
-wine_pid=$!
 window Welcome >/dev/null
 sleep 1
 xdotool key Return
@@ -53,6 +58,4 @@ sleep 2
 import -window "$id" "$work/shot.png"
 # No time stamps or other chunks that would differ from run to run.
 convert "$work/shot.png" -strip "$out"
-xdotool key Escape
-wait "$wine_pid" || true
 echo "screenshot: $out"

@@ -3,6 +3,18 @@
 # top of the repository.
 
 wine_xvfb_pid= wine_own_prefix=
+wine_marlett=/usr/share/wine/fonts/marlett.ttf
+
+# Whether Wine starts at all. Its loader for 32-bit programs is itself a 32-bit
+# Linux program, which a kernel built without IA32 emulation refuses ("Exec
+# format error"): better said once than seen as a run that never shows a window.
+wine_check() {
+  local out
+  if ! out=$(wine --version 2>&1 </dev/null); then
+    echo "Wine does not start on this machine: ${out##*: }" >&2
+    return 1
+  fi
+}
 
 # A UTF-8 host locale for Wine: it passes non-ASCII file names only under one,
 # and Debian's minimal image has none but C.UTF-8, with which Wine mangles
@@ -26,6 +38,11 @@ wine_prefix() {
   wine_own_prefix=$1
   export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
   [[ -f $WINEPREFIX/system.reg ]] || timeout 180 wineboot -i >/dev/null 2>&1 </dev/null
+  # Wine draws the title bar's buttons with Marlett, which Debian's fonts-wine
+  # ships but Wine does not load from there: without it in the prefix's own
+  # fonts the close box shows an "r".
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  [[ -f $fonts/marlett.ttf || ! -f $wine_marlett ]] || cp "$wine_marlett" "$fonts/"
   if [[ ${2:-} == undecorated ]]; then
     timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
       >/dev/null 2>&1 </dev/null
