@@ -15,7 +15,8 @@ driver_timeout=${E2E_TIMEOUT:-600}
 say() { echo "e2e: $*"; }
 
 if ! command -v wine >/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null \
-   || ! command -v chattr >/dev/null || ! command -v unzip >/dev/null || ! command -v localedef >/dev/null; then
+   || ! command -v chattr >/dev/null || ! command -v unzip >/dev/null || ! command -v localedef >/dev/null \
+   || [[ ! -f $wine_marlett ]]; then
   scripts/install-deps.sh
 fi
 if ! wine_check; then
