@@ -14,3 +14,7 @@ list(SORT staged)
 file(REMOVE ${CPACK_PACKAGE_FILES})
 execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC zip -q -X -D -9 ${CPACK_PACKAGE_FILES} ${staged}
   WORKING_DIRECTORY ${parent} COMMAND_ERROR_IS_FATAL ANY)
+# The archive's checksum, to publish apart from it, in sha256sum's format.
+file(SHA256 ${CPACK_PACKAGE_FILES} sum)
+get_filename_component(zip_name ${CPACK_PACKAGE_FILES} NAME)
+file(WRITE ${CPACK_PACKAGE_DIRECTORY}/${zip_name}.sha256 "${sum}  ${zip_name}\n")

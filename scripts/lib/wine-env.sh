@@ -30,13 +30,15 @@ wine_locale() {
 }
 
 # wine_prefix DIR [undecorated]: Wine's prefix in DIR, made quietly when
-# missing, without the .NET and browser prompts (defaults that the caller's
-# environment may override). "undecorated" has Wine draw its own title bars,
-# for an X display with no window manager.
+# missing, without the .NET and browser prompts, and with comctl32 and
+# comdlg32 looked for on disk before Wine's own, as Windows does (the e2e run
+# plants DLLs beside the program); defaults that the caller's environment may
+# override. "undecorated" has Wine draw its own title bars, for an X display
+# with no window manager.
 wine_prefix() {
   export WINEPREFIX=$1
   wine_own_prefix=$1
-  export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+  export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;comctl32,comdlg32=n,b"}
   [[ -f $WINEPREFIX/system.reg ]] || timeout 180 wineboot -i >/dev/null 2>&1 </dev/null
   # Wine draws the title bar's buttons with Marlett, which Debian's fonts-wine
   # ships but Wine does not load from there: without it in the prefix's own

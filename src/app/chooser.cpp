@@ -26,7 +26,7 @@ UINT_PTR CALLBACK chooser_hook(HWND wnd, UINT msg, WPARAM, LPARAM)
     return TRUE;
 }
 
-char *choose_executable()
+char *choose_executable(const system_dlls &dlls)
 {
     char file[PATH_TEXT_SIZE] = "";
     char retry_text[RETRY_TEXT_SIZE];
@@ -45,7 +45,7 @@ char *choose_executable()
 
     // The same record and buffer serve every attempt.
     for (;;) {
-        if (GetOpenFileNameA(&ofn) == 1)
+        if (dlls.get_open_file_name(&ofn) == 1)
             return copy_string(file);
         std::memset(retry_text, 0, sizeof retry_text);
         std::snprintf(retry_text, sizeof retry_text, messages[MSG_RETRY].text, file);

@@ -33,6 +33,8 @@ const message_box messages[MSG_COUNT] = {
     {"Error writing file", "Error", MB_OK | MB_ICONERROR | MB_DEFBUTTON2 | NO_DEFAULT_BUTTON},
     /* MSG_WC06_KEPT */
     {nullptr, "Warning", MB_OK | MB_ICONWARNING | NO_DEFAULT_BUTTON},
+    /* MSG_SYSTEM_DLL */
+    {"Error loading system DLL", "Error", MB_OK | MB_ICONERROR | NO_DEFAULT_BUTTON},
 };
 
 int show_message_about(message_id id, const char *path, const char *why)

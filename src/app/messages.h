@@ -11,6 +11,7 @@ enum message_id : int {
     MSG_RETRY,        // text is a format for the path
     MSG_WRITE_ERROR,
     MSG_WC06_KEPT,    // text comes from the patch writer
+    MSG_SYSTEM_DLL,
     MSG_COUNT
 };
 

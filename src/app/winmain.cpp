@@ -6,28 +6,36 @@
 #include "patch/strings.h"
 #include "dialog/options_layout.h"
 #include "dialog/options_proc.h"
+#include "platform/system_dlls.h"
 #include "platform/win32.h"
 
 namespace {
 
 constexpr int EXIT_OPEN_FAILED = -1;
 constexpr int EXIT_NO_MEMORY = 1;
+constexpr int EXIT_NO_SYSTEM_DLL = 126;  // Windows' own code for a DLL not found
 
 // The up-down class must be registered before the dialog names it.
-void register_updown_class()
+void register_updown_class(const system_dlls &dlls)
 {
     INITCOMMONCONTROLSEX icc;
     icc.dwSize = sizeof icc;
     icc.dwICC = ICC_UPDOWN_CLASS;
-    InitCommonControlsEx(&icc);
+    dlls.init_common_controls(&icc);
 }
 
 } // namespace
 
 int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int)
 {
+    // Before anything else can load a DLL by name.
+    system_dlls dlls{};
+    if (const char *missing = system_dlls_load(&dlls)) {
+        show_message_about(MSG_SYSTEM_DLL, missing, "cannot be loaded from the Windows system folder");
+        return EXIT_NO_SYSTEM_DLL;
+    }
     show_message(MSG_WELCOME);
-    char *path = choose_executable();
+    char *path = choose_executable(dlls);
     if (path == nullptr)
         return 0;
     file_cause cause = CAUSE_NONE;
@@ -53,7 +61,7 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int)
         close_target(current_target);
         return EXIT_NO_MEMORY;
     }
-    register_updown_class();
+    register_updown_class(dlls);
     int result = static_cast<int>(dlg_run(dlg, inst, options_dialog_proc));
     if (result == -1)
         result = static_cast<int>(GetLastError());

@@ -7,6 +7,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+
+#include "platform/dll_search.h"
 #endif
 
 #include "cli/cli_args.h"
@@ -199,6 +201,9 @@ void console_speaks_utf8()
 
 int main(int argc, char **argv)
 {
+#ifdef _WIN32
+    dll_search_restrict();  // as the patcher does, before anything loads a DLL
+#endif
     console_speaks_utf8();
     // Standard output carries only the report; the scan's notes go aside.
     scan_diagnostics = stderr;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <source_location>
@@ -224,8 +225,9 @@ HWND meet_chooser(const char *filter, where w = where::current())
 
 // ---- the scenarios ----
 
-// The last four press OK after setting up an obstacle.
-enum way { DONE, OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, IMMUTABLE, HELD_OPEN, GROWN, CHANGED };
+// The last four press OK after setting up an obstacle; PLANTED cancels with
+// DLLs planted beside the patcher.
+enum way { DONE, OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, PLANTED, IMMUTABLE, HELD_OPEN, GROWN, CHANGED };
 
 struct run_row {
     way how;
@@ -260,6 +262,9 @@ const scenario SCENARIOS[] = {
     {"chooser-cancel-and-keys", "GGGPPGG 2001 2002 2",
      {{RETRY_CHOOSER}, {MISSING, {}, nullptr, -1, &OPEN_ERROR}, {CANCEL, FULL}, {CLOSE_BOX, FULL}, {KEYS}}},
     {"nothing-found", "-------", {{OK, PARTIAL}}},
+    // Marker DLLs under the names of the two system DLLs that are not Known
+    // DLLs, beside the patcher, with Wine told to prefer DLLs on disk.
+    {"planted-dlls", "GGGGGGG", {{PLANTED, FULL}}},
     // The start year without the World Cup block; one conference block
     // alone is no use. A typed delay beyond the range leaves the one shown.
     {"start-delay-one-conf", "G--P-G- 2001 2002 6 4 2 4", {{OK, PARTIAL, "G--P-G- 2004 2002 6 4 2 4"}}},
@@ -288,10 +293,31 @@ const scenario SCENARIOS[] = {
 };
 // clang-format on
 
+// Puts the marker DLL beside the patcher under both names; or, `on` false,
+// checks that neither ran and takes them away.
+void plant(bool on)
+{
+    std::string dir(patcher, std::strrchr(patcher, '\\') + 1 - patcher), marker(MAX_PATH, '\0');
+    marker.resize(GetModuleFileNameA(nullptr, marker.data(), MAX_PATH));
+    marker.replace(marker.rfind('\\') + 1, std::string::npos, "zandor-e2e-marker.dll");
+    for (const char *name : {"COMCTL32.DLL", "COMDLG32.DLL"}) {
+        const std::string dll = dir + name;
+        if (on) {
+            expect(CopyFileA(marker.c_str(), dll.c_str(), FALSE), "cannot plant " + dll);
+            continue;
+        }
+        expect(GetFileAttributesA((dll + ".ran").c_str()) == INVALID_FILE_ATTRIBUTES, "the planted " + dll + " ran");
+        DeleteFileA(dll.c_str());
+        DeleteFileA((dll + ".ran").c_str());
+    }
+}
+
 // One run of the patcher, started in `folder` (null: here) where the file
 // `name` lies; `now` follows what the file should hold.
 void play(const run_row &run, const char *folder, const std::string &name, sample_recipe *now)
 {
+    if (run.how == PLANTED)
+        plant(true);
     STARTUPINFOA si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES; // no handles: the scan's diagnostics stay out of this report
@@ -357,7 +383,7 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         else if (run.how == CLOSE_BOX)
             PostMessageA(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
         else
-            press(dlg, run.how == CANCEL ? 101 : 100);
+            press(dlg, run.how == CANCEL || run.how == PLANTED ? 101 : 100);
     }
     if (run.box != nullptr)
         meet(*run.box, IDOK);
@@ -373,6 +399,8 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
     if (run.how == IMMUTABLE)
         expect(host("immutable " + name + " off"), "cannot make " + name + " writable again");
     CloseHandle(held); // none when not held
+    if (run.how == PLANTED)
+        plant(false);
     // A written file holds what the sample maker makes of the recipe written.
     if (run.after != nullptr) {
         // Made from the path the chooser gave: a short 8.3 or mangled name would show here.

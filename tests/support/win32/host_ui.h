@@ -39,6 +39,7 @@ struct host_ui {
     void (*meddle)();  // another program, while the dialog is open
     bool alloc_fails;
     bool create_fails;
+    const char *dll_missing;  // the system DLL that cannot be loaded
 
     // Seen.
     std::vector<host_box> boxes;

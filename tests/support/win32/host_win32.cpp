@@ -1,5 +1,7 @@
 #include "host_ui.h"
 
+#include "platform/system_dlls.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -195,4 +197,10 @@ DWORD WINAPI GetLastError()
 BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *)
 {
     return TRUE;
+}
+
+const char *system_dlls_load(system_dlls *dlls)
+{
+    *dlls = system_dlls{InitCommonControlsEx, GetOpenFileNameA};
+    return host.dll_missing;
 }
