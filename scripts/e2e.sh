@@ -5,6 +5,8 @@
 # Usage: scripts/e2e.sh [SCENARIO...]   (E2E_PATCHER=EXE tests another build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/build.sh
+source scripts/lib/wine-env.sh
 
 win32=${E2E_WIN32_BUILD:-build/win32}
 driver=$win32/tests/e2e/zandor-e2e-driver.exe
@@ -13,25 +15,24 @@ driver_timeout=${E2E_TIMEOUT:-600}
 say() { echo "e2e: $*"; }
 
 if ! command -v wine >/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null \
-   || ! command -v chattr >/dev/null || ! command -v unzip >/dev/null || ! command -v localedef >/dev/null; then
+   || ! command -v chattr >/dev/null || ! command -v unzip >/dev/null || ! command -v localedef >/dev/null \
+   || [[ ! -f $wine_marlett ]]; then
   scripts/install-deps.sh
 fi
-# The release package, as players download it, unless a patcher is named.
-if [[ -z ${E2E_PATCHER:-} ]]; then
-  [[ -f $win32/CMakeCache.txt ]] || cmake --preset win32 -B "$win32" >/dev/null
-  cmake --build "$win32" -j "$(nproc)" --target package >/dev/null
+if ! wine_check; then
+  say "0 passed, 1 failed"
+  exit 1
 fi
-[[ -f $driver ]] || cmake --build "$win32" -j "$(nproc)" --target zandor-e2e-driver >/dev/null
-
-# Wine passes non-ASCII file names only under a UTF-8 host locale; Debian's
-# minimal image has none but C.UTF-8, with which Wine mangles them. Made once.
-locales=build/locale
-if [[ ! -d $locales/en_US.UTF-8 ]]; then
-  mkdir -p "$locales"
-  localedef -i en_US -f UTF-8 "$locales/en_US.UTF-8"
+# The release package, as players download it (the driver comes with it),
+# unless a patcher is named.
+targets=()
+[[ -n ${E2E_PATCHER:-} ]] || targets+=(package)
+[[ -f $driver ]] || targets+=(zandor-e2e-driver)
+if ((${#targets[@]})) && ! build_preset -B "$win32" win32 "${targets[@]}"; then
+  say "0 passed, 1 failed"
+  exit 1
 fi
-# For Wine only: bash itself would warn that it cannot switch to it.
-{ export LOCPATH=$(realpath "$locales") LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8; } 2>/dev/null
+wine_locale
 
 work=$(mktemp -d /tmp/zandor-e2e.XXXXXX)
 mkdir -p "$work/run"
@@ -53,9 +54,7 @@ winpath() { local p; p=$(realpath "$1"); echo "Z:${p//\//\\}"; }
 driver_w=$(winpath "$driver")
 patcher_w=$(winpath "$patcher")
 export HOME=${HOME:-$work}
-# DLLs on disk before Wine's own, as Windows does (the planted-dlls scenario).
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;comctl32,comdlg32=n,b"
-xvfb_pid= driver_pid= tail_pid=
+driver_pid= tail_pid=
 
 cleanup() {
   set +e
@@ -63,33 +62,19 @@ cleanup() {
   for f in "$work"/run/*; do [[ -f $f ]] && chattr -i "$f" 2>/dev/null; done
   [[ -n $tail_pid ]] && kill "$tail_pid" 2>/dev/null
   [[ -n $driver_pid ]] && kill "$driver_pid" 2>/dev/null
-  # Ends every Wine process of this run's own prefix, and its wineserver.
-  timeout 20 wineserver -k >/dev/null 2>&1
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  wine_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 started=$SECONDS
 
-# A free display: Xvfb picks it and writes its number to fd 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
-  3>"$work/display" >"$work/xvfb.log" 2>&1 </dev/null &
-xvfb_pid=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-if [[ ! -s $work/display ]]; then
-  say "Xvfb did not start: $(cat "$work/xvfb.log")"
+# A throwaway prefix on a display of our own, with no window manager.
+if ! wine_display "$work"; then
   say "0 passed, 1 failed"
   exit 1
 fi
-export DISPLAY=:$(head -n1 "$work/display")
-
-# The prefix: created quietly, with Wine drawing its own title bars since
-# no window manager runs in Xvfb.
-timeout 180 wineboot -i >/dev/null 2>&1 </dev/null
-timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
-  >/dev/null 2>&1 </dev/null
-timeout 60 wineserver -w
+wine_prefix "$work/prefix" undecorated
 say "Wine $(wine --version) on display $DISPLAY ready after $((SECONDS - started)) s"
 
 # Requests the driver cannot serve from inside Wine: real key presses and

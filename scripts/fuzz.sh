@@ -13,18 +13,15 @@
 # where the host test builds replay it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/build.sh
 
 seconds=${1:-${FUZZ_SECONDS:-45}}
-harnesses=(sig_stream scan apply)
 
-mkdir -p build/fuzz
-if ! { cmake --preset fuzz && cmake --build build/fuzz -j "$(nproc)" --target fuzzers; } >build/fuzz/build.log 2>&1; then
-  tail -n 40 build/fuzz/build.log >&2
-  echo "fuzz: the harnesses did not build (build/fuzz/build.log)" >&2
-  exit 1
-fi
+build_preset fuzz fuzzers
 
 bin=build/fuzz/tests/fuzz
+# The harnesses as tests/fuzz/CMakeLists.txt lists them.
+mapfile -t harnesses <"$bin/harnesses"
 work=build/fuzz/work
 status=0
 for h in "${harnesses[@]}"; do

@@ -1,16 +1,28 @@
 #!/usr/bin/env bash
 # Installs, as root with apt-get, whatever the build and tests need and is missing.
+#
+#   scripts/install-deps.sh          everything: also MinGW, Wine, Xvfb, the analysers
+#   scripts/install-deps.sh host     only the host build and its tests
 set -euo pipefail
 
-pkgs=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
-      g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
-      wine wine32:i386 xvfb x11-utils x11-apps xdotool imagemagick
+host_pkgs=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev)
+pkgs=(g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
+      wine wine32:i386 fonts-wine xvfb x11-utils x11-apps xdotool imagemagick
       clang libclang-rt-14-dev clang-tidy cppcheck e2fsprogs locales zip unzip
       osslsigncode openssl python3-jsonschema)
 
+case ${1:-} in
+  host) pkgs=("${host_pkgs[@]}") ;;
+  "") pkgs=("${host_pkgs[@]}" "${pkgs[@]}") ;;
+  *) echo "usage: scripts/install-deps.sh [host]" >&2; exit 1 ;;
+esac
+
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+# Wine's 32-bit half.
+if [[ ${1:-} != host ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 need=()
 for p in "${pkgs[@]}"; do installed "$p" || need+=("$p"); done
 if ((${#need[@]})); then

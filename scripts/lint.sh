@@ -7,10 +7,11 @@
 #   LINT_BUILD_DIR=build/x scripts/lint.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/build.sh
 
 build=${LINT_BUILD_DIR:-build/host}
 if [[ ! -f $build/compile_commands.json ]]; then
-  cmake --preset host -B "$build" >/dev/null
+  configure_preset -B "$build" host
 fi
 
 dirs='/(src|tools|tests/fuzz|tests/faults)/'

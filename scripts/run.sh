@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # Starts the patcher for real on a fresh synthetic game image, demo/ZANDOR.EXE
 # (every patch site in the game's own state). With a display ($DISPLAY set)
-# the Windows program runs under Wine; without one, the command-line tool
-# scans and patches the image instead.
+# the Windows program runs under Wine; without one, or where Wine cannot
+# start, the command-line tool scans and patches the image instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/build.sh
+source scripts/lib/wine-env.sh
 
-scripts/install-deps.sh
-
-jobs=$(nproc)
-cmake --preset host >/dev/null
-cmake --build --preset host -j "$jobs" --target make_sample zandor-patcher-cli >/dev/null
+gui=0
 if [[ -n ${DISPLAY:-} ]]; then
-  cmake --preset win32 >/dev/null
-  cmake --build --preset win32 -j "$jobs" --target zandor-patcher >/dev/null
+  scripts/install-deps.sh
+  if wine_check; then
+    gui=1
+    build_preset win32 zandor-patcher
+  fi
+else
+  scripts/install-deps.sh host
 fi
+build_preset host make_sample zandor-patcher-cli
 
 cli=build/host/src/cli/zandor-patcher-cli
 mkdir -p demo
@@ -22,10 +26,10 @@ rm -f demo/ZANDOR.EXE demo/ZANDOR.EXE.bak
 build/host/tools/make_sample demo/ZANDOR.EXE
 echo "demo/ZANDOR.EXE: a fresh sample with every patch site in the game's state"
 
-if [[ -n ${DISPLAY:-} ]]; then
-  # A prefix of our own, made once, without the .NET and browser prompts.
-  export WINEPREFIX=${WINEPREFIX:-$PWD/demo/wine}
-  export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+if ((gui)); then
+  # A prefix of our own, made once.
+  wine_locale
+  wine_prefix "${WINEPREFIX:-$PWD/demo/wine}"
   exe=$PWD/build/win32/src/app/zandor-patcher.exe
   echo "Starting the patcher under Wine on $DISPLAY; pick demo\\ZANDOR.EXE in the file dialog."
   rc=0
@@ -35,7 +39,11 @@ if [[ -n ${DISPLAY:-} ]]; then
   exit "$rc"
 fi
 
-echo "No display (\$DISPLAY is not set): the Windows program needs one."
+if [[ -n ${DISPLAY:-} ]]; then
+  echo "Wine cannot run the Windows program here."
+else
+  echo "No display (\$DISPLAY is not set): the Windows program needs one."
+fi
 echo "Running the command-line tool on demo/ZANDOR.EXE instead."
 echo
 echo "\$ zandor-patcher-cli scan demo/ZANDOR.EXE"
