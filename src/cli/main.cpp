@@ -7,6 +7,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+#else
+#include <csignal>
 #endif
 
 #include "cli/cli_args.h"
@@ -87,8 +89,9 @@ void say_unrestored(const char *file, int unrestored, int whole_new)
             separator = ", ";
         }
     std::fputc('\n', stderr);
+    // Both blocks whole and new match, as the write left them.
     const int pair = (1 << SITE_CONF_COUNTS) | (1 << SITE_CONF_PROMOTED);
-    if (unrestored & pair)
+    if (unrestored & pair & ~whole_new)
         std::fprintf(stderr, "%s: %s: the two conference blocks may no longer match; "
                              "a backup copy of the file is the way back\n", program, file);
 }
@@ -195,11 +198,21 @@ void console_speaks_utf8()
 }
 #endif
 
+// A reader that went away (`| head -1`) must not end the tool mid-report: the
+// failed write is seen and told, and says whether the file was written.
+void survive_closed_pipes()
+{
+#ifndef _WIN32
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     console_speaks_utf8();
+    survive_closed_pipes();
     // Standard output carries only the report; the scan's notes go aside.
     scan_diagnostics = stderr;
 

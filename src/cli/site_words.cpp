@@ -79,7 +79,8 @@ void site_state_words(const patch_target *t, int site, char *buf, std::size_t le
         break;
     case SITE_CONF_PROMOTED:
         if (site_usable(t->conf_promoted_ofs)) {
-            std::snprintf(buf, len, "promoted %d", t->promoted);
+            std::snprintf(buf, len, t->conf_half_written ? "promoted %d, half-written: the next apply finishes it"
+                                                         : "promoted %d", t->promoted);
             return;
         }
         break;

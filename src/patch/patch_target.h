@@ -39,6 +39,10 @@ struct patch_target {
     int8_t promoted;
     int8_t relegated;
     int32_t touch_conference;
+    // 1 when the scan found our conf_counts next to the game's conf_promoted:
+    // a change or removal of the counts was cut off there, and `promoted` is
+    // the one in conf_counts. The next apply of the conference finishes it.
+    int32_t conf_half_written;
 
     // What the scan saw, so the writer can tell whether the file is still the
     // one that was scanned. -1 before a scan.

@@ -87,7 +87,11 @@ const cli_case cases[] = {
     {"conf_counts=patched:8,3 conf_promoted=patched:8 exitgame=absent", "scan --json F", 0,
      "\"conf_promoted_ofs\": -1, \"promoted\": 1, \"relegated\": 3|ofs = -1, ofs2 = -1\n"},
     {"conf_counts=patched:4,3 conf_promoted=patched:5", "scan --json F", 0, "ofs\": -1, \"promoted\": 4,"},
-    {"conf_counts=patched:6,2", "scan --json F", 0, "\"promoted\": 1, \"relegated\": 2|!ofs\": -1"},
+    // Our counts next to the game's promoted block: a change cut off after its
+    // first write. The counts block has the count, and the next apply finishes it.
+    {"conf_counts=patched:6,2", "scan --json F", 0, "\"promoted\": 6, \"relegated\": 2|!ofs\": -1"},
+    {nullptr, "scan F", 0, "promoted 6, relegated 2\n|promoted 6, half-written: the next apply finishes it\n"},
+    {nullptr, "apply F --relegated 7", 0, "", {.counts = 67, .promoted = 6}},
     {"conf_promoted=patched:1", "scan --json F", 0, no_conf},
     {"conf_promoted=unrecognised", "scan --json F", 0, no_conf},
     {"conf_counts=unrecognised", "scan --json F", 0, "\"conf_counts_ofs\": -1|!promoted_ofs\": -1"},
@@ -108,6 +112,7 @@ const cli_case cases[] = {
     {"", "apply F --dry-run --backup --start-year 2010", 0, "year 2001 -> year 2010|Dry run"},
     {"", "apply F --backup --exit-fix on", 0, "Backup written", {.exit = 1}},
     {nullptr, "apply F --backup --exit-fix off", 3, "backup file already exists"},
+    {nullptr, "apply F --backup --exit-fix off --dry-run", 3, "backup file already exists"},
 
     // A requested site that is absent or cannot take the change: exit 2.
     {ours, "apply F --start-year 2001 --wc06", 2, "World Cup 06 fix"},
@@ -134,6 +139,7 @@ const cli_case cases[] = {
     {"", "scan M", 3, "cannot be opened for reading|not there"}, {"", "apply M --exit-fix on", 3, "opened for reading"},
     {"", "scan D", 3, "cannot be opened for reading|not a regular file"}, {"", "apply E --exit-fix on --backup", 3, "empty"},
     {"", "apply F --exit-fix on --backup", 3, "cannot be opened for writing|Access denied", {}, 0444},
+    {"", "apply F --exit-fix on --dry-run", 3, "cannot be opened for writing|Access denied", {}, 0444},
     {nullptr, "scan F", 0, "year 2001", {}, 0444},
     {nullptr, "scan --json F", 3, "cannot be opened for reading|Access denied", {}, 0},
 };
@@ -164,6 +170,8 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
         const run_result r = run_program(CLI_PATH, argv, 60, c.mode != 0644 && getuid() == 0 ? 65534 : -1);
         chmod(F.c_str(), 0644);
         EXPECT_EQ(r.exit_code, c.exit) << r.out << r.err;
+        // Every refusal comes before the plan is printed.
+        EXPECT_TRUE(c.exit < 2 || argv[0] != "apply" || r.out.empty()) << r.out;
         const std::string seen = c.exit != 0 ? r.err : r.out + r.err;
         std::istringstream says(c.says);
         for (std::string p; std::getline(says, p, '|');)
