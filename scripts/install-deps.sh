@@ -5,7 +5,7 @@ set -euo pipefail
 pkgs=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
       g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
       wine wine32:i386 xvfb x11-utils x11-apps xdotool imagemagick
-      clang libclang-rt-14-dev clang-tidy cppcheck e2fsprogs locales zip unzip)
+      clang libclang-rt-14-dev clang-tidy cppcheck e2fsprogs locales zip unzip strace)
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 

@@ -64,11 +64,11 @@ patch_result scan_file(const char *path, patch_target **out, file_cause *cause)
     patch_target *t = open_target(path, cause);
     if (t == nullptr)
         return RESULT_OPEN_FAILED;
-    if (file_length(t->file) == 0) {
+    scan_target(t);
+    if (t->file_size == 0) {
         close_target(t);
         return RESULT_EMPTY_FILE;
     }
-    scan_target(t);
     *out = t;
     return RESULT_OK;
 }
@@ -131,7 +131,8 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     if (!writable(plan.path, &cause))
         return outcome_of(RESULT_WRITE_OPEN_FAILED, -1, cause);
     if (r->backup != BACKUP_OFF) {
-        patch_outcome possible = backup_outcome(backup_check(plan.path, &cause), r->backup, cause);
+        const backup_result possible_backup = backup_check(plan.path, &cause);
+        patch_outcome possible = backup_outcome(possible_backup, r->backup, cause);
         if (possible.result != RESULT_OK)
             return possible;
     }
@@ -141,7 +142,8 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
         return outcome_of(RESULT_OK);
 
     if (r->backup != BACKUP_OFF) {
-        patch_outcome backed_up = backup_outcome(backup_file(plan.path, &cause), r->backup, cause);
+        const backup_result backup = backup_file(plan.path, &cause);
+        patch_outcome backed_up = backup_outcome(backup, r->backup, cause);
         if (backed_up.result != RESULT_OK)
             return backed_up;
         if (events != nullptr && events->backed_up != nullptr)
@@ -162,7 +164,8 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     }
 
     patch_target *after = nullptr;
-    patch_outcome verified = outcome_of(RESULT_VERIFY_FAILED);
+    // A file that cannot be opened again was written, but is not checked.
+    patch_outcome verified = outcome_of(RESULT_UNCHECKED);
     if (rescan(plan.path, &after) == RESULT_OK)
         verified = target_read_error_site(after) >= 0 ? outcome_of(RESULT_UNCHECKED) : patch_verify(&plan, after);
     close_target(after);

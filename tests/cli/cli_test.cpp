@@ -2,6 +2,8 @@
 // prints, its exit status, and every byte of the file afterwards against a
 // fresh scan and the catalogue.
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -186,26 +188,98 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
     std::filesystem::remove_all(dir);
 }
 
-// A start year whose high byte, with the bytes after it, makes a second copy
-// of its signature: the dry run refuses as the real run does, and neither
-// writes anything, a backup included.
+// Every refusal comes before the plan is printed and before anything is made,
+// and a dry run meets the same ones as the real run.
 TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
 {
-    const std::string F = scratch_path("sig-copy");
-    ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, {F, "--size", "70000"}).exit_code, 0);
-    patch_target *t = nullptr;
-    ASSERT_EQ(scan_file(F.c_str(), &t), RESULT_OK);
-    bytes b = read_file(F);
-    const uint8_t tail[] = {0xff, 0x33, 0xdb, 0x68};  // 27200 is 40 6a: "6a ff 33 db 68" again
-    std::copy(tail, tail + 4, b.begin() + t->start_year_ofs + 2);
-    close_target(t);
-    ASSERT_TRUE(write_file(F, b));
-    for (const char *dry : {"--dry-run", "--backup"}) {
-        const run_result r = run_program(CLI_PATH, {"apply", F, "--start-year", "27200", dry});
-        EXPECT_EQ(r.exit_code, 2) << dry << r.out << r.err;
-        EXPECT_EQ(r.out, "") << dry;
-        EXPECT_TRUE(read_file(F) == b && !std::filesystem::exists(F + ".bak")) << dry;
+    enum obstacle { SIG_COPY, COPY_ON_THE_WAY, LONG_NAME, FOLDER_AS_BACKUP, READ_ONLY_FOLDER, LOCKED };
+    const struct {
+        obstacle what;
+        const char *args;
+        int exit;
+        const char *says;
+    } cases[] = {
+        // 27200 is 40 6a: with ff 33 db 68 after it, "6a ff 33 db 68" again.
+        {SIG_COPY, "--start-year 27200", 2, "form or break a copy of a signature"},
+        // The game's promoted block, on the way from 5 to 3, ends in 00 00 before 89 8c 24 b0 00 00 00.
+        {COPY_ON_THE_WAY, "--promoted 3", 2, "step on the way"},
+        {LONG_NAME, "--exit-fix on --backup", 3, "backup could not be made|name would be too long"},
+        {FOLDER_AS_BACKUP, "--exit-fix on --backup", 3, "backup could not be made|A folder or a device"},
+        {READ_ONLY_FOLDER, "--exit-fix on --backup", 3, "backup could not be made|The folder cannot be written"},
+        {LOCKED, "--exit-fix on", 3, "cannot be opened for writing|Another program is using the file"},
+    };
+    const std::string dir = scratch_path("refusals");
+    for (const auto &c : cases)
+        for (const char *dry : {"--dry-run", "--backup-or-not"}) {
+            SCOPED_TRACE(std::string(c.args) + " " + dry);
+            std::filesystem::remove_all(dir);
+            ASSERT_TRUE(std::filesystem::create_directory(dir));
+            const std::string F = dir + "/" + (c.what == LONG_NAME ? std::string(246, 'Z') : "ZANDOR.EXE");
+            std::vector<std::string> make = {F, "--size", "70000"};
+            if (c.what == COPY_ON_THE_WAY)
+                make.insert(make.end(), {"--site", "conf_counts=patched:5,2", "--site", "conf_promoted=patched:5"});
+            ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, make).exit_code, 0);
+            patch_target *t = nullptr;
+            ASSERT_EQ(scan_file(F.c_str(), &t), RESULT_OK);
+            bytes b = read_file(F);
+            const uint8_t year_tail[] = {0xff, 0x33, 0xdb, 0x68}, wc06_tail[] = {0x89, 0x8c, 0x24, 0xb0, 0x00, 0x00, 0x00};
+            if (c.what == SIG_COPY)
+                std::copy_n(year_tail, 4, b.begin() + t->start_year_ofs + 2);
+            if (c.what == COPY_ON_THE_WAY)
+                std::copy_n(wc06_tail, 7, b.begin() + t->conf_promoted_ofs + patch_catalogue[SITE_CONF_PROMOTED].block_len);
+            close_target(t);
+            ASSERT_TRUE(write_file(F, b));
+            if (c.what == FOLDER_AS_BACKUP)
+                std::filesystem::create_directory(F + ".bak");
+            // Another copy of the patcher, between its check and its last write.
+            const int held = c.what == LOCKED ? open(F.c_str(), O_RDONLY) : -1;
+            ASSERT_TRUE(c.what != LOCKED || flock(held, LOCK_EX) == 0);
+            chmod(F.c_str(), 0666);
+            chmod(dir.c_str(), c.what == READ_ONLY_FOLDER ? 0555 : 0755);
+            std::vector<std::string> argv = {"apply", F, dry};
+            std::istringstream words(c.args);
+            for (std::string w; words >> w;)
+                argv.push_back(w);
+            if (argv[2] != "--dry-run")
+                argv.erase(argv.begin() + 2);
+            const run_result r = run_program(CLI_PATH, argv, 60, c.what == READ_ONLY_FOLDER && getuid() == 0 ? 65534 : -1);
+            chmod(dir.c_str(), 0755);
+            if (held >= 0)
+                close(held);
+            EXPECT_EQ(r.exit_code, c.exit) << r.err;
+            EXPECT_EQ(r.out, "");
+            std::istringstream says(c.says);
+            for (std::string p; std::getline(says, p, '|');)
+                EXPECT_NE(r.err.find(p), r.err.npos) << p << " in:\n" << r.err;
+            std::error_code too_long;  // for the .partial of the long name: then it is not there either
+            EXPECT_TRUE(read_file(F) == b && !std::filesystem::is_regular_file(F + ".bak")
+                        && !std::filesystem::exists(F + ".bak.partial", too_long));
+        }
+    std::filesystem::remove_all(dir);
+}
+
+// A reader that went away neither kills the tool nor leaves the player
+// guessing: exit 4, and whether the file was written.
+TEST(zandor_patcher_cli, a_closed_pipe_is_told_not_fatal)
+{
+    const std::string F = scratch_path("pipe"), fifo = scratch_path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const char *const runs[] = {
+        // A pipe whose reader is gone before the tool starts.
+        "exec 3<>\"$2\" 4>\"$2\" 3<&-; \"$0\" apply \"$1\" --start-year 2010 >&4",
+        // One that goes after the first byte: the tool may have said all by then.
+        "\"$0\" apply \"$1\" --start-year 2010 | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}",
+    };
+    for (const char *shell : runs) {
+        ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, {F, "--size", "70000"}).exit_code, 0);
+        const bytes before = read_file(F);
+        const run_result r = run_program("/bin/bash", {"-c", shell, CLI_PATH, F, fifo});
+        const bool written = r.err.find("the file was written and reads back as requested") != r.err.npos;
+        EXPECT_TRUE(r.exit_code == 4 || (r.exit_code == 0 && shell != runs[0])) << shell << r.err;
+        EXPECT_TRUE(r.exit_code == 0 || written || r.err.find("nothing was written") != r.err.npos) << r.err;
+        EXPECT_EQ(read_file(F) != before, r.exit_code == 0 || written) << shell;
     }
+    std::filesystem::remove(fifo);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -121,10 +122,18 @@ TEST(injected_faults, every_failing_call_leaves_whole_sites_and_success_means_wr
         // A scan that cannot read fails, and names the first site it could not read.
         const run_result scan = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=fread", "ZANDOR_FAULT_AT=1"}, {}, "scan");
         EXPECT_TRUE(scan.exit_code == 3 && scan.err.find("start year: could not be read") != std::string::npos) << scan.err;
+        // So does one that cannot tell the file's length, or that it still has the same file.
+        for (long n = 1; unlink(fired.c_str()) == 0 || errno == ENOENT; ++n) {
+            const run_result r = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=fstat", "ZANDOR_FAULT_AT=" + std::to_string(n),
+                                            "ZANDOR_FAULT_FIRED=" + fired}, {}, "scan");
+            if (access(fired.c_str(), F_OK) != 0)
+                break;
+            EXPECT_EQ(r.exit_code, 3) << "fstat #" << n << ": " << r.out << r.err;
+        }
         const run_result clean = run(file);
         const bytes after = read_file(file);
         ASSERT_EQ(clean.exit_code, twice ? 2 : 0) << clean.err;
-        for (const std::string op : {"fread", "fwrite", "fseek", "fflush", "fclose"}) {
+        for (const std::string op : {"fread", "fwrite", "fseek", "fflush", "fclose", "fstat"}) {
             for (const std::string mode : {"once", "always", "short"}) {
                 // Each call in turn, until the run makes no more of them.
                 for (long n = 1; mode != "short" || op == "fread" || op == "fwrite"; ++n) {
@@ -159,9 +168,15 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
         const char *what;
         bool patched;  // the conference, exit fix and delay ours already
         std::vector<std::string> args;
+        bool tail = false;  // the promoted block followed by a World Cup 06 signature's tail
     } cases[] = {
         {"installing", false, conf},
+        {"installing the relegated count alone", false, {"--relegated", "7"}},
         {"changing the counts", true, conf},
+        {"changing the promoted count alone", true, {"--promoted", "5"}},
+        {"changing the relegated count alone", true, {"--relegated", "7"}},
+        // The game's promoted block would end in 00 00 before the tail: it is never written on the way.
+        {"changing the relegated count alone, before a signature's tail", true, {"--relegated", "7"}, true},
         {"removing", true, {"--conference-original"}},
         {"everything at once", true, {"--start-year", "2002", "--wc06", "--bosman-year", "2011", "--click-delay",
                                       "off", "--exit-fix", "off", "--promoted", "7", "--relegated", "0"}},
@@ -172,8 +187,13 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
         if (c.patched)
             for (const site_id s : {SITE_CLICK_DELAY, SITE_EXITGAME, SITE_CONF_COUNTS, SITE_CONF_PROMOTED})
                 recipe.site[s] = {SAMPLE_PATCHED, -1, -1, 4, 6, 0};
-        ASSERT_EQ(sample_write(file.c_str(), &recipe), 0);
-        const bytes before = read_file(file);
+        ASSERT_TRUE(sample_layout(&recipe, &recipe) == 0 && sample_write(file.c_str(), &recipe) == 0);
+        bytes before = read_file(file);
+        const uint8_t tail[] = {0x89, 0x8c, 0x24, 0xb0, 0x00, 0x00, 0x00};
+        if (c.tail)
+            std::copy_n(tail, 7, before.begin() + recipe.site[SITE_CONF_PROMOTED].at + patch_catalogue[SITE_CONF_PROMOTED].sig_len
+                                        + patch_catalogue[SITE_CONF_PROMOTED].block_len);
+        ASSERT_TRUE(write_file(file, before));
         ASSERT_EQ(run(file, {}, c.args).exit_code, 0) << c.what;
         const bytes done = read_file(file);
         for (int k = 1;; ++k) {
@@ -202,6 +222,28 @@ TEST(killed_runs, leave_no_partial_backup)
     EXPECT_TRUE(killed.crashed && read_file(file) == before && access((file + ".bak").c_str(), F_OK) != 0);
     EXPECT_EQ(run(file, {}, args).exit_code, 0);
     EXPECT_TRUE(read_file(file + ".bak") == before && access(partial.c_str(), F_OK) != 0);
+}
+
+// Each write is on the disk before the next one starts, and the backup's name
+// is on the disk before the game is written: a power cut stops the run
+// between two writes, as a kill does.
+TEST(killed_runs, each_write_reaches_the_disk_before_the_next)
+{
+    const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", trace = dir + "/trace";
+    game_image(file, false);
+    const run_result r = run_program("/usr/bin/strace", {"-f", "-y", "-o", trace, "-e", "trace=write,fsync,renameat2,link",
+                                                         FAULT_CLI, "apply", file, "--promoted", "5", "--backup"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    // n the backup named, d its folder synced, w a write to the game, s its sync.
+    std::string calls;
+    std::ifstream log(trace);
+    for (std::string line; std::getline(log, line);) {
+        const bool game = line.find("<" + file + ">") != line.npos, folder = line.find("<" + dir + ">") != line.npos;
+        calls += line.find("renameat2(") != line.npos ? "n"
+                 : line.find("fsync(") != line.npos ? (game ? "s" : folder ? "d" : "")
+                 : game && line.find("write(") != line.npos ? "w" : "";
+    }
+    EXPECT_EQ(calls, "ndwswsws");
 }
 
 // What is no regular file is never opened (a FIFO would block) and nothing
