@@ -82,6 +82,41 @@ bool host(const std::string &line)
     return reply.starts_with("ok");
 }
 
+// Starts another process, this program as `--hold FILE`, that opens FILE as
+// soon as it appears and keeps it open for three seconds, sharing reading and
+// writing but not deletion, as a virus scanner does. True once it watches.
+bool hold(const char *file)
+{
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string line = "driver --hold \"" + std::string(file) + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    DeleteFileA("hold.ready");
+    if (!CreateProcessA(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    for (int ms = 0; ms < WAIT_MS && GetFileAttributesA("hold.ready") == INVALID_FILE_ATTRIBUTES; ms += POLL_MS)
+        Sleep(POLL_MS);
+    return GetFileAttributesA("hold.ready") != INVALID_FILE_ATTRIBUTES;
+}
+
+int held_open(const char *file)
+{
+    std::ofstream("hold.ready") << "watching\n";
+    for (DWORD start = GetTickCount(); GetTickCount() - start < WAIT_MS;) {
+        HANDLE h = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            Sleep(3000);
+            CloseHandle(h);
+            return 0;
+        }
+    }
+    return 1;
+}
+
 // ---- what a sample holds, what the dialog shows of it, what OK makes of it ----
 
 // The five edit/up-down pairs (edits 103..111, up-downs 102..110: start
@@ -199,6 +234,7 @@ const box_spec RETRY = {"Error", "Error opening file ", 1};
 const box_spec WRITE_DENIED = {"Error", "Error writing file\n\n", 4, CAUSE_DENIED};
 const box_spec WRITE_IN_USE = {"Error", "Error writing file\n\n", 4, CAUSE_IN_USE};
 const box_spec WRITE_CHANGED = {"Error", "Error writing file\n\n", 4, CAUSE_CHANGED};
+const box_spec BACKUP_HELD = {"Error", "Error writing file\n\n", 4, CAUSE_BACKUP_HELD};
 const box_spec WC06_KEPT = {"Warning", "The World Cup 06 fix could not be removed: ", 1};
 
 // Waits for the box, checks its text and answers it: a button id, or 0 for the Enter key.
@@ -224,8 +260,8 @@ HWND meet_chooser(const char *filter, where w = where::current())
 
 // ---- the scenarios ----
 
-// The last four press OK after setting up an obstacle.
-enum way { DONE, OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, IMMUTABLE, HELD_OPEN, GROWN, CHANGED };
+// The last five press OK after setting up an obstacle.
+enum way { DONE, OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, IMMUTABLE, HELD_OPEN, GROWN, CHANGED, HELD_BACKUP };
 
 struct run_row {
     way how;
@@ -240,6 +276,7 @@ struct scenario {
     const char *sample;           // as apply() takes it
     run_row runs[5];              // on the same file, one after another
     const char *folder = nullptr; // where the file lies and the patcher starts, when not here
+    int64_t size = 300000;        // several 64 KiB search windows
 };
 
 const choices FULL = {{2010, 2005, 3, 2, 3}, "x---x"};
@@ -274,6 +311,10 @@ const scenario SCENARIOS[] = {
     {"write-obstacles", "GGGGGGG",
      {{IMMUTABLE, FULL, nullptr, 1, &WRITE_DENIED}, {HELD_OPEN, FULL, nullptr, 1, &WRITE_IN_USE},
       {GROWN, FULL, nullptr, 1, &WRITE_CHANGED}, {CHANGED, FULL, nullptr, 1, &WRITE_CHANGED}}},
+    // A virus scanner opens the backup copy as soon as it appears, without
+    // delete sharing, so that it cannot take its name: nothing is written,
+    // and the box says why. Large, so that the copy takes a while.
+    {"backup-held", "GGGGGGG", {{HELD_BACKUP, FULL, nullptr, 1, &BACKUP_HELD}}, nullptr, 32 << 20},
     // Before 2003 an installed World Cup fix stays, the game's code being unknown.
     {"wc06-kept", "GPGGGGG",
      {{OK, {{2002, 2005, 3, 2, 3}, "x---x"}, "GPGPPPP 2002 2005 3 3 2 3", 0, &WC06_KEPT}}},
@@ -351,6 +392,8 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
                                      : now->site[SITE_EXITGAME].at + patch_catalogue[SITE_EXITGAME].sig_len);
             f.put('\x90');
         }
+        if (run.how == HELD_BACKUP)
+            expect(hold((name + ".bak.partial").c_str()), "the helper holding the backup copy did not start");
         want = read_file(name);
         if (run.how == KEYS)
             host("keys alt+F4");
@@ -382,14 +425,19 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         want = read_file("expected.tmp");
     }
     expect(read_file(name) == want, name + " is not the file expected");
+    expect(run.how != HELD_BACKUP || GetFileAttributesA((name + ".bak").c_str()) == INVALID_FILE_ATTRIBUTES,
+           "a backup was named though its copy was held");
 }
 
 } // namespace
 
-// zandor-e2e-driver PATCHER.EXE [SCENARIO...], run in a folder it may write to.
+// zandor-e2e-driver PATCHER.EXE [SCENARIO...], run in a folder it may write to;
+// zandor-e2e-driver --hold FILE is the helper that holds a backup copy open.
 int main(int argc, char **argv)
 {
     setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc == 3 && std::string(argv[1]) == "--hold")
+        return held_open(argv[2]);
     patcher = argc > 1 ? argv[1] : "";
     int passed = 0, failed = 0;
     for (const scenario &sc : SCENARIOS) {
@@ -401,7 +449,7 @@ int main(int argc, char **argv)
         if (sc.folder != nullptr)
             CreateDirectoryA(sc.folder, nullptr);
         sample_recipe now{};
-        sample_defaults(&now, 300000); // several 64 KiB search windows
+        sample_defaults(&now, sc.size);
         now.seed = static_cast<uint32_t>(11 + (&sc - SCENARIOS));
         apply(&now, sc.sample);
         // Laid out once: every later file keeps its sites where they are.
