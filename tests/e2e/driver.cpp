@@ -82,37 +82,15 @@ bool host(const std::string &line)
     return reply.starts_with("ok");
 }
 
-// Starts another process, this program as `--hold FILE`, that opens FILE as
-// soon as it appears and keeps it open for three seconds, sharing reading and
-// writing but not deletion, as a virus scanner does. True once it watches.
-bool hold(const char *file)
+// The helper standing for a virus scanner: opens the backup copy as soon as
+// it appears, sharing reading and writing but not deletion, for three seconds.
+DWORD WINAPI hold_backup_copy(void *file)
 {
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string line = "driver --hold \"" + std::string(file) + "\"";
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    DeleteFileA("hold.ready");
-    if (!CreateProcessA(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    for (int ms = 0; ms < WAIT_MS && GetFileAttributesA("hold.ready") == INVALID_FILE_ATTRIBUTES; ms += POLL_MS)
-        Sleep(POLL_MS);
-    return GetFileAttributesA("hold.ready") != INVALID_FILE_ATTRIBUTES;
-}
-
-int held_open(const char *file)
-{
-    std::ofstream("hold.ready") << "watching\n";
     for (DWORD start = GetTickCount(); GetTickCount() - start < WAIT_MS;) {
-        HANDLE h = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            Sleep(3000);
-            CloseHandle(h);
-            return 0;
-        }
+        HANDLE h = CreateFileA(static_cast<const char *>(file), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE)
+            return Sleep(3000), CloseHandle(h), 0;
     }
     return 1;
 }
@@ -340,7 +318,8 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
     if (!expect(CreateProcessA(patcher, nullptr, nullptr, nullptr, FALSE, 0, nullptr, folder, &si, &pi),
                 "cannot start " + std::string(patcher)))
         return;
-    std::string want = read_file(name); // unless OK writes, the file as it is before the end
+    std::string want = read_file(name), partial = name + ".bak.partial"; // want: unless OK writes, the file as it is
+    HANDLE helper = nullptr;
     // The running game holds its exe, from before the patcher reads it.
     HANDLE held = nullptr;
     if (run.how == HELD_OPEN)
@@ -393,7 +372,7 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
             f.put('\x90');
         }
         if (run.how == HELD_BACKUP)
-            expect(hold((name + ".bak.partial").c_str()), "the helper holding the backup copy did not start");
+            helper = CreateThread(nullptr, 0, hold_backup_copy, partial.data(), 0, nullptr);
         want = read_file(name);
         if (run.how == KEYS)
             host("keys alt+F4");
@@ -425,19 +404,20 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         want = read_file("expected.tmp");
     }
     expect(read_file(name) == want, name + " is not the file expected");
-    expect(run.how != HELD_BACKUP || GetFileAttributesA((name + ".bak").c_str()) == INVALID_FILE_ATTRIBUTES,
-           "a backup was named though its copy was held");
+    DWORD held_it = 1; // the helper's exit code: 0 once it held the copy
+    if (helper != nullptr && WaitForSingleObject(helper, WAIT_MS) == WAIT_OBJECT_0)
+        GetExitCodeThread(helper, &held_it);
+    expect(run.how != HELD_BACKUP || (held_it == 0 && GetFileAttributesA((name + ".bak").c_str()) == INVALID_FILE_ATTRIBUTES),
+           "the backup copy was never held, or a backup was named though it was");
+    CloseHandle(helper);
 }
 
 } // namespace
 
-// zandor-e2e-driver PATCHER.EXE [SCENARIO...], run in a folder it may write to;
-// zandor-e2e-driver --hold FILE is the helper that holds a backup copy open.
+// zandor-e2e-driver PATCHER.EXE [SCENARIO...], run in a folder it may write to.
 int main(int argc, char **argv)
 {
     setvbuf(stdout, nullptr, _IONBF, 0);
-    if (argc == 3 && std::string(argv[1]) == "--hold")
-        return held_open(argv[2]);
     patcher = argc > 1 ? argv[1] : "";
     int passed = 0, failed = 0;
     for (const scenario &sc : SCENARIOS) {
