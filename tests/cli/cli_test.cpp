@@ -192,68 +192,50 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
 // and a dry run meets the same ones as the real run.
 TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
 {
-    enum obstacle { SIG_COPY, COPY_ON_THE_WAY, LONG_NAME, FOLDER_AS_BACKUP, READ_ONLY_FOLDER, LOCKED };
-    const struct {
-        obstacle what;
-        const char *args;
-        int exit;
-        const char *says;
-    } cases[] = {
-        // 27200 is 40 6a: with ff 33 db 68 after it, "6a ff 33 db 68" again.
-        {SIG_COPY, "--start-year 27200", 2, "form or break a copy of a signature"},
+    enum obstacle { COPY_ON_THE_WAY, LONG_NAME, FOLDER_AS_BACKUP, READ_ONLY_FOLDER, LOCKED };
+    const struct { obstacle what; const char *args; int exit; const char *says; } cases[] = {
         // The game's promoted block, on the way from 5 to 3, ends in 00 00 before 89 8c 24 b0 00 00 00.
-        {COPY_ON_THE_WAY, "--promoted 3", 2, "step on the way"},
-        {LONG_NAME, "--exit-fix on --backup", 3, "backup could not be made|name would be too long"},
-        {FOLDER_AS_BACKUP, "--exit-fix on --backup", 3, "backup could not be made|A folder or a device"},
-        {READ_ONLY_FOLDER, "--exit-fix on --backup", 3, "backup could not be made|The folder cannot be written"},
-        {LOCKED, "--exit-fix on", 3, "cannot be opened for writing|Another program is using the file"},
+        {COPY_ON_THE_WAY, "--promoted 3", 2, "a step on the way to it, would form or break a copy of a signature"},
+        {LONG_NAME, "--backup", 3, "made; nothing was written\n|backup copy's name would be too long"},
+        {FOLDER_AS_BACKUP, "--backup", 3, "made; nothing was written\n|A folder or a device has"},
+        {READ_ONLY_FOLDER, "--backup", 3, "made; nothing was written\n|The folder cannot be written"},
+        // Another copy of the patcher, between its check and its last write.
+        {LOCKED, "", 3, "cannot be opened for writing|Another program is using the file"},
     };
     const std::string dir = scratch_path("refusals");
+    const uint8_t wc06_tail[] = {0x89, 0x8c, 0x24, 0xb0, 0x00, 0x00, 0x00};
     for (const auto &c : cases)
-        for (const char *dry : {"--dry-run", "--backup-or-not"}) {
+        for (const std::string dry : {"--dry-run", ""}) {
             SCOPED_TRACE(std::string(c.args) + " " + dry);
             std::filesystem::remove_all(dir);
             ASSERT_TRUE(std::filesystem::create_directory(dir));
             const std::string F = dir + "/" + (c.what == LONG_NAME ? std::string(246, 'Z') : "ZANDOR.EXE");
-            std::vector<std::string> make = {F, "--size", "70000"};
-            if (c.what == COPY_ON_THE_WAY)
-                make.insert(make.end(), {"--site", "conf_counts=patched:5,2", "--site", "conf_promoted=patched:5"});
-            ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, make).exit_code, 0);
+            ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, {F, "--size", "70000", "--site", "conf_counts=patched:5,2", "--site",
+                                                     "conf_promoted=patched:5"}).exit_code, 0);
             patch_target *t = nullptr;
             ASSERT_EQ(scan_file(F.c_str(), &t), RESULT_OK);
             bytes b = read_file(F);
-            const uint8_t year_tail[] = {0xff, 0x33, 0xdb, 0x68}, wc06_tail[] = {0x89, 0x8c, 0x24, 0xb0, 0x00, 0x00, 0x00};
-            if (c.what == SIG_COPY)
-                std::copy_n(year_tail, 4, b.begin() + t->start_year_ofs + 2);
             if (c.what == COPY_ON_THE_WAY)
                 std::copy_n(wc06_tail, 7, b.begin() + t->conf_promoted_ofs + patch_catalogue[SITE_CONF_PROMOTED].block_len);
             close_target(t);
-            ASSERT_TRUE(write_file(F, b));
-            if (c.what == FOLDER_AS_BACKUP)
-                std::filesystem::create_directory(F + ".bak");
-            // Another copy of the patcher, between its check and its last write.
-            const int held = c.what == LOCKED ? open(F.c_str(), O_RDONLY) : -1;
-            ASSERT_TRUE(c.what != LOCKED || flock(held, LOCK_EX) == 0);
-            chmod(F.c_str(), 0666);
-            chmod(dir.c_str(), c.what == READ_ONLY_FOLDER ? 0555 : 0755);
-            std::vector<std::string> argv = {"apply", F, dry};
-            std::istringstream words(c.args);
+            const int held = open(F.c_str(), O_RDONLY);
+            ASSERT_TRUE(write_file(F, b) && (c.what != FOLDER_AS_BACKUP || mkdir((F + ".bak").c_str(), 0755) == 0)
+                        && (c.what != LOCKED || flock(held, LOCK_EX) == 0) && chmod(F.c_str(), 0666) == 0
+                        && chmod(dir.c_str(), c.what == READ_ONLY_FOLDER ? 0555 : 0755) == 0);
+            std::vector<std::string> argv = {"apply", F, "--exit-fix", "on"};
+            std::istringstream words(c.args + (" " + dry));
             for (std::string w; words >> w;)
                 argv.push_back(w);
-            if (argv[2] != "--dry-run")
-                argv.erase(argv.begin() + 2);
             const run_result r = run_program(CLI_PATH, argv, 60, c.what == READ_ONLY_FOLDER && getuid() == 0 ? 65534 : -1);
             chmod(dir.c_str(), 0755);
-            if (held >= 0)
-                close(held);
+            close(held);
             EXPECT_EQ(r.exit_code, c.exit) << r.err;
             EXPECT_EQ(r.out, "");
             std::istringstream says(c.says);
             for (std::string p; std::getline(says, p, '|');)
                 EXPECT_NE(r.err.find(p), r.err.npos) << p << " in:\n" << r.err;
-            std::error_code too_long;  // for the .partial of the long name: then it is not there either
             EXPECT_TRUE(read_file(F) == b && !std::filesystem::is_regular_file(F + ".bak")
-                        && !std::filesystem::exists(F + ".bak.partial", too_long));
+                        && access((F + ".bak.partial").c_str(), F_OK) != 0);
         }
     std::filesystem::remove_all(dir);
 }
