@@ -9,7 +9,7 @@ host_pkgs=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev)
 pkgs=(g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
       wine wine32:i386 fonts-wine xvfb x11-utils x11-apps xdotool imagemagick
       clang libclang-rt-14-dev clang-tidy cppcheck e2fsprogs locales zip unzip
-      osslsigncode openssl python3-jsonschema)
+      osslsigncode openssl python3-jsonschema strace)
 
 case ${1:-} in
   host) pkgs=("${host_pkgs[@]}") ;;

@@ -9,6 +9,8 @@
 #include <windows.h>
 
 #include "platform/dll_search.h"
+#else
+#include <csignal>
 #endif
 
 #include "cli/apply_report.h"
@@ -101,8 +103,9 @@ void say_unrestored(const char *file, int unrestored, int whole_new)
             separator = ", ";
         }
     std::fputc('\n', stderr);
+    // Both blocks whole and new match, as the write left them.
     const int pair = (1 << SITE_CONF_COUNTS) | (1 << SITE_CONF_PROMOTED);
-    if (unrestored & pair)
+    if (unrestored & pair & ~whole_new)
         std::fprintf(stderr, "%s: %s: the two conference blocks may no longer match; "
                              "a backup copy of the file is the way back\n", program, file);
 }
@@ -225,6 +228,15 @@ void console_speaks_utf8()
 }
 #endif
 
+// A reader that went away (`| head -1`) must not end the tool mid-report: the
+// failed write is seen and told, and says whether the file was written.
+void survive_closed_pipes()
+{
+#ifndef _WIN32
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -233,6 +245,7 @@ int main(int argc, char **argv)
     dll_search_restrict();  // as the patcher does, before anything loads a DLL
 #endif
     console_speaks_utf8();
+    survive_closed_pipes();
     cli_args a;
     if (parse_cli_args(argc, argv, &a) != 0) {
         std::fprintf(stderr, "%s: %s (see %s --help)\n", program, a.error, program);

@@ -4,7 +4,11 @@
 
 void print_scan_table(std::FILE *out, const char *file, const patch_target *t)
 {
-    std::fprintf(out, "%s (%lld bytes)\n", file, static_cast<long long>(t->file_size));
+    // A length that could not be had makes every site a read error, told after the table.
+    if (t->file_size < 0)
+        std::fprintf(out, "%s (length unknown)\n", file);
+    else
+        std::fprintf(out, "%s (%lld bytes)\n", file, static_cast<long long>(t->file_size));
     std::fprintf(out, "%-14s  %-23s  %s\n", "site", "offset", "state");
     for (int site = 0; site < SITE_COUNT; ++site) {
         char where[32] = "absent";

@@ -35,7 +35,10 @@ int absence_index(int why)
 // like GAME_PROMOTED and GAME_RELEGATED but is other bytes.
 void conference_words(int ours, const patch_target *t, int site, char *buf, std::size_t len)
 {
-    if (!ours)
+    // The game's block next to our counts: the count is the one in the counts.
+    if (site == SITE_CONF_PROMOTED && t->conf_half_written)
+        std::snprintf(buf, len, "promoted %d, half-written: the next apply finishes it", t->promoted);
+    else if (!ours)
         std::snprintf(buf, len, "game's code");
     else if (site == SITE_CONF_COUNTS)
         std::snprintf(buf, len, "promoted %d, relegated %d", t->promoted, t->relegated);

@@ -158,12 +158,12 @@ bool sites_apart(const write_plan &p)
     return true;
 }
 
-// Every write that reaches into the window, put into `after`.
-void apply_in_window(const write_plan &p, site_window *win)
+// The first `steps` writes that reach into the window, put into `after`.
+void apply_in_window(const write_plan &p, int steps, site_window *win)
 {
     std::memcpy(win->after, win->before, static_cast<std::size_t>(win->len));
     const int64_t win_end = win->start + win->len;
-    for (int j = 0; j < p.count; ++j) {
+    for (int j = 0; j < steps; ++j) {
         const site_write &w = p.writes[j];
         int64_t from = w.ofs > win->start ? w.ofs : win->start;
         int64_t to = write_end(w) < win_end ? write_end(w) : win_end;
@@ -172,40 +172,68 @@ void apply_in_window(const write_plan &p, site_window *win)
     }
 }
 
+// Our conf_promoted block that already holds the count it is to hold need
+// not go out and come back: the counts change next to it in one write, and
+// no state on the way passes through the game's block.
+void skip_round_trip(write_plan *p, write_check *c)
+{
+    int first = -1;
+    int last = -1;
+    for (int i = 0; i < p->count; ++i)
+        if (p->writes[i].site == SITE_CONF_PROMOTED) {
+            first = first < 0 ? i : first;
+            last = i;
+        }
+    if (first == last)
+        return;
+    const site_window &win = c->windows[first];
+    const site_write &final_write = p->writes[last];
+    if (std::memcmp(win.before + (final_write.ofs - win.start), final_write.bytes,
+                    static_cast<std::size_t>(final_write.len)) != 0)
+        return;
+    for (int i = first; i + 1 < p->count; ++i) {
+        p->writes[i] = p->writes[i + 1];
+        c->windows[i] = c->windows[i + 1];
+    }
+    --p->count;
+}
+
 bool occurs_at(const uint8_t *buf, int64_t at, const site_entry &e)
 {
     return std::memcmp(buf + at, e.sig, static_cast<std::size_t>(e.sig_len)) == 0;
 }
 
-// A later scan must find every signature exactly where it is now: a written
-// value must neither make a new occurrence nor break one. Every window holds
-// all the writes, so an occurrence near two writes gives the same answer in
-// either window; none further off can change, and in the window what no
-// write touches compares equal.
-bool occurrences_kept(const write_plan &p, const write_check &c)
+// A later scan must find every signature exactly where it is now, and so must
+// a scan after a run cut off between two writes: no state the file passes
+// through may make a new occurrence or break one. Every window holds all the
+// writes, so an occurrence near two writes gives the same answer in either
+// window; none further off can change, and in the window what no write
+// touches compares equal.
+bool occurrences_kept(const write_plan &p, write_check *c)
 {
-    for (int i = 0; i < p.count; ++i) {
-        const site_window &win = c.windows[i];
-        for (const site_entry &e : patch_catalogue) {
-            for (int64_t at = 0; at + e.sig_len <= win.len; ++at) {
-                if (win.start + at + e.sig_len > INT32_MAX)
-                    break;  // beyond what the search reads
-                if (occurs_at(win.before, at, e) != occurs_at(win.after, at, e))
-                    return false;
-            }
+    for (int steps = 1; steps <= p.count; ++steps)
+        for (int i = 0; i < p.count; ++i) {
+            site_window &win = c->windows[i];
+            apply_in_window(p, steps, &win);
+            for (const site_entry &e : patch_catalogue)
+                for (int64_t at = 0; at + e.sig_len <= win.len; ++at) {
+                    if (win.start + at + e.sig_len > INT32_MAX)
+                        break;  // beyond what the search reads
+                    if (occurs_at(win.before, at, e) != occurs_at(win.after, at, e))
+                        return false;
+                }
         }
-    }
     return true;
 }
 
 // RESULT_OK when every write may go ahead, else why not.
-patch_result check_file(std::FILE *f, const patch_target *t, const write_plan &p, write_check *c)
+patch_result check_file(std::FILE *f, const patch_target *t, write_plan *p, write_check *c)
 {
     int64_t size = file_length(f);
     if (size < 0 || size != t->file_size)
         return RESULT_FILE_CHANGED;
-    for (int i = 0; i < p.count; ++i) {
-        const site_write &w = p.writes[i];
+    for (int i = 0; i < p->count; ++i) {
+        const site_write &w = p->writes[i];
         if (site_start(w) < 0 || write_end(w) > size)
             return RESULT_FILE_CHANGED;
         if (!read_window(f, w, size, &c->windows[i]))
@@ -213,11 +241,10 @@ patch_result check_file(std::FILE *f, const patch_target *t, const write_plan &p
         if (!site_still_there(w, c->windows[i]))
             return RESULT_FILE_CHANGED;
     }
-    if (!sites_apart(p))
+    skip_round_trip(p, c);
+    if (!sites_apart(*p))
         return RESULT_SITES_CLASH;
-    for (int i = 0; i < p.count; ++i)
-        apply_in_window(p, &c->windows[i]);
-    return occurrences_kept(p, *c) ? RESULT_OK : RESULT_SITES_CLASH;
+    return occurrences_kept(*p, c) ? RESULT_OK : RESULT_SITES_CLASH;
 }
 
 bool write_at(std::FILE *f, int32_t ofs, const uint8_t *data, int32_t len)
@@ -275,7 +302,7 @@ patch_result apply_check(const patch_target *t)
     if (f == nullptr)
         return RESULT_OPEN_FAILED;
     write_check c{};
-    patch_result checked = check_file(f, t, p, &c);
+    patch_result checked = check_file(f, t, &p, &c);
     (void)close_file(f);  // opened for reading: nothing to lose
     return checked;
 }
@@ -297,20 +324,22 @@ patch_result apply_patches_report(const patch_target *t, apply_report *r)
     write_plan p = plan_writes(t);
     write_check c{};
     if (p.count > 0) {
-        patch_result checked = check_file(f, t, p, &c);
+        patch_result checked = check_file(f, t, &p, &c);
         if (checked != RESULT_OK) {
             (void)close_file(f);  // nothing written: nothing to lose
             return checked;
         }
     }
+    // Each write is on the disk before the next one starts: a power cut can
+    // only stop the run between two of them, as a kill does, and never leave
+    // a later write without an earlier one.
     int done = 0;
     bool ok = true;
     error_clear();
     while (done < p.count && ok) {
         const site_write &w = p.writes[done++];
-        ok = write_at(f, w.ofs, w.bytes, w.len);
+        ok = write_at(f, w.ofs, w.bytes, w.len) && sync_file(f) == 0;
     }
-    ok = ok && sync_file(f) == 0;
     // A failed write may have left part of a site; what is known to have
     // gone wrong is undone at once, through the handle still open. The
     // cause is taken first: the undo's calls may report errors of their own.
@@ -323,9 +352,15 @@ patch_result apply_patches_report(const patch_target *t, apply_report *r)
     bool closed = close_file(f) == 0;
     if (ok && closed)
         return p.wc06_kept ? RESULT_WC06_KEPT : RESULT_OK;
-    if (undone && closed)
-        return RESULT_WRITE_UNDONE;
-    if (r->unrestored == 0)
-        r->unrestored = (1 << SITE_COUNT) - 1;  // the close failed: nothing is known for sure
+    if (undone)
+        return RESULT_WRITE_UNDONE;  // on the disk before the close: a failed close loses nothing
+    // Only the sites written can be other than they were. After a whole run
+    // on the disk a failed close leaves each of them new; after a failed undo
+    // nothing more is known of them than look_again found.
+    if (r->unrestored == 0) {
+        for (int i = 0; i < done; ++i)
+            r->unrestored |= 1 << p.writes[i].site;
+        r->whole_new = ok ? r->unrestored : 0;
+    }
     return RESULT_WRITE_FAILED;
 }

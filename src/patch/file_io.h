@@ -27,9 +27,16 @@ bool is_regular_path(const char *path);
 // it cannot.
 std::FILE *open_for_read(const char *path, file_cause *cause);
 
+// Opens `path` for reading, binary, without ever blocking (a FIFO put in its
+// place), only when it is a regular file and, with `same_as` given, the very
+// file that handle has open (device and inode; on Windows the volume and file
+// index); else null.
+std::FILE *open_same_file(const char *path, std::FILE *same_as);
+
 // Opens a regular file for update, binary, unbuffered; null, and in `*cause`
-// why, when it cannot. On Windows no other program may write the file while
-// the handle is open.
+// why, when it cannot. While the handle is open no other copy of the patcher
+// may open the file so (an exclusive lock on Linux), and on Windows no other
+// program may write it: another holder makes the open fail ("in use").
 std::FILE *open_for_update(const char *path, file_cause *cause);
 
 // Forgets the last error, so that error_cause tells of the next failed call.
@@ -43,6 +50,13 @@ std::FILE *open_null_sink();
 
 enum backup_result : int { BACKUP_MADE, BACKUP_EXISTS, BACKUP_FAILED };
 
-// Copies `path` to `path`.bak, never over an existing file; a copy that
-// fails part-way is removed.
-backup_result backup_file(const char *path);
+// Whether `path`.bak could be made, without making it: BACKUP_MADE when it
+// could, BACKUP_EXISTS when a regular file has its name, else BACKUP_FAILED
+// and in `*cause` why (a folder of that name, a name too long for the
+// folder, a folder that cannot be written).
+backup_result backup_check(const char *path, file_cause *cause);
+
+// Copies `path` to `path`.bak, never over an existing file, and puts the copy
+// and its name on the disk; a copy that fails part-way is removed. On
+// BACKUP_FAILED `*cause` says why.
+backup_result backup_file(const char *path, file_cause *cause);

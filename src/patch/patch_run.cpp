@@ -27,17 +27,18 @@ bool writable(const char *path, file_cause *cause)
     return probe != nullptr && close_file(probe) == 0;
 }
 
-patch_result make_backup(const char *path, int32_t mode)
+// A backup that exists already is a refusal, unless the mode keeps the first.
+patch_outcome backup_outcome(backup_result b, int32_t mode, file_cause cause)
 {
-    switch (backup_file(path)) {
+    switch (b) {
     case BACKUP_MADE:
-        return RESULT_OK;
+        return outcome_of(RESULT_OK);
     case BACKUP_EXISTS:
-        return mode == BACKUP_KEEP_FIRST ? RESULT_OK : RESULT_BACKUP_EXISTS;
+        return outcome_of(mode == BACKUP_KEEP_FIRST ? RESULT_OK : RESULT_BACKUP_EXISTS);
     case BACKUP_FAILED:
         break;
     }
-    return RESULT_BACKUP_FAILED;
+    return outcome_of(RESULT_BACKUP_FAILED, -1, cause);
 }
 
 // A scan of the written file, quiet: its diagnostics would repeat the first
@@ -63,11 +64,11 @@ patch_result scan_file(const char *path, patch_target **out, file_cause *cause)
     patch_target *t = open_target(path, cause);
     if (t == nullptr)
         return RESULT_OPEN_FAILED;
-    if (file_length(t->file) == 0) {
+    scan_target(t);
+    if (t->file_size == 0) {
         close_target(t);
         return RESULT_EMPTY_FILE;
     }
-    scan_target(t);
     *out = t;
     return RESULT_OK;
 }
@@ -121,22 +122,30 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     if (planned.result != RESULT_OK)
         return planned;
     // Every refusal comes before anything is promised, backed up or written,
-    // and a dry run meets the same ones.
+    // and a dry run meets the same ones: the writer's checks, a file that
+    // cannot be opened for writing, a backup that cannot be made.
     patch_result checked = apply_check(&plan);
     if (checked != RESULT_OK)
         return outcome_of(checked);
+    file_cause cause = CAUSE_NONE;
+    if (!writable(plan.path, &cause))
+        return outcome_of(RESULT_WRITE_OPEN_FAILED, -1, cause);
+    if (r->backup != BACKUP_OFF) {
+        const backup_result possible_backup = backup_check(plan.path, &cause);
+        patch_outcome possible = backup_outcome(possible_backup, r->backup, cause);
+        if (possible.result != RESULT_OK)
+            return possible;
+    }
     if (events != nullptr && events->planned != nullptr && !events->planned(events->ctx, scanned, &plan))
         return outcome_of(RESULT_REPORT_FAILED);
     if (r->dry_run)
         return outcome_of(RESULT_OK);
 
-    file_cause cause = CAUSE_NONE;
-    if (!writable(plan.path, &cause))
-        return outcome_of(RESULT_WRITE_OPEN_FAILED, -1, cause);
     if (r->backup != BACKUP_OFF) {
-        patch_result backed_up = make_backup(plan.path, r->backup);
-        if (backed_up != RESULT_OK)
-            return outcome_of(backed_up);
+        const backup_result backup = backup_file(plan.path, &cause);
+        patch_outcome backed_up = backup_outcome(backup, r->backup, cause);
+        if (backed_up.result != RESULT_OK)
+            return backed_up;
         if (events != nullptr && events->backed_up != nullptr)
             events->backed_up(events->ctx);
     }
@@ -155,7 +164,8 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     }
 
     patch_target *after = nullptr;
-    patch_outcome verified = outcome_of(RESULT_VERIFY_FAILED);
+    // A file that cannot be opened again was written, but is not checked.
+    patch_outcome verified = outcome_of(RESULT_UNCHECKED);
     if (rescan(plan.path, &after) == RESULT_OK)
         verified = target_read_error_site(after) >= 0 ? outcome_of(RESULT_UNCHECKED) : patch_verify(&plan, after);
     close_target(after);

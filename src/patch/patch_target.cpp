@@ -30,7 +30,9 @@ struct site_hit {
 site_hit locate(const patch_target *t, const site_entry &e)
 {
     site_hit h{-1, -1, -1, ABSENT_NOT_FOUND};
-    sig_stream *s = sig_stream_open(t->path, e.sig_len, e.sig);
+    // Each stream must read the file the target has open, not whatever has
+    // its name by now.
+    sig_stream *s = sig_stream_open(t->path, e.sig_len, e.sig, t->file);
     h.first = sig_stream_next(s);
     h.second = sig_stream_next(s);
     // A search cut short by a read error proves nothing about uniqueness.
@@ -209,19 +211,44 @@ void scan_conf_counts(patch_target *t, const site_hit &h)
     t->absent[SITE_CONF_COUNTS] = absence_of(v);
 }
 
-// Both conference blocks must agree on a promoted count the scan recognises.
-site_absence promoted_counts_agree(patch_target *t)
+// The promoted count in our conf_counts block, when it is one the scan
+// recognises.
+site_absence counts_promoted(patch_target *t)
 {
-    if (t->conf_counts_ofs == -1)
-        return ABSENT_PAIR;
     int count = read_byte(t, t->conf_counts_ofs + CONF_COUNTS_PROMOTED_POS);
-    int again = read_byte(t, t->conf_promoted_ofs + CONF_PROMOTED_PARAM_POS);
-    if (count < 0 || again < 0)
+    if (count < 0)
         return ABSENT_READ_ERROR;
     if (count < PROMOTED_MIN || count > PROMOTED_MAX)
         return ABSENT_PAIR;
     t->promoted = static_cast<int8_t>(count);
-    return again == count ? SITE_PRESENT : ABSENT_PAIR;
+    return SITE_PRESENT;
+}
+
+// Our conf_promoted block must agree with our conf_counts block.
+site_absence promoted_counts_agree(patch_target *t)
+{
+    if (t->conf_counts_ofs == -1)
+        return ABSENT_PAIR;
+    site_absence why = counts_promoted(t);
+    int again = read_byte(t, t->conf_promoted_ofs + CONF_PROMOTED_PARAM_POS);
+    if (again < 0)
+        return ABSENT_READ_ERROR;
+    return why != SITE_PRESENT || again == t->promoted ? why : ABSENT_PAIR;
+}
+
+// The game's conf_promoted block next to our conf_counts is where a change or
+// a removal of the counts stops when cut off after its first write: the
+// promoted count is still the one in conf_counts.
+site_absence game_promoted(patch_target *t)
+{
+    t->promoted = GAME_PROMOTED;
+    if (t->conf_counts_ofs == -1)
+        return SITE_PRESENT;
+    block_variant counts = classify(t, patch_catalogue[SITE_CONF_COUNTS], t->conf_counts_ofs);
+    if (counts != VARIANT_OURS)
+        return counts == VARIANT_UNREADABLE ? ABSENT_READ_ERROR : SITE_PRESENT;
+    t->conf_half_written = 1;
+    return counts_promoted(t);
 }
 
 // The two conference sites are used only as a pair.
@@ -232,14 +259,12 @@ void scan_conf_promoted(patch_target *t, const site_hit &h)
         const site_entry &e = patch_catalogue[SITE_CONF_PROMOTED];
         t->conf_promoted_ofs = h.ofs;
         block_variant v = classify(t, e, h.ofs);
-        why = v == VARIANT_GAME ? SITE_PRESENT : v == VARIANT_OURS ? promoted_counts_agree(t) : absence_of(v);
-        if (v == VARIANT_GAME)
-            t->promoted = GAME_PROMOTED;
+        why = v == VARIANT_GAME ? game_promoted(t) : v == VARIANT_OURS ? promoted_counts_agree(t) : absence_of(v);
         t->conf_promoted_installed = v == VARIANT_OURS ? 1 : 0;
     }
     if (why == SITE_PRESENT)
         return;
-    t->conf_installed = t->conf_promoted_installed = 0;
+    t->conf_installed = t->conf_promoted_installed = t->conf_half_written = 0;
     t->absent[SITE_CONF_PROMOTED] = why;
     if (site_usable(t->conf_counts_ofs))
         t->absent[SITE_CONF_COUNTS] = why == ABSENT_READ_ERROR ? ABSENT_READ_ERROR : ABSENT_PAIR;
@@ -318,6 +343,12 @@ void scan_target(patch_target *t)
 {
     t->file_size = file_length(t->file);
     site_hit hits[SITE_COUNT];
+    // A file whose length cannot be had cannot be searched to its end.
+    if (t->file_size < 0) {
+        for (site_absence &why : t->absent)
+            why = ABSENT_READ_ERROR;
+        return;
+    }
     for (int i = 0; i < SITE_COUNT; ++i)
         hits[i] = locate(t, patch_catalogue[i]);
     drop_overlapping(hits);

@@ -43,6 +43,10 @@ struct patch_target {
     // promoted block, holds our code; 0 for the game's (or no pair).
     int32_t conf_installed;
     int32_t conf_promoted_installed;
+    // 1 when the scan found our conf_counts next to the game's conf_promoted:
+    // a change or removal of the counts was cut off there, and `promoted` is
+    // the one in conf_counts. The next apply of the conference finishes it.
+    int32_t conf_half_written;
 
     // What the scan saw, so the writer can tell whether the file is still the
     // one that was scanned. -1 before a scan.

@@ -30,8 +30,8 @@ const result_entry result_table[] = {
      "a start year before 2003 would remove the installed fix, but the game's original code "
      "is not known; nothing was written"},
     {RESULT_SITES_CLASH, "sites_clash", RESULT_KIND_SITE,
-     "these changes would alter where the patch sites are found (sites overlap, or a value would "
-     "form or break a copy of a signature); nothing was written"},
+     "these changes would alter where the patch sites are found (sites overlap, or a value, or a "
+     "step on the way to it, would form or break a copy of a signature); nothing was written"},
     {RESULT_OPEN_FAILED, "open_failed", RESULT_KIND_FILE,
      "cannot be opened for reading"},
     {RESULT_READ_FAILED, "read_failed", RESULT_KIND_FILE, "could not be read"},
@@ -75,6 +75,13 @@ const cause_entry cause_table[] = {
     {CAUSE_CHANGED, "Another program changed the file since the patcher opened it: run the patcher again."},
     {CAUSE_READ_BACK,
      "The file does not hold what was written: the disk may be failing; put the backup copy back."},
+    {CAUSE_NAME_TOO_LONG,
+     "The backup copy's name would be too long for the folder: give the file a shorter name, or copy it by hand."},
+    {CAUSE_FOLDER_DENIED,
+     "The folder cannot be written to (read-only, or no permission): check the folder's permissions."},
+    {CAUSE_BACKUP_HELD,
+     "Another program (a virus scanner or a sync client) holds the backup copy being made: try again in a moment."},
+    {CAUSE_BACKUP_NOT_REGULAR, "A folder or a device has the backup copy's name: move it away and try again."},
 };
 
 } // namespace

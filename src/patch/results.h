@@ -58,6 +58,11 @@ enum file_cause : int {
     CAUSE_DISK_FULL,
     CAUSE_CHANGED,      // changed by another program since it was opened
     CAUSE_READ_BACK,    // does not read back as written
+    // Why the backup copy could not be made.
+    CAUSE_NAME_TOO_LONG,      // FILE.bak.partial is too long a name for the folder
+    CAUSE_FOLDER_DENIED,      // the folder is read-only, or not ours to write
+    CAUSE_BACKUP_HELD,        // another program holds the copy being made
+    CAUSE_BACKUP_NOT_REGULAR, // FILE.bak is a folder or a device
 };
 
 // A result, with the site it concerns (-1 when none), for an absent site why

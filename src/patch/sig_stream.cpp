@@ -229,7 +229,7 @@ int32_t sig_find_paths(sig_find_fn *paths[sig_find_max_paths])
     return count;
 }
 
-sig_stream *sig_stream_open(const char *path, int32_t sig_len, const uint8_t *sig)
+sig_stream *sig_stream_open(const char *path, int32_t sig_len, const uint8_t *sig, std::FILE *same_as)
 {
     if (sig_len < 1)
         return nullptr;
@@ -252,7 +252,7 @@ sig_stream *sig_stream_open(const char *path, int32_t sig_len, const uint8_t *si
     const std::uintptr_t room_end = reinterpret_cast<std::uintptr_t>(s->buffer) + static_cast<std::uintptr_t>(sig_len);
     s->head = sig_len + static_cast<int32_t>((16 - room_end % 16) % 16);
     s->start = s->head;
-    s->file = std::fopen(path, "rb");
+    s->file = open_same_file(path, same_as);
     s->failed = s->file == nullptr ? 1 : 0;
     // Every read is a whole window straight into the buffer: a stdio buffer
     // would only copy each byte twice.

@@ -50,8 +50,10 @@ struct sig_stream {
 };
 
 // Null only when memory is short. A file that cannot be opened gives a
-// stream that answers every search with -1.
-sig_stream *sig_stream_open(const char *path, int32_t sig_len, const uint8_t *sig);
+// stream that answers every search with -1 and is marked failed; so does one
+// that is no regular file or, with `same_as` given, not the file that handle
+// has open (it was replaced meanwhile). The open never blocks.
+sig_stream *sig_stream_open(const char *path, int32_t sig_len, const uint8_t *sig, std::FILE *same_as = nullptr);
 // Offset of the next occurrence after the last one returned, or -1 at the
 // end of the file or once a read has failed (`failed` then tells).
 int32_t sig_stream_next(sig_stream *s);

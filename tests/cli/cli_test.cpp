@@ -2,6 +2,8 @@
 // prints, its exit status, and every byte of the file afterwards against a
 // fresh scan and the catalogue.
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,7 +93,11 @@ const cli_case cases[] = {
     {"conf_counts=patched:8,3 conf_promoted=patched:8 exitgame=absent", "scan --verbose --json F", 0,
      "\"conf_promoted_ofs\": -1, \"promoted\": 1, \"relegated\": 3|ofs = -1, ofs2 = -1\n"},
     {"conf_counts=patched:4,3 conf_promoted=patched:5", "scan --json F", 0, "ofs\": -1, \"promoted\": 4,"},
-    {"conf_counts=patched:6,2", "scan --json F", 0, "\"promoted\": 1, \"relegated\": 2|!ofs\": -1"},
+    // Our counts next to the game's promoted block: a change cut off after its
+    // first write. The counts block has the count, and the next apply finishes it.
+    {"conf_counts=patched:6,2", "scan --json F", 0, "\"promoted\": 6, \"relegated\": 2|!ofs\": -1"},
+    {nullptr, "scan F", 0, "promoted 6, relegated 2\n|promoted 6, half-written: the next apply finishes it\n"},
+    {nullptr, "apply F --relegated 7", 0, "", {.counts = 67, .promoted = 6}},
     {"conf_promoted=patched:1", "scan --json F", 0, no_conf},
     {"conf_promoted=unrecognised", "scan --json F", 0, no_conf},
     {"conf_counts=unrecognised", "scan --json F", 0, "\"conf_counts_ofs\": -1|!promoted_ofs\": -1"},
@@ -124,6 +130,7 @@ const cli_case cases[] = {
     {"", "apply F --backup --exit-fix on", 0, "Backup written", {.exit = 1}},
     {nullptr, "apply F --backup --exit-fix off --json", 3,
      "backup file already exists|\"backup_made\": 0, \"result\": \"backup_exists\"|\"exit_status\": 3}\n"},
+    {nullptr, "apply F --backup --exit-fix off --dry-run", 3, "backup file already exists"},
 
     // A requested site that is absent or cannot take the change: exit 2.
     {ours, "apply F --start-year 2001 --wc06", 2, "World Cup 06 fix"},
@@ -150,6 +157,7 @@ const cli_case cases[] = {
     {"", "scan M", 3, "cannot be opened for reading|not there"}, {"", "apply M --exit-fix on", 3, "opened for reading"},
     {"", "scan D", 3, "cannot be opened for reading|not a regular file"}, {"", "apply E --exit-fix on --backup", 3, "empty"},
     {"", "apply F --exit-fix on --backup", 3, "cannot be opened for writing|Access denied", {}, 0444},
+    {"", "apply F --exit-fix on --dry-run", 3, "cannot be opened for writing|Access denied", {}, 0444},
     {nullptr, "scan F", 0, "year 2001", {}, 0444},
     {nullptr, "scan --json F", 3, "cannot be opened for reading|Access denied", {}, 0},
 };
@@ -180,9 +188,12 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
         const run_result r = run_program(CLI_PATH, argv, 60, c.mode != 0644 && getuid() == 0 ? 65534 : -1);
         chmod(F.c_str(), 0644);
         EXPECT_EQ(r.exit_code, c.exit) << r.out << r.err;
-        const std::string seen = c.exit != 0 && !std::strstr(c.args, "--json") ? r.err : r.out + r.err;
+        const bool json = std::strstr(c.args, "--json") != nullptr;
+        const std::string seen = c.exit != 0 && !json ? r.err : r.out + r.err;
         // A script may take anything on standard error for a failure.
         EXPECT_TRUE(c.exit != 0 || r.err.empty() || std::strstr(c.args, "--verbose") != nullptr) << r.err;
+        // Every refusal comes before the plan is printed.
+        EXPECT_TRUE(c.exit < 2 || json || argv[0] != "apply" || r.out.empty()) << r.out;
         std::istringstream says(c.says);
         for (std::string p; std::getline(says, p, '|');)
             EXPECT_EQ(seen.find(p.substr(p[0] == '!')) == seen.npos, p[0] == '!') << p << " in:\n" << seen;
@@ -196,25 +207,80 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
     std::filesystem::remove_all(dir);
 }
 
-// A start year whose high byte, with the bytes after it, makes a second copy
-// of its signature: the dry run refuses as the real run does, and neither
-// writes anything, a backup included.
+// Every refusal comes before the plan is printed and before anything is made,
+// and a dry run meets the same ones as the real run.
 TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
 {
-    const std::string F = scratch_path("sig-copy");
-    ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, {F, "--size", "70000"}).exit_code, 0);
-    patch_target *t = nullptr;
-    ASSERT_EQ(scan_file(F.c_str(), &t), RESULT_OK);
-    bytes b = read_file(F);
-    const uint8_t tail[] = {0xff, 0x33, 0xdb, 0x68};  // 27200 is 40 6a: "6a ff 33 db 68" again
-    std::copy(tail, tail + 4, b.begin() + t->start_year_ofs + 2);
-    close_target(t);
-    ASSERT_TRUE(write_file(F, b));
-    for (const char *dry : {"--dry-run", "--backup"}) {
-        const run_result r = run_program(CLI_PATH, {"apply", F, "--start-year", "27200", dry});
-        EXPECT_EQ(r.exit_code, 2) << dry << r.out << r.err;
-        EXPECT_EQ(r.out, "") << dry;
-        EXPECT_TRUE(read_file(F) == b && !std::filesystem::exists(F + ".bak")) << dry;
+    enum obstacle { SIG_COPY, COPY_ON_THE_WAY, LONG_NAME, FOLDER_AS_BACKUP, READ_ONLY_FOLDER, LOCKED };
+    const struct { obstacle what; const char *args; int exit; const char *says; } cases[] = {
+        // 27200 is 40 6a: with ff 33 db 68 after it, "6a ff 33 db 68" again.
+        {SIG_COPY, "--start-year 27200", 2, "would form or break a copy of a signature"},
+        // The game's promoted block, on the way from 5 to 3, ends in 00 00 before 89 8c 24 b0 00 00 00.
+        {COPY_ON_THE_WAY, "--promoted 3", 2, "a step on the way to it, would form or break a copy of a signature"},
+        {LONG_NAME, "--exit-fix on --backup", 3, "made; nothing was written\n|backup copy's name would be too long"},
+        {FOLDER_AS_BACKUP, "--exit-fix on --backup", 3, "made; nothing was written\n|A folder or a device has"},
+        {READ_ONLY_FOLDER, "--exit-fix on --backup", 3, "made; nothing was written\n|The folder cannot be written"},
+        // Another copy of the patcher, between its check and its last write.
+        {LOCKED, "--exit-fix on", 3, "cannot be opened for writing|Another program is using the file"},
+    };
+    const std::string dir = scratch_path("refusals");
+    const uint8_t year_tail[] = {0xff, 0x33, 0xdb, 0x68}, wc06_tail[] = {0x89, 0x8c, 0x24, 0xb0, 0x00, 0x00, 0x00};
+    for (const auto &c : cases)
+        for (const std::string dry : {"--dry-run", ""}) {
+            SCOPED_TRACE(std::string(c.args) + " " + dry);
+            std::filesystem::remove_all(dir);
+            ASSERT_TRUE(std::filesystem::create_directory(dir));
+            const std::string F = dir + "/" + (c.what == LONG_NAME ? std::string(246, 'Z') : "ZANDOR.EXE");
+            ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, {F, "--size", "70000", "--site", "conf_counts=patched:5,2", "--site",
+                                                     "conf_promoted=patched:5"}).exit_code, 0);
+            patch_target *t = nullptr;
+            ASSERT_EQ(scan_file(F.c_str(), &t), RESULT_OK);
+            bytes b = read_file(F);
+            std::copy_n(year_tail, c.what == SIG_COPY ? 4 : 0, b.begin() + t->start_year_ofs + 2);
+            std::copy_n(wc06_tail, c.what == COPY_ON_THE_WAY ? 7 : 0,
+                        b.begin() + t->conf_promoted_ofs + patch_catalogue[SITE_CONF_PROMOTED].block_len);
+            close_target(t);
+            const int held = open(F.c_str(), O_RDONLY);
+            ASSERT_TRUE(write_file(F, b) && (c.what != FOLDER_AS_BACKUP || mkdir((F + ".bak").c_str(), 0755) == 0)
+                        && (c.what != LOCKED || flock(held, LOCK_EX) == 0) && chmod(F.c_str(), 0666) == 0
+                        && chmod(dir.c_str(), c.what == READ_ONLY_FOLDER ? 0555 : 0755) == 0);
+            std::vector<std::string> argv = {"apply", F};
+            std::istringstream words(c.args + (" " + dry));
+            for (std::string w; words >> w;)
+                argv.push_back(w);
+            const run_result r = run_program(CLI_PATH, argv, 60, c.what == READ_ONLY_FOLDER && getuid() == 0 ? 65534 : -1);
+            chmod(dir.c_str(), 0755);
+            close(held);
+            EXPECT_EQ(r.exit_code, c.exit) << r.err;
+            EXPECT_EQ(r.out, "");
+            std::istringstream says(c.says);
+            for (std::string p; std::getline(says, p, '|');)
+                EXPECT_NE(r.err.find(p), r.err.npos) << p << " in:\n" << r.err;
+            EXPECT_TRUE(read_file(F) == b && !std::filesystem::is_regular_file(F + ".bak")
+                        && access((F + ".bak.partial").c_str(), F_OK) != 0);
+        }
+    std::filesystem::remove_all(dir);
+}
+
+// A reader that went away neither kills the tool nor leaves the player
+// guessing: exit 4, and whether the file was written.
+TEST(zandor_patcher_cli, a_closed_pipe_is_told_not_fatal)
+{
+    const std::string F = scratch_path("pipe"), fifo = scratch_path("fifo");
+    const char *const runs[] = {
+        // A pipe whose reader is gone before the tool starts.
+        "mkfifo \"$2\" && exec 3<>\"$2\" 4>\"$2\" 3<&- && rm \"$2\" && \"$0\" apply \"$1\" --start-year 2010 >&4",
+        // One that goes after the first byte: the tool may have said all by then.
+        "\"$0\" apply \"$1\" --start-year 2010 | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}",
+    };
+    for (const char *shell : runs) {
+        ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, {F, "--size", "70000"}).exit_code, 0);
+        const bytes before = read_file(F);
+        const run_result r = run_program("/bin/bash", {"-c", shell, CLI_PATH, F, fifo});
+        const bool written = r.err.find("the file was written and reads back as requested") != r.err.npos;
+        EXPECT_TRUE((r.exit_code == 4 && (written || r.err.find("nothing was written") != r.err.npos))
+                    || (r.exit_code == 0 && shell != runs[0])) << shell << r.err;
+        EXPECT_EQ(read_file(F) != before, r.exit_code == 0 || written) << shell;
     }
 }
 

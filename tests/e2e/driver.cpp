@@ -83,6 +83,19 @@ bool host(const std::string &line)
     return reply.starts_with("ok");
 }
 
+// The helper standing for a virus scanner: opens the backup copy as soon as
+// it appears, sharing reading and writing but not deletion, for three seconds.
+DWORD WINAPI hold_backup_copy(void *file)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < WAIT_MS;) {
+        HANDLE h = CreateFileA(static_cast<const char *>(file), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE)
+            return Sleep(3000), CloseHandle(h), 0;
+    }
+    return 1;
+}
+
 // ---- what a sample holds, what the dialog shows of it, what OK makes of it ----
 
 // The five edit/up-down pairs (edits 103..111, up-downs 102..110: start
@@ -200,6 +213,7 @@ const box_spec RETRY = {"Error", "Error opening file ", 1};
 const box_spec WRITE_DENIED = {"Error", "Error writing file\n\n", 4, CAUSE_DENIED};
 const box_spec WRITE_IN_USE = {"Error", "Error writing file\n\n", 4, CAUSE_IN_USE};
 const box_spec WRITE_CHANGED = {"Error", "Error writing file\n\n", 4, CAUSE_CHANGED};
+const box_spec BACKUP_HELD = {"Error", "Error writing file\n\n", 4, CAUSE_BACKUP_HELD};
 const box_spec WC06_KEPT = {"Warning", "The World Cup 06 fix could not be removed: ", 1};
 const box_spec OUT_OF_RANGE = {"Error", "Game starts: choose a year from 2001 to 2020.", 1};
 
@@ -226,9 +240,9 @@ HWND meet_chooser(const char *filter, where w = where::current())
 
 // ---- the scenarios ----
 
-// The last five press OK after setting up an obstacle; PLANTED cancels with
+// The last six press OK after setting up an obstacle; PLANTED cancels with
 // DLLs planted beside the patcher; after a value out of range, Cancel.
-enum way { DONE, OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, PLANTED, IMMUTABLE, HELD_OPEN, GROWN, CHANGED, TYPO };
+enum way { DONE, OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, PLANTED, IMMUTABLE, HELD_OPEN, GROWN, CHANGED, HELD_BACKUP, TYPO };
 
 struct run_row {
     way how;
@@ -243,6 +257,7 @@ struct scenario {
     const char *sample;           // as apply() takes it
     run_row runs[5];              // on the same file, one after another
     const char *folder = nullptr; // where the file lies and the patcher starts, when not here
+    int64_t size = 300000;        // several 64 KiB search windows
 };
 
 const choices FULL = {{2010, 2005, 3, 2, 3}, "x---x"};
@@ -287,6 +302,10 @@ const scenario SCENARIOS[] = {
     {"write-obstacles", "GGGGGGG",
      {{IMMUTABLE, FULL, nullptr, 1, &WRITE_DENIED}, {HELD_OPEN, FULL, nullptr, 1, &WRITE_IN_USE},
       {GROWN, FULL, nullptr, 1, &WRITE_CHANGED}, {CHANGED, FULL, nullptr, 1, &WRITE_CHANGED}}},
+    // A virus scanner opens the backup copy as soon as it appears, without
+    // delete sharing, so that it cannot take its name: nothing is written,
+    // and the box says why. Large, so that the copy takes a while.
+    {"backup-held", "GGGGGGG", {{HELD_BACKUP, FULL, nullptr, 1, &BACKUP_HELD}}, nullptr, 32 << 20},
     // Before 2003 an installed World Cup fix stays, the game's code being unknown.
     {"wc06-kept", "GPGGGGG",
      {{OK, {{2002, 2005, 3, 2, 3}, "x---x"}, "GPGPPPP 2002 2005 3 3 2 3", 0, &WC06_KEPT}}},
@@ -333,7 +352,8 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
     if (!expect(CreateProcessA(patcher, nullptr, nullptr, nullptr, FALSE, 0, nullptr, folder, &si, &pi),
                 "cannot start " + std::string(patcher)))
         return;
-    std::string want = read_file(name); // unless OK writes, the file as it is before the end
+    std::string want = read_file(name), partial = name + ".bak.partial"; // want: unless OK writes, the file as it is
+    HANDLE helper = nullptr;
     // The running game holds its exe, from before the patcher reads it.
     HANDLE held = nullptr;
     if (run.how == HELD_OPEN)
@@ -385,6 +405,8 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
                                      : now->site[SITE_EXITGAME].at + patch_catalogue[SITE_EXITGAME].sig_len);
             f.put('\x90');
         }
+        if (run.how == HELD_BACKUP)
+            helper = CreateThread(nullptr, 0, hold_backup_copy, partial.data(), 0, nullptr);
         want = read_file(name);
         if (run.how == KEYS)
             host("keys alt+F4");
@@ -421,6 +443,12 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         want = read_file("expected.tmp");
     }
     expect(read_file(name) == want, name + " is not the file expected");
+    DWORD held_it = 1; // the helper's exit code: 0 once it held the copy
+    if (helper != nullptr && WaitForSingleObject(helper, WAIT_MS) == WAIT_OBJECT_0)
+        GetExitCodeThread(helper, &held_it);
+    expect(run.how != HELD_BACKUP || (held_it == 0 && GetFileAttributesA((name + ".bak").c_str()) == INVALID_FILE_ATTRIBUTES),
+           "the backup copy was never held, or a backup was named though it was");
+    CloseHandle(helper);
 }
 
 } // namespace
@@ -440,7 +468,7 @@ int main(int argc, char **argv)
         if (sc.folder != nullptr)
             CreateDirectoryA(sc.folder, nullptr);
         sample_recipe now{};
-        sample_defaults(&now, 300000); // several 64 KiB search windows
+        sample_defaults(&now, sc.size);
         now.seed = static_cast<uint32_t>(11 + (&sc - SCENARIOS));
         apply(&now, sc.sample);
         // Laid out once: every later file keeps its sites where they are.

@@ -1,10 +1,10 @@
-// Loaded with LD_PRELOAD into the CLI: makes stdio calls on the game file
-// fail, or kills the process after one, so that the tests see what the
+// Loaded with LD_PRELOAD into the CLI: makes stdio calls (and fstat) on the
+// game file fail, or kills the process after one, so that the tests see what the
 // patcher does when the disk lets it down or the power goes. Without
 // ZANDOR_FAULT_PATH it passes every call on.
 //
 //   ZANDOR_FAULT_PATH    the file to watch: calls on handles open on it count
-//   ZANDOR_FAULT_OP      fread, fwrite, fseek, fflush or fclose
+//   ZANDOR_FAULT_OP      fread, fwrite, fseek, fflush, fclose or fstat
 //   ZANDOR_FAULT_AT      which call of that op fails, from 1
 //   ZANDOR_FAULT_MODE    once (default), always (that call and every later
 //                        one), short (fread/fwrite move half, then fail) or
@@ -43,12 +43,13 @@ template <typename F> F real(const char *name)
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
-// Counts a call of `name` on a handle open on the watched file; true when
-// this one must fail.
-bool must_fail(const char *name, std::FILE *f)
+// Counts a call of `name` on a descriptor open on the watched file; true
+// when this one must fail.
+bool must_fail(const char *name, int fd)
 {
+    const auto real_fstat = real<int (*)(int, struct stat *)>("fstat");
     struct stat a{}, b{};
-    if (path == nullptr || f == nullptr || std::strcmp(name, op) != 0 || fstat(fileno(f), &a) != 0
+    if (path == nullptr || fd < 0 || std::strcmp(name, op) != 0 || real_fstat(fd, &a) != 0
         || stat(path, &b) != 0 || a.st_ino != b.st_ino || a.st_dev != b.st_dev)
         return false;
     ++calls;
@@ -57,6 +58,11 @@ bool must_fail(const char *name, std::FILE *f)
     if (env("ZANDOR_FAULT_FIRED") != nullptr)  // so that the test knows the fault happened
         close(open(env("ZANDOR_FAULT_FIRED"), O_WRONLY | O_CREAT, 0644));
     return true;
+}
+
+bool must_fail(const char *name, std::FILE *f)
+{
+    return f != nullptr && must_fail(name, fileno(f));
 }
 
 // A failed call's result; the handle (when given) marked as the C library
@@ -101,6 +107,11 @@ int fseek(std::FILE *f, long ofs, int whence)
 int fflush(std::FILE *f)
 {
     return must_fail("fflush", f) ? failed(EOF, f) : real<decltype(&fflush)>("fflush")(f);
+}
+
+int fstat(int fd, struct stat *st)
+{
+    return must_fail("fstat", fd) ? failed(-1) : real<int (*)(int, struct stat *)>("fstat")(fd, st);
 }
 
 // The handle is released either way, as the C library does on an error.

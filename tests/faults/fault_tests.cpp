@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -124,7 +125,7 @@ TEST(injected_faults, every_failing_call_leaves_whole_sites_and_success_means_wr
         const run_result clean = run(file);
         const bytes after = read_file(file);
         ASSERT_EQ(clean.exit_code, twice ? 2 : 0) << clean.err;
-        for (const std::string op : {"fread", "fwrite", "fseek", "fflush", "fclose"}) {
+        for (const std::string op : {"fread", "fwrite", "fseek", "fflush", "fclose", "fstat"}) {
             for (const std::string mode : {"once", "always", "short"}) {
                 // Each call in turn, until the run makes no more of them.
                 for (long n = 1; mode != "short" || op == "fread" || op == "fwrite"; ++n) {
@@ -139,6 +140,10 @@ TEST(injected_faults, every_failing_call_leaves_whole_sites_and_success_means_wr
                     }
                     expect_sound(r, file, before, after, planned_sites(clean), mode == "once");
                     EXPECT_TRUE(!twice || (r.exit_code != 0 && read_file(file) == before)) << "taken as unique after an incomplete search";
+                    // Without the length, or proof that it still reads the same file, a scan is a read error.
+                    EXPECT_TRUE(op != "fstat" || r.exit_code == 3) << r.out << r.err;
+                    // A close that fails after every write is on the disk names the written sites, the first too, as new.
+                    EXPECT_TRUE(op != "fclose" || r.err.find("not put back") == r.err.npos || r.err.find("click delay (holds the new") != r.err.npos);
                     // A read error is one of the file, and says so; the first read is the first site's.
                     EXPECT_TRUE(op != "fread" || read_file(file) != before
                                 || r.err.find(n == 1 ? "start year: could not be read" : ": could not be read")
@@ -159,9 +164,15 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
         const char *what;
         bool patched;  // the conference, exit fix and delay ours already
         std::vector<std::string> args;
+        bool tail = false;  // the promoted block followed by a World Cup 06 signature's tail
     } cases[] = {
         {"installing", false, conf},
+        {"installing the relegated count alone", false, {"--relegated", "7"}},
         {"changing the counts", true, conf},
+        {"changing the promoted count alone", true, {"--promoted", "5"}},
+        {"changing the relegated count alone", true, {"--relegated", "7"}},
+        // The game's promoted block would end in 00 00 before the tail: it is never written on the way.
+        {"changing the relegated count alone, before a signature's tail", true, {"--relegated", "7"}, true},
         {"removing", true, {"--conference-original"}},
         {"everything at once", true, {"--start-year", "2002", "--wc06", "--bosman-year", "2011", "--click-delay",
                                       "off", "--exit-fix", "off", "--promoted", "7", "--relegated", "0"}},
@@ -172,8 +183,12 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
         if (c.patched)
             for (const site_id s : {SITE_CLICK_DELAY, SITE_EXITGAME, SITE_CONF_COUNTS, SITE_CONF_PROMOTED})
                 recipe.site[s] = {SAMPLE_PATCHED, -1, -1, 4, 6, 0};
-        ASSERT_EQ(sample_write(file.c_str(), &recipe), 0);
-        const bytes before = read_file(file);
+        ASSERT_TRUE(sample_layout(&recipe, &recipe) == 0 && sample_write(file.c_str(), &recipe) == 0);
+        bytes before = read_file(file);
+        const uint8_t tail[] = {0x89, 0x8c, 0x24, 0xb0, 0x00, 0x00, 0x00};
+        const site_entry &prom = patch_catalogue[SITE_CONF_PROMOTED];
+        std::copy_n(tail, c.tail ? 7 : 0, before.begin() + recipe.site[SITE_CONF_PROMOTED].at + prom.sig_len + prom.block_len);
+        ASSERT_TRUE(write_file(file, before));
         ASSERT_EQ(run(file, {}, c.args).exit_code, 0) << c.what;
         const bytes done = read_file(file);
         for (int k = 1;; ++k) {
@@ -202,6 +217,28 @@ TEST(killed_runs, leave_no_partial_backup)
     EXPECT_TRUE(killed.crashed && read_file(file) == before && access((file + ".bak").c_str(), F_OK) != 0);
     EXPECT_EQ(run(file, {}, args).exit_code, 0);
     EXPECT_TRUE(read_file(file + ".bak") == before && access(partial.c_str(), F_OK) != 0);
+}
+
+// Each write is on the disk before the next one starts, and the backup's name
+// is on the disk before the game is written: a power cut stops the run
+// between two writes, as a kill does.
+TEST(killed_runs, each_write_reaches_the_disk_before_the_next)
+{
+    const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", trace = dir + "/trace";
+    game_image(file, false);
+    const run_result r = run_program("/usr/bin/strace", {"-f", "-y", "-o", trace, "-e", "trace=write,fsync,renameat2,link",
+                                                         FAULT_CLI, "apply", file, "--promoted", "5", "--backup"},
+                                       60, -1, {"ASAN_OPTIONS=detect_leaks=0"});  // LeakSanitizer cannot run under ptrace
+    // n the backup named, d its folder synced, w a write to the game, s its sync.
+    std::string calls;
+    std::ifstream log(trace);
+    for (std::string line; std::getline(log, line);) {
+        const bool game = line.find("<" + file + ">") != line.npos, folder = line.find("<" + dir + ">") != line.npos;
+        calls += line.find("renameat2(") != line.npos ? "n"
+                 : line.find("fsync(") != line.npos ? (game ? "s" : folder ? "d" : "")
+                 : game && line.find("write(") != line.npos ? "w" : "";
+    }
+    EXPECT_EQ(calls, "ndwswsws") << r.err;
 }
 
 // What is no regular file is never opened (a FIFO would block) and nothing

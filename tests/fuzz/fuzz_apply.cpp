@@ -48,7 +48,7 @@ struct model_write {
 };
 
 // The writes `t` asks for, from the writing rules alone.
-std::vector<model_write> model_writes(const patch_target *t, bool *wc06_kept)
+std::vector<model_write> model_writes(const patch_target *t, const bytes &image, bool *wc06_kept)
 {
     std::vector<model_write> m;
     const site_entry *e = patch_catalogue;
@@ -76,9 +76,17 @@ std::vector<model_write> model_writes(const patch_target *t, bool *wc06_kept)
     *wc06_kept = wc06 && t->start_year < 2003 && !t->wc06_original_known;
     if (t->exitgame_ofs > 0)
         block(SITE_EXITGAME, t->exitgame_ofs, t->exitgame_installed != 0);
+    // Our promoted block goes out before the counts change and comes back
+    // after them, unless it holds already what it is to hold.
     if (t->conf_promoted_ofs > 0 && t->conf_counts_ofs > 0) {
-        block(SITE_CONF_PROMOTED, t->conf_promoted_ofs, t->touch_conference != 0, 9, t->promoted);
+        block(SITE_CONF_PROMOTED, t->conf_promoted_ofs, false);
         block(SITE_CONF_COUNTS, t->conf_counts_ofs, t->touch_conference != 0, 6, t->promoted, 9, t->relegated);
+        if (t->touch_conference != 0)
+            block(SITE_CONF_PROMOTED, t->conf_promoted_ofs, true, 9, t->promoted);
+        const model_write &last = m.back();
+        if (t->touch_conference != 0 && last.ofs + last.data.size() <= image.size()
+            && std::equal(last.data.begin(), last.data.end(), image.begin() + last.ofs))
+            m.erase(m.end() - 3);
     }
     return m;
 }
@@ -94,10 +102,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     patch_target *t = scan_checked(path, image);
     choose(t, &settings);
     bool wc06_kept = false;
-    const std::vector<model_write> m = model_writes(t, &wc06_kept);
+    const std::vector<model_write> m = model_writes(t, image, &wc06_kept);
 
     // What the file must hold: each write behind its signature, on a block
-    // we recognise, apart from the others, making and breaking no signature.
+    // we recognise, apart from the others, and no state on the way making
+    // or breaking a signature.
     bytes applied = image;
     bool recognised = true, apart = true, same_signatures = true;
     for (std::size_t i = 0; i < m.size(); ++i) {
@@ -108,14 +117,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
                      && std::memcmp(&image[static_cast<std::size_t>(from)], e.sig, static_cast<std::size_t>(e.sig_len)) == 0
                      && (e.kind == SITE_KIND_YEAR || byte0() == e.patched[0] || byte0() == e.unpatched[0]);
         for (std::size_t j = 0; j < i; ++j)
-            apart = apart && (to <= m[j].ofs - patch_catalogue[m[j].site].sig_len
+            apart = apart && (m[j].site == m[i].site || to <= m[j].ofs - patch_catalogue[m[j].site].sig_len
                               || m[j].ofs + static_cast<int64_t>(m[j].data.size()) <= from);
-        if (recognised)
-            std::copy(m[i].data.begin(), m[i].data.end(), applied.begin() + m[i].ofs);
     }
-    for (const site_entry &e : patch_catalogue)
-        same_signatures = same_signatures && reference_search(image, bytes(e.sig, e.sig + e.sig_len))
-                                                 == reference_search(applied, bytes(e.sig, e.sig + e.sig_len));
+    for (std::size_t i = 0; i < m.size() && recognised; ++i) {
+        std::copy(m[i].data.begin(), m[i].data.end(), applied.begin() + m[i].ofs);
+        for (const site_entry &e : patch_catalogue)
+            same_signatures = same_signatures && reference_search(image, bytes(e.sig, e.sig + e.sig_len))
+                                                     == reference_search(applied, bytes(e.sig, e.sig + e.sig_len));
+    }
     const patch_result want = !recognised                  ? RESULT_FILE_CHANGED
                               : !apart || !same_signatures ? RESULT_SITES_CLASH
                               : wc06_kept                  ? RESULT_WC06_KEPT

@@ -152,10 +152,13 @@ patch_target reference_scan(const bytes &image)
     auto found = [&](int s, bool also = true) { return also && (state[s] == 0 || state[s] == 1) ? static_cast<int32_t>(ofs[s]) : -1; };
     auto year = [&](int s) { return static_cast<int16_t>(state[s] < 0 ? 0 : at(ofs[s]) | at(ofs[s] + 1) << 8); };
     const int click = state[SITE_CLICK_DELAY], delay = click == 1 ? at(ofs[SITE_CLICK_DELAY] + 25) : 0;
-    // The conference blocks count only as a pair whose counts agree.
-    const int promoted = state[SITE_CONF_PROMOTED], counts_ofs = found(SITE_CONF_COUNTS);
-    const int count = promoted == 1 && counts_ofs > 0 ? at(counts_ofs + 6) : 0;
-    const bool pair = promoted == 0 || (count >= 1 && count <= 7 && at(ofs[SITE_CONF_PROMOTED] + 9) == count);
+    // The conference blocks count only as a pair whose counts agree; our
+    // counts next to the game's promoted block (a change cut off) give theirs.
+    const int promoted = state[SITE_CONF_PROMOTED], counts = state[SITE_CONF_COUNTS];
+    const int count = (promoted == 0 || promoted == 1) && counts == 1 ? at(ofs[SITE_CONF_COUNTS] + 6) : 0;
+    const bool pair = (promoted == 0 && counts != 1)
+                      || (count >= 1 && count <= 7 && (promoted == 0 || at(ofs[SITE_CONF_PROMOTED] + 9) == count));
+    const int counts_ofs = found(SITE_CONF_COUNTS);
 
     patch_target r{};
     r.file_size = size;
