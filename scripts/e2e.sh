@@ -15,8 +15,8 @@ driver_timeout=${E2E_TIMEOUT:-600}
 
 say() { echo "e2e: $*"; }
 
-if ! command -v wine >/dev/null || [[ ! -x /usr/lib/wine/wine64 ]] || ! command -v x86_64-w64-mingw32-g++ >/dev/null \
-   || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null \
+if ! command -v wine >/dev/null || [[ ! -x /usr/lib/wine/wine || ! -x /usr/lib/wine/wine64 ]] \
+   || ! command -v x86_64-w64-mingw32-g++ >/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null \
    || ! command -v chattr >/dev/null || ! command -v unzip >/dev/null || ! command -v localedef >/dev/null \
    || [[ ! -f $wine_marlett ]]; then
   scripts/install-deps.sh

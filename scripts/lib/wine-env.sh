@@ -15,14 +15,16 @@ wine_marlett=/usr/share/wine/fonts/marlett.ttf
 wine_preset= wine_loader=
 wine_choose() {
   [[ -z $wine_preset ]] || return 0
-  if timeout 20 /lib/ld-linux.so.2 --version >/dev/null 2>&1 </dev/null; then
+  local out
+  # Through bash: timeout alone would hand a refused program to sh as a script.
+  if out=$(timeout 20 bash -c '/lib/ld-linux.so.2 --version' 2>&1 </dev/null); then
     wine_preset=win32 wine_loader=wine
     echo "wine: this machine runs 32-bit programs; the Wine steps use the 32-bit build"
   else
     wine_preset=win64 wine_loader=/usr/lib/wine/wine64
     # Where Wine starts its own helper processes from.
     export WINELOADER=$wine_loader
-    echo "wine: this machine cannot run 32-bit programs; the Wine steps use the 64-bit build of the same sources"
+    echo "wine: this machine cannot run 32-bit programs (${out##*: }); the Wine steps use the 64-bit build of the same sources"
   fi
 }
 
