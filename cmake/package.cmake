@@ -1,9 +1,10 @@
 # The release package: cmake --build --preset win32 --target package makes
-# zandor-patcher-<version>-win32.zip with both programs, the players' README
-# (CRLF line ends), the licence and SHA256SUMS, every file with one fixed
-# time so that two builds of one commit give the same archive; beside it,
-# the archive's own checksum (.zip.sha256). Both programs are signed first
-# when a certificate is given (cmake/package_sign.cmake).
+# zandor-patcher-<version>-win32.zip (-win64.zip from the win64 preset, for
+# the Wine steps only) with both programs, the players' README (CRLF line
+# ends), the licence and SHA256SUMS, every file with one fixed time so that
+# two builds of one commit give the same archive; beside it, the archive's own
+# checksum (.zip.sha256). Both programs are signed first when a certificate is
+# given (cmake/package_sign.cmake).
 configure_file(${CMAKE_SOURCE_DIR}/package/README.txt.in ${CMAKE_BINARY_DIR}/package/README.txt
   @ONLY NEWLINE_STYLE CRLF)
 install(TARGETS zandor-patcher zandor-patcher-cli RUNTIME DESTINATION .)
@@ -30,7 +31,7 @@ endif()
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME zandor-patcher)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME zandor-patcher-${PROJECT_VERSION}-win32)
+set(CPACK_PACKAGE_FILE_NAME zandor-patcher-${PROJECT_VERSION}-${ZANDOR_PACKAGE_TARGET})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package_files.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/package_files.cmake)

@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
 # Runs the real zandor-patcher.exe, from the release package as players get
 # it, under Wine in a private X display and a UTF-8 locale, and drives it
-# like a player, through zandor-e2e-driver.exe.
-# Usage: scripts/e2e.sh [SCENARIO...]   (E2E_PATCHER=EXE tests another build)
+# like a player, through zandor-e2e-driver.exe. Where the machine cannot run
+# 32-bit programs, the package and the driver of the 64-bit build of the same
+# sources (scripts/lib/wine-env.sh decides).
+# Usage: scripts/e2e.sh [SCENARIO...]   (E2E_PATCHER=EXE tests another build;
+# E2E_BUILD=DIR takes the package and driver from another build folder)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/build.sh
 source scripts/lib/wine-env.sh
 
-win32=${E2E_WIN32_BUILD:-build/win32}
-driver=$win32/tests/e2e/zandor-e2e-driver.exe
 driver_timeout=${E2E_TIMEOUT:-600}
 
 say() { echo "e2e: $*"; }
 
-if ! command -v wine >/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null \
+if ! command -v wine >/dev/null || [[ ! -x /usr/lib/wine/wine || ! -x /usr/lib/wine/wine64 ]] \
+   || ! command -v x86_64-w64-mingw32-g++ >/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null \
    || ! command -v chattr >/dev/null || ! command -v unzip >/dev/null || ! command -v localedef >/dev/null \
    || [[ ! -f $wine_marlett ]]; then
   scripts/install-deps.sh
@@ -23,12 +25,14 @@ if ! wine_check; then
   say "0 passed, 1 failed"
   exit 1
 fi
+build=${E2E_BUILD:-build/$wine_preset}
+driver=$build/tests/e2e/zandor-e2e-driver.exe
 # The release package, as players download it (the driver comes with it),
 # unless a patcher is named.
 targets=()
 [[ -n ${E2E_PATCHER:-} ]] || targets+=(package)
 [[ -f $driver ]] || targets+=(zandor-e2e-driver)
-if ((${#targets[@]})) && ! build_preset -B "$win32" win32 "${targets[@]}"; then
+if ((${#targets[@]})) && ! build_preset -B "$build" "$wine_preset" "${targets[@]}"; then
   say "0 passed, 1 failed"
   exit 1
 fi
@@ -38,10 +42,10 @@ work=$(mktemp -d /tmp/zandor-e2e.XXXXXX)
 mkdir -p "$work/run"
 patcher=${E2E_PATCHER:-}
 if [[ -z $patcher ]]; then
-  zip=$(ls -t "$win32"/zandor-patcher-*-win32.zip 2>/dev/null | head -n 1)
+  zip=$(ls -t "$build"/zandor-patcher-*-"$wine_preset".zip 2>/dev/null | head -n 1)
   if [[ -z $zip ]] || ! unzip -q "$zip" -d "$work/package" \
      || ! (cd "$work"/package/*/ && sha256sum --quiet -c SHA256SUMS); then
-    say "no whole package in $win32"
+    say "no whole package in $build"
     say "0 passed, 1 failed"
     rm -rf "$work"
     exit 1
@@ -75,7 +79,7 @@ if ! wine_display "$work"; then
   exit 1
 fi
 wine_prefix "$work/prefix" undecorated
-say "Wine $(wine --version) on display $DISPLAY ready after $((SECONDS - started)) s"
+say "Wine $("$wine_loader" --version) on display $DISPLAY ready after $((SECONDS - started)) s"
 
 # Requests the driver cannot serve from inside Wine: real key presses and
 # the immutable attribute. One line in, one line out.
@@ -112,7 +116,7 @@ serve() {
 
 log=$work/driver.log
 : >"$log"
-(cd "$work/run" && exec timeout "$driver_timeout" wine "$driver_w" "$patcher_w" "$@" >"$log" 2>&1 </dev/null) &
+(cd "$work/run" && exec timeout "$driver_timeout" "$wine_loader" "$driver_w" "$patcher_w" "$@" >"$log" 2>&1 </dev/null) &
 driver_pid=$!
 tail -n +1 -f --pid="$driver_pid" "$log" &
 tail_pid=$!

@@ -6,8 +6,11 @@
 set -euo pipefail
 
 host_pkgs=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev)
+# The x86-64 tool chain and wine64: the Wine steps' 64-bit build, for machines
+# that cannot run 32-bit programs.
 pkgs=(g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
-      wine wine32:i386 fonts-wine xvfb x11-utils x11-apps xdotool imagemagick
+      g++-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+      wine wine32:i386 wine64 fonts-wine xvfb x11-utils x11-apps xdotool imagemagick
       clang libclang-rt-14-dev clang-tidy cppcheck e2fsprogs locales zip unzip
       osslsigncode openssl python3-jsonschema strace)
 

@@ -13,7 +13,7 @@ if [[ -n ${DISPLAY:-} ]]; then
   scripts/install-deps.sh
   if wine_check; then
     gui=1
-    build_preset win32 zandor-patcher
+    build_preset "$wine_preset" zandor-patcher
   fi
 else
   scripts/install-deps.sh host
@@ -30,10 +30,10 @@ if ((gui)); then
   # A prefix of our own, made once.
   wine_locale
   wine_prefix "${WINEPREFIX:-$PWD/demo/wine}"
-  exe=$PWD/build/win32/src/app/zandor-patcher.exe
+  exe=$PWD/build/$wine_preset/src/app/zandor-patcher.exe
   echo "Starting the patcher under Wine on $DISPLAY; pick demo\\ZANDOR.EXE in the file dialog."
   rc=0
-  (cd demo && wine "$exe") || rc=$?
+  (cd demo && "$wine_loader" "$exe") || rc=$?
   echo "The patcher ended with exit code $rc. The sample now holds:"
   "$cli" scan demo/ZANDOR.EXE
   exit "$rc"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Takes docs/options-dialog.png again: the patcher of the win32 build under
-# Wine in a private Xvfb display, on a sample image that the command-line
-# tool has patched first, so that every control shows a chosen value.
+# Takes docs/options-dialog.png again: the patcher of the win32 build (win64
+# where the machine cannot run 32-bit programs) under Wine in a private Xvfb
+# display, on a sample image that the command-line tool has patched first, so
+# that every control shows a chosen value.
 #
 #   scripts/screenshot.sh [OUT]     (default docs/options-dialog.png)
 #
@@ -17,8 +18,8 @@ build_preset host make_sample zandor-patcher-cli
 wine_check
 exe=${SCREENSHOT_EXE:-}
 if [[ -z $exe ]]; then
-  build_preset win32 zandor-patcher
-  exe=build/win32/src/app/zandor-patcher.exe
+  build_preset "$wine_preset" zandor-patcher
+  exe=build/$wine_preset/src/app/zandor-patcher.exe
 fi
 exe=$(realpath "$exe")
 [[ -f $wine_marlett ]] || { echo "screenshot: $wine_marlett is missing (Debian's fonts-wine)" >&2; exit 1; }
@@ -44,7 +45,7 @@ window() { timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" | head 
 
 # Ended, without writing, with everything else of the prefix when the
 # script ends.
-(cd "$work" && exec wine "$exe" >"$work/wine.log" 2>&1 </dev/null) &
+(cd "$work" && exec "$wine_loader" "$exe" >"$work/wine.log" 2>&1 </dev/null) &
 window Welcome >/dev/null
 sleep 1
 xdotool key Return

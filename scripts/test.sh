@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything (host, host-asan, win32) and runs every test: ctest in both
-# host builds, static analysis, bounded fuzzing and the Wine end-to-end run.
+# host builds, static analysis, bounded fuzzing and the Wine end-to-end run
+# (which builds win64 itself where the machine cannot run 32-bit programs).
 #
 #   scripts/test.sh           the full run (what CI runs)
 #   scripts/test.sh --quick   the host build and its ctest only (no MinGW needed)

@@ -5,12 +5,35 @@
 wine_xvfb_pid= wine_own_prefix=
 wine_marlett=/usr/share/wine/fonts/marlett.ttf
 
-# Whether Wine starts at all. Its loader for 32-bit programs is itself a 32-bit
-# Linux program, which a kernel built without IA32 emulation refuses ("Exec
-# format error"): better said once than seen as a run that never shows a window.
+# Which build the Wine steps run, decided once: the 32-bit product where the
+# machine runs 32-bit Linux programs, else the 64-bit build of the same
+# sources. Wine's loader for 32-bit programs is itself a 32-bit Linux program,
+# which a kernel without IA32 emulation refuses ("Exec format error"), and
+# Debian's wine wrapper picks that loader whenever it is installed: the 64-bit
+# one is called by its own path. Sets wine_preset (win32 or win64) and
+# wine_loader; wineserver's wrapper already prefers the 64-bit server.
+wine_preset= wine_loader=
+wine_choose() {
+  [[ -z $wine_preset ]] || return 0
+  local out
+  # Through bash: timeout alone would hand a refused program to sh as a script.
+  if out=$(timeout 20 bash -c '/lib/ld-linux.so.2 --version' 2>&1 </dev/null); then
+    wine_preset=win32 wine_loader=wine
+    echo "wine: this machine runs 32-bit programs; the Wine steps use the 32-bit build"
+  else
+    wine_preset=win64 wine_loader=/usr/lib/wine/wine64
+    # Where Wine starts its own helper processes from.
+    export WINELOADER=$wine_loader
+    echo "wine: this machine cannot run 32-bit programs (${out##*: }); the Wine steps use the 64-bit build of the same sources"
+  fi
+}
+
+# Whether Wine starts at all: better said once than seen as a run that never
+# shows a window.
 wine_check() {
   local out
-  if ! out=$(wine --version 2>&1 </dev/null); then
+  wine_choose
+  if ! out=$("$wine_loader" --version 2>&1 </dev/null); then
     echo "Wine does not start on this machine: ${out##*: }" >&2
     return 1
   fi
@@ -39,14 +62,15 @@ wine_prefix() {
   export WINEPREFIX=$1
   wine_own_prefix=$1
   export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;comctl32,comdlg32=n,b"}
-  [[ -f $WINEPREFIX/system.reg ]] || timeout 180 wineboot -i >/dev/null 2>&1 </dev/null
+  wine_choose >/dev/null
+  [[ -f $WINEPREFIX/system.reg ]] || timeout 180 "$wine_loader" wineboot -i >/dev/null 2>&1 </dev/null
   # Wine draws the title bar's buttons with Marlett, which Debian's fonts-wine
   # ships but Wine does not load from there: without it in the prefix's own
   # fonts the close box shows an "r".
   local fonts=$WINEPREFIX/drive_c/windows/Fonts
   [[ -f $fonts/marlett.ttf || ! -f $wine_marlett ]] || cp "$wine_marlett" "$fonts/"
   if [[ ${2:-} == undecorated ]]; then
-    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
+    timeout 60 "$wine_loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
       >/dev/null 2>&1 </dev/null
   fi
   timeout 60 wineserver -w

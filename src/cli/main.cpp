@@ -13,7 +13,7 @@
 #include <csignal>
 #endif
 
-#include "cli/apply_report.h"
+#include "cli/apply_json.h"
 #include "cli/cli_args.h"
 #include "cli/scan_report.h"
 #include "cli/site_words.h"
@@ -162,7 +162,7 @@ int run_scan(const cli_args &a)
 
 struct apply_run {
     const cli_args *args;
-    apply_report json;
+    apply_json json;
 };
 
 // Nothing is written unless the player's copy of the plan got out.
@@ -170,7 +170,7 @@ bool say_plan(void *ctx, const patch_target *scanned, const patch_target *plan)
 {
     auto *run = static_cast<apply_run *>(ctx);
     if (run->args->json) {
-        apply_report_plan(&run->json, scanned, plan, stdout);
+        apply_json_plan(&run->json, scanned, plan, stdout);
         return stdout_ok();
     }
     std::printf(run->args->request.dry_run ? "Would write:\n" : "Writing:\n");
@@ -189,7 +189,7 @@ void say_backup(void *ctx)
 int run_apply(cli_args &a)
 {
     apply_run run{&a, {}};
-    apply_report_init(&run.json, a.file, a.request.dry_run);
+    apply_json_init(&run.json, a.file, a.request.dry_run);
     const patch_events events{&run, say_plan, say_backup};
     patch_outcome o = patch_run(a.file, &a.request, &events);
     if (!a.json && o.result == RESULT_OK && a.request.dry_run)
@@ -199,7 +199,7 @@ int run_apply(cli_args &a)
     (void)std::fflush(stdout);  // said in order before any error line; finish() checks
     int status = o.result == RESULT_OK ? 0 : report(a.file, o);
     if (a.json && o.result != RESULT_REPORT_FAILED)
-        apply_report_end(&run.json, o, message(o.result), status, stdout);
+        apply_json_end(&run.json, o, message(o.result), status, stdout);
     return finish(status, a.request.dry_run ? "" : "; the file was written and reads back as requested");
 }
 

@@ -1,13 +1,13 @@
 #!/bin/sh
-# Checks the newest Windows build of the patcher and its command-line tool
-# under the source tree, when there is one: 32-bit PE for i386, the right
-# subsystem, importing only Known DLLs (a DLL of another name is looked for
-# beside the program first), hardened (ASLR, no-execute data, no SEH
-# handlers), small, and carrying a manifest (execution level, one namespace
-# on trustInfo, every Windows from Vista on, UTF-8 code page, GDI scaling)
-# and a version record; the patcher's icon has every size.
+# Checks the newest 32-bit Windows build (build/win32*; the win64 build only
+# serves Wine) of the patcher and its command-line tool, when there is one:
+# 32-bit PE for i386, the right subsystem, importing only Known DLLs (a DLL of
+# another name is looked for beside the program first), hardened (ASLR,
+# no-execute data, no SEH handlers), small, and carrying a manifest (execution
+# level, one namespace on trustInfo, every Windows from Vista on, UTF-8 code
+# page, GDI scaling) and a version record; the patcher's icon has every size.
 src=$1
-dir=$(ls -td "$src"/build/*/src/app/zandor-patcher.exe 2>/dev/null | head -n 1)
+dir=$(ls -td "$src"/build/win32*/src/app/zandor-patcher.exe 2>/dev/null | head -n 1)
 if [ -z "$dir" ] || ! command -v i686-w64-mingw32-objdump >/dev/null; then
     echo "no Windows build to check"
     exit 77

@@ -8,7 +8,7 @@
 
 // apply --json: one JSON object, given out in two parts so that the file is
 // written only once the first part, the plan, has reached standard output.
-struct apply_report {
+struct apply_json {
     const char *file;
     int dry_run;
     int backup_made;
@@ -18,11 +18,11 @@ struct apply_report {
     bool begun;    // the first part is out
 };
 
-void apply_report_init(apply_report *r, const char *file, int dry_run);
+void apply_json_init(apply_json *r, const char *file, int dry_run);
 // The first part: the file, this tool's version, and each planned site with
 // its state now and after.
-void apply_report_plan(apply_report *r, const patch_target *scanned, const patch_target *plan, std::FILE *out);
+void apply_json_plan(apply_json *r, const patch_target *scanned, const patch_target *plan, std::FILE *out);
 // The rest, first part included when no plan was reached: whether each site
 // was written, the result with its `message` and the exit status.
-void apply_report_end(apply_report *r, const patch_outcome &o, const char *message, int exit_status,
+void apply_json_end(apply_json *r, const patch_outcome &o, const char *message, int exit_status,
                       std::FILE *out);

@@ -1,10 +1,10 @@
-#include "cli/apply_report.h"
+#include "cli/apply_json.h"
 
 #include "cli/scan_report.h"
 
 namespace {
 
-void print_head(const apply_report *r, std::FILE *out)
+void print_head(const apply_json *r, std::FILE *out)
 {
     std::fputs("{\"path\": ", out);
     print_json_string(out, r->file);
@@ -25,7 +25,7 @@ void print_head(const apply_report *r, std::FILE *out)
 // Whether the site's new bytes went into the file (and stayed there): every
 // planned site once the writes are done, only those not put back after a
 // failed write.
-bool written(const apply_report *r, const patch_outcome &o, int site)
+bool written(const apply_json *r, const patch_outcome &o, int site)
 {
     if (r->dry_run)
         return false;
@@ -36,15 +36,15 @@ bool written(const apply_report *r, const patch_outcome &o, int site)
 
 } // namespace
 
-void apply_report_init(apply_report *r, const char *file, int dry_run)
+void apply_json_init(apply_json *r, const char *file, int dry_run)
 {
-    *r = apply_report{};
+    *r = apply_json{};
     r->file = file;
     r->dry_run = dry_run;
     r->size = -1;
 }
 
-void apply_report_plan(apply_report *r, const patch_target *scanned, const patch_target *plan, std::FILE *out)
+void apply_json_plan(apply_json *r, const patch_target *scanned, const patch_target *plan, std::FILE *out)
 {
     r->size = scanned->file_size;
     r->planned = plan_lines(scanned, plan, r->lines);
@@ -52,7 +52,7 @@ void apply_report_plan(apply_report *r, const patch_target *scanned, const patch
     r->begun = true;
 }
 
-void apply_report_end(apply_report *r, const patch_outcome &o, const char *message, int exit_status,
+void apply_json_end(apply_json *r, const patch_outcome &o, const char *message, int exit_status,
                       std::FILE *out)
 {
     if (!r->begun)
