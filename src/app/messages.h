@@ -22,7 +22,7 @@ struct message_box {
     UINT type;
 };
 
-extern const message_box messages[MSG_COUNT];
+const message_box &message_of(message_id id);
 
 // Room for a path of MAX_PATH characters in UTF-8, the active code page where
 // the manifest takes effect: up to four bytes each.

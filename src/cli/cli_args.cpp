@@ -18,7 +18,7 @@ enum option_id : int {
     OPT_RELEGATED,
     OPT_CONFERENCE_ORIGINAL,
     OPT_CLICK_DELAY,
-    OPT_EXIT_FIX,
+    OPT_EXITGAME,
     OPT_DRY_RUN,
     OPT_BACKUP,
     OPT_COUNT
@@ -41,7 +41,7 @@ const option_entry options[] = {
     {"--relegated", OPT_RELEGATED, 1, CLI_APPLY},
     {"--conference-original", OPT_CONFERENCE_ORIGINAL, 0, CLI_APPLY},
     {"--click-delay", OPT_CLICK_DELAY, 1, CLI_APPLY},
-    {"--exit-fix", OPT_EXIT_FIX, 1, CLI_APPLY},
+    {"--exit-fix", OPT_EXITGAME, 1, CLI_APPLY},
     {"--dry-run", OPT_DRY_RUN, 0, CLI_APPLY},
     {"--backup", OPT_BACKUP, 0, CLI_APPLY},
 };
@@ -107,8 +107,8 @@ void store_option(option_id id, const char *value, cli_args *out)
         if (std::strcmp(value, "off") != 0 && r.click_delay.value == CLICK_DELAY_OFF)
             r.click_delay.value = INT32_MIN;
         break;
-    case OPT_EXIT_FIX:
-        set_value(&r.exit_fix, std::strcmp(value, "on") == 0    ? 1
+    case OPT_EXITGAME:
+        set_value(&r.exitgame, std::strcmp(value, "on") == 0    ? 1
                                : std::strcmp(value, "off") == 0 ? 0
                                                                  : INT32_MIN);
         break;

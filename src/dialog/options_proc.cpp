@@ -68,9 +68,11 @@ INT_PTR write_choices(const options_values &v, const patch_target *t)
         const char *why = cause_text(outcome_cause(o));
         int n = std::snprintf(detail, sizeof detail, "%s%s%s", result_text(o.result), why != nullptr ? "\n" : "",
                               why != nullptr ? why : "");
-        if (o.unrestored != 0 && n > 0 && static_cast<std::size_t>(n) < sizeof detail)
-            std::snprintf(detail + n, sizeof detail - static_cast<std::size_t>(n),
-                          "\nTo undo it, copy %s.bak back over the file.", t->path);
+        if (o.unrestored != 0 && n > 0 && static_cast<std::size_t>(n) < sizeof detail) {
+            char undo[PATH_TEXT_SIZE + 128];
+            std::snprintf(undo, sizeof undo, unrestored_text(NOTE_UNDO_FROM_BACKUP), t->path);
+            std::snprintf(detail + n, sizeof detail - static_cast<std::size_t>(n), "\n%s", undo);
+        }
         show_message_about(MSG_WRITE_ERROR, t->path, detail);
         return 1;
     }

@@ -6,10 +6,6 @@
 
 #include "patch/patch_run.h"
 
-const int options_check_ids[CHECK_COUNT] = {
-    ID_EXITGAME_CHECK, ID_WC06_CHECK, ID_LEAVE_YEARS_CHECK, ID_KEEP_CONFERENCE_CHECK, ID_NO_CLICK_DELAY_CHECK,
-};
-
 namespace {
 
 // Shown when no delay, or one we do not recognise, is installed.
@@ -141,9 +137,9 @@ patch_request options_request(const options_values *v, const patch_target *t, in
     }
     if (pair_used(v, t, PAIR_CLICK_DELAY))
         take(&r.click_delay, value[PAIR_CLICK_DELAY], CLICK_DELAY_MIN, CLICK_DELAY_MAX);
-    // Only a box that is plainly checked installs the exit fix.
+    // Only a box that is plainly checked installs our exitgame block.
     if (site_usable(t->exitgame_ofs))
-        r.exit_fix = request_value{1, v->check[CHECK_EXITGAME] == 1 ? 1 : 0};
+        r.exitgame = request_value{1, v->check[CHECK_EXITGAME] == 1 ? 1 : 0};
     return r;
 }
 

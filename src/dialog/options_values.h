@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "dialog/options_ids.h"
 #include "patch/patch_request.h"
@@ -44,7 +45,11 @@ inline constexpr updown_pair options_pairs[PAIR_COUNT] = {
     {ID_CLICK_DELAY_UPDOWN, ID_CLICK_DELAY_EDIT, CLICK_DELAY_MIN, CLICK_DELAY_MAX, "Click repeat delay",
      "a number", SITE_CLICK_DELAY, CHECK_NO_CLICK_DELAY},
 };
-extern const int options_check_ids[CHECK_COUNT];
+inline constexpr int options_check_ids[] = {
+    ID_EXITGAME_CHECK, ID_WC06_CHECK, ID_LEAVE_YEARS_CHECK, ID_KEEP_CONFERENCE_CHECK, ID_NO_CLICK_DELAY_CHECK,
+};
+static_assert(std::size(options_check_ids) == CHECK_COUNT, "a box for every check");
+static_assert(options_pairs[PAIR_COUNT - 1].label != nullptr, "every pair set up");
 
 // What the controls hold: each up-down's position as its low word and
 // whether its field's text is no number in its range (the high word), each

@@ -27,7 +27,7 @@ int first_absent_site(const patch_request *r, const patch_target *t)
         return SITE_BOSMAN_YEAR;
     if (r->click_delay.set && !site_usable(t->click_delay_ofs))
         return SITE_CLICK_DELAY;
-    if (r->exit_fix.set && !site_usable(t->exitgame_ofs))
+    if (r->exitgame.set && !site_usable(t->exitgame_ofs))
         return SITE_EXITGAME;
     if (conference_requested(r) && !site_usable(t->conf_counts_ofs))
         return SITE_CONF_COUNTS;
@@ -46,7 +46,7 @@ void patch_request_init(patch_request *r)
 bool patch_request_empty(const patch_request *r)
 {
     return !r->start_year.set && !r->bosman_year.set && !r->wc06 && !conference_requested(r)
-           && !r->click_delay.set && !r->exit_fix.set;
+           && !r->click_delay.set && !r->exitgame.set;
 }
 
 patch_result patch_request_check(const patch_request *r)
@@ -68,8 +68,8 @@ patch_result patch_request_check(const patch_request *r)
     if (r->click_delay.set && r->click_delay.value != CLICK_DELAY_OFF
         && !in_range(r->click_delay, CLICK_DELAY_MIN, CLICK_DELAY_MAX))
         return RESULT_BAD_CLICK_DELAY;
-    if (r->exit_fix.set && !in_range(r->exit_fix, 0, 1))
-        return RESULT_BAD_EXIT_FIX;
+    if (r->exitgame.set && !in_range(r->exitgame, 0, 1))
+        return RESULT_BAD_EXITGAME;
     return RESULT_OK;
 }
 
@@ -112,8 +112,8 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
             r->click_delay.value == CLICK_DELAY_OFF ? -1 : r->click_delay.value);
     else
         plan->click_delay_ofs = -1;
-    if (r->exit_fix.set)
-        plan->exitgame_installed = r->exit_fix.value;
+    if (r->exitgame.set)
+        plan->exitgame_installed = r->exitgame.value;
     else
         plan->exitgame_ofs = -1;
 

@@ -21,7 +21,7 @@ struct patch_request {
     request_value relegated;     // RELEGATED_MIN..RELEGATED_MAX
     int32_t conference_original; // 1: put the game's own conference code back
     request_value click_delay;   // CLICK_DELAY_MIN..CLICK_DELAY_MAX, or CLICK_DELAY_OFF
-    request_value exit_fix;      // 1 on, 0 off
+    request_value exitgame;      // 1 on, 0 off
     int32_t dry_run;             // 1: plan and report, write nothing
     int32_t backup;              // a backup_mode
 };

@@ -57,7 +57,7 @@ std::string words(const patch_request &r, int32_t kept)
     std::ostringstream s;
     const std::pair<const char *, request_value> values[] = {
         {"start", r.start_year},   {"bosman", r.bosman_year}, {"promoted", r.promoted},
-        {"relegated", r.relegated}, {"delay", r.click_delay}, {"exit", r.exit_fix},
+        {"relegated", r.relegated}, {"delay", r.click_delay}, {"exit", r.exitgame},
     };
     for (const auto &[name, v] : values)
         if (v.set)
