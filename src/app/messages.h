@@ -10,7 +10,7 @@ enum message_id : int {
     MSG_OPEN_ERROR,
     MSG_RETRY,        // text is a format for the path
     MSG_WRITE_ERROR,
-    MSG_WC06_KEPT,    // text comes from the patch writer
+    MSG_WC06_KEPT,    // text comes from the plan's outcome
     MSG_SYSTEM_DLL,
     MSG_OUT_OF_RANGE, // text names the field and its range
     MSG_COUNT

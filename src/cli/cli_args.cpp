@@ -89,7 +89,7 @@ void store_option(option_id id, const char *value, cli_args *out)
         set_value(&r.bosman_year, number_or_invalid(value));
         break;
     case OPT_WC06:
-        r.wc06 = 1;
+        r.wc06 = WC06_FOLLOW;
         break;
     case OPT_PROMOTED:
         set_value(&r.promoted, number_or_invalid(value));

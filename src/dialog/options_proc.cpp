@@ -58,8 +58,7 @@ bool refuse_bad_value(HWND dlg, const options_values &v, const patch_target *t)
 // 1 when the write failed, so that the exit code tells; 0 otherwise.
 INT_PTR write_choices(const options_values &v, const patch_target *t)
 {
-    int32_t wc06_kept = 0;
-    const patch_outcome o = options_apply(&v, t, &wc06_kept);
+    const patch_outcome o = options_apply(&v, t);
     if (result_kind_of(o.result) != RESULT_KIND_OK) {
         // Under the box's first line: what failed, and, when known, why and
         // what to do. Part of the new bytes may be in the file: the backup
@@ -76,8 +75,8 @@ INT_PTR write_choices(const options_values &v, const patch_target *t)
         show_message_about(MSG_WRITE_ERROR, t->path, detail);
         return 1;
     }
-    if (wc06_kept)
-        show_message(MSG_WC06_KEPT, result_text(RESULT_WC06_KEPT));
+    if (o.result == RESULT_WC06_KEPT)
+        show_message(MSG_WC06_KEPT, result_text(o.result));
     return 0;
 }
 

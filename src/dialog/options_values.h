@@ -75,11 +75,11 @@ void options_range_text(int pair, char *buf, std::size_t len);
 // or given a value it cannot take is not asked for. A field that still shows
 // what it showed for a value it could not show as it is (outside its range,
 // or a delay we do not recognise) asks for the value the file holds, or for
-// nothing: that site stays as it is. `*wc06_kept` becomes 1 when the World
-// Cup 06 fix stays although the start year asks it out: the game's own code
-// for it is not known.
-patch_request options_request(const options_values *v, const patch_target *t, int32_t *wc06_kept);
+// nothing: that site stays as it is. The World Cup 06 fix, when checked,
+// follows the start year, or stays where the plan cannot take it out.
+patch_request options_request(const options_values *v, const patch_target *t);
 
 // OK: writes what the values ask for through the shared path (plan, guarded
-// write, read-back). RESULT_OK also when there is nothing to write.
-patch_outcome options_apply(const options_values *v, const patch_target *t, int32_t *wc06_kept);
+// write, read-back). RESULT_OK also when there is nothing to write;
+// RESULT_WC06_KEPT when the installed fix stayed.
+patch_outcome options_apply(const options_values *v, const patch_target *t);

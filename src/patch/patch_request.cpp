@@ -93,15 +93,16 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
     }
     // Going back before the World Cup 06 year means writing the game's own
     // block, which we only have when the scan saw it in the file.
-    if (r->wc06 && r->start_year.value < WC06_FIRST_YEAR && scanned->wc06_installed
-        && !scanned->wc06_original_known)
+    const bool keep_wc06 = r->wc06 != WC06_LEAVE && r->start_year.value < WC06_FIRST_YEAR
+                           && scanned->wc06_installed && !scanned->wc06_original_known;
+    if (keep_wc06 && r->wc06 != WC06_FOLLOW_OR_KEEP)
         return outcome_of(RESULT_WC06_ORIGINAL_UNKNOWN, SITE_WC06_FIX);
 
     if (r->start_year.set)
         plan->start_year = static_cast<int16_t>(r->start_year.value);
     else
         plan->start_year_ofs = -1;
-    if (!r->wc06)
+    if (r->wc06 == WC06_LEAVE || keep_wc06)
         plan->wc06_ofs = -1;
     if (r->bosman_year.set)
         plan->bosman_year = static_cast<int16_t>(r->bosman_year.value);
@@ -132,5 +133,5 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
         if (r->relegated.set)
             plan->relegated = static_cast<int8_t>(r->relegated.value);
     }
-    return outcome_of(RESULT_OK);
+    return keep_wc06 ? outcome_of(RESULT_WC06_KEPT, SITE_WC06_FIX) : outcome_of(RESULT_OK);
 }

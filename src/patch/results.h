@@ -5,8 +5,8 @@
 // Every result of the core, from the writer up to a whole apply. The writer's
 // own results keep the values it has always returned.
 enum patch_result : int {
-    RESULT_WC06_KEPT = 1,           // all written, but the installed World Cup 06
-                                    // fix stays: the game's original bytes are unknown
+    RESULT_WC06_KEPT = 1,           // the plan's: all written, but the installed World
+                                    // Cup 06 fix stays: the game's original bytes are unknown
     RESULT_OK = 0,
     RESULT_WRITE_OPEN_FAILED = -1,  // nothing written
     RESULT_WRITE_FAILED = -2,       // a write failed and could not be put back
@@ -38,8 +38,8 @@ enum patch_result : int {
     // The front end could not tell the user what it is about to write.
     RESULT_REPORT_FAILED,
 };
-// How many results there are: the writer's from RESULT_SITES_CLASH to
-// RESULT_WC06_KEPT, and the others from RESULT_NOTHING_REQUESTED on.
+// How many results there are: those from RESULT_SITES_CLASH to
+// RESULT_WC06_KEPT, and those from RESULT_NOTHING_REQUESTED on.
 constexpr int RESULT_COUNT =
     (RESULT_WC06_KEPT - RESULT_SITES_CLASH + 1) + (RESULT_REPORT_FAILED - RESULT_NOTHING_REQUESTED + 1);
 
