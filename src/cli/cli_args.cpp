@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -45,6 +46,7 @@ const option_entry options[] = {
     {"--dry-run", OPT_DRY_RUN, 0, CLI_APPLY},
     {"--backup", OPT_BACKUP, 0, CLI_APPLY},
 };
+static_assert(std::size(options) == OPT_COUNT, "an entry for every option_id");
 
 bool is_digit(char c)
 {

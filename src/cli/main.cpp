@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #ifdef _WIN32
 #include <io.h>
@@ -103,6 +104,7 @@ message_text message(patch_result r)
 // 0 done; 1 bad usage or value; 2 a site cannot take the change; 3 the file;
 // 4 standard output could not be written.
 const int exit_status[] = {0, 1, 2, 3, 4};
+static_assert(std::size(exit_status) == RESULT_KIND_COUNT, "a status for every result_kind");
 constexpr int EXIT_REPORT_FAILED = 4;
 
 // The sites a failed write left changed, and what each holds now.

@@ -33,7 +33,7 @@ struct updown_pair {
 };
 
 // In the order they are set up.
-inline constexpr updown_pair options_pairs[PAIR_COUNT] = {
+inline constexpr updown_pair options_pairs[] = {
     {ID_START_YEAR_UPDOWN, ID_START_YEAR_EDIT, OFFERED_START_YEAR_MIN, OFFERED_START_YEAR_MAX, "Game starts",
      "a year", SITE_START_YEAR, CHECK_LEAVE_YEARS},
     {ID_BOSMAN_UPDOWN, ID_BOSMAN_EDIT, OFFERED_BOSMAN_YEAR_MIN, OFFERED_BOSMAN_YEAR_MAX, "Bosman ruling", "a year",
@@ -49,7 +49,7 @@ inline constexpr int options_check_ids[] = {
     ID_EXITGAME_CHECK, ID_WC06_CHECK, ID_LEAVE_YEARS_CHECK, ID_KEEP_CONFERENCE_CHECK, ID_NO_CLICK_DELAY_CHECK,
 };
 static_assert(std::size(options_check_ids) == CHECK_COUNT, "a box for every check");
-static_assert(options_pairs[PAIR_COUNT - 1].label != nullptr, "every pair set up");
+static_assert(std::size(options_pairs) == PAIR_COUNT, "an entry for every pair");
 
 // What the controls hold: each up-down's position as its low word and
 // whether its field's text is no number in its range (the high word), each

@@ -50,6 +50,7 @@ enum result_kind : int {
     RESULT_KIND_SITE,   // a requested site is absent or cannot take the change
     RESULT_KIND_FILE,   // the file could not be read, written or checked
     RESULT_KIND_REPORT, // the user could not be told; nothing was written
+    RESULT_KIND_COUNT
 };
 
 // Why a file could not be opened or written, as far as the system said, or
