@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "tools/sample_image.h"
 
@@ -26,6 +27,7 @@ const char usage_text[] =
 
 const char *const state_names[] = {"absent",       "game",       "patched",
                                    "unrecognised", "duplicated", "truncated"};
+static_assert(std::size(state_names) == SAMPLE_TRUNCATED + 1, "a name for every sample_state");
 
 // Parses a whole decimal or 0x-prefixed number; `end` is where it must stop.
 bool parse_number(const char *text, const char *end, long long *out)

@@ -48,7 +48,7 @@ char *choose_executable(const system_dlls &dlls)
         if (dlls.get_open_file_name(&ofn) == 1)
             return copy_string(file);
         std::memset(retry_text, 0, sizeof retry_text);
-        std::snprintf(retry_text, sizeof retry_text, messages[MSG_RETRY].text, file);
+        std::snprintf(retry_text, sizeof retry_text, message_of(MSG_RETRY).text, file);
         if (show_message(MSG_RETRY, retry_text) != IDRETRY)
             return nullptr;
     }

@@ -1,14 +1,13 @@
 #include "app/messages.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
 constexpr UINT NO_DEFAULT_BUTTON = 0x800;
 
-} // namespace
-
-const message_box messages[MSG_COUNT] = {
+const message_box message_boxes[] = {
     /* MSG_WELCOME */
     {"Welcome to Velmar's ZANDOR patcher.\n"
      "\n"
@@ -38,18 +37,26 @@ const message_box messages[MSG_COUNT] = {
     /* MSG_OUT_OF_RANGE */
     {nullptr, "Error", MB_OK | MB_ICONERROR | NO_DEFAULT_BUTTON},
 };
+static_assert(std::size(message_boxes) == MSG_COUNT, "a box for every message_id");
+
+} // namespace
+
+const message_box &message_of(message_id id)
+{
+    return message_boxes[id];
+}
 
 int show_message_about(message_id id, const char *path, const char *why)
 {
     if (why == nullptr)
         return show_message(id);
     char text[2 * PATH_TEXT_SIZE + 512];
-    std::snprintf(text, sizeof text, "%s\n\n%s: %s", messages[id].text, path, why);
+    std::snprintf(text, sizeof text, "%s\n\n%s: %s", message_boxes[id].text, path, why);
     return show_message(id, text);
 }
 
 int show_message(message_id id, const char *text)
 {
-    const message_box &m = messages[id];
+    const message_box &m = message_boxes[id];
     return MessageBoxA(nullptr, text != nullptr ? text : m.text, m.caption, m.type);
 }

@@ -10,7 +10,7 @@ enum message_id : int {
     MSG_OPEN_ERROR,
     MSG_RETRY,        // text is a format for the path
     MSG_WRITE_ERROR,
-    MSG_WC06_KEPT,    // text comes from the patch writer
+    MSG_WC06_KEPT,    // text comes from the plan's outcome
     MSG_SYSTEM_DLL,
     MSG_OUT_OF_RANGE, // text names the field and its range
     MSG_COUNT
@@ -22,7 +22,7 @@ struct message_box {
     UINT type;
 };
 
-extern const message_box messages[MSG_COUNT];
+const message_box &message_of(message_id id);
 
 // Room for a path of MAX_PATH characters in UTF-8, the active code page where
 // the manifest takes effect: up to four bytes each.

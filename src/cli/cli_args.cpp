@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -18,7 +19,7 @@ enum option_id : int {
     OPT_RELEGATED,
     OPT_CONFERENCE_ORIGINAL,
     OPT_CLICK_DELAY,
-    OPT_EXIT_FIX,
+    OPT_EXITGAME,
     OPT_DRY_RUN,
     OPT_BACKUP,
     OPT_COUNT
@@ -41,10 +42,11 @@ const option_entry options[] = {
     {"--relegated", OPT_RELEGATED, 1, CLI_APPLY},
     {"--conference-original", OPT_CONFERENCE_ORIGINAL, 0, CLI_APPLY},
     {"--click-delay", OPT_CLICK_DELAY, 1, CLI_APPLY},
-    {"--exit-fix", OPT_EXIT_FIX, 1, CLI_APPLY},
+    {"--exit-fix", OPT_EXITGAME, 1, CLI_APPLY},
     {"--dry-run", OPT_DRY_RUN, 0, CLI_APPLY},
     {"--backup", OPT_BACKUP, 0, CLI_APPLY},
 };
+static_assert(std::size(options) == OPT_COUNT, "an entry for every option_id");
 
 bool is_digit(char c)
 {
@@ -89,7 +91,7 @@ void store_option(option_id id, const char *value, cli_args *out)
         set_value(&r.bosman_year, number_or_invalid(value));
         break;
     case OPT_WC06:
-        r.wc06 = 1;
+        r.wc06 = WC06_FOLLOW;
         break;
     case OPT_PROMOTED:
         set_value(&r.promoted, number_or_invalid(value));
@@ -107,8 +109,8 @@ void store_option(option_id id, const char *value, cli_args *out)
         if (std::strcmp(value, "off") != 0 && r.click_delay.value == CLICK_DELAY_OFF)
             r.click_delay.value = INT32_MIN;
         break;
-    case OPT_EXIT_FIX:
-        set_value(&r.exit_fix, std::strcmp(value, "on") == 0    ? 1
+    case OPT_EXITGAME:
+        set_value(&r.exitgame, std::strcmp(value, "on") == 0    ? 1
                                : std::strcmp(value, "off") == 0 ? 0
                                                                  : INT32_MIN);
         break;

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #ifdef _WIN32
 #include <io.h>
@@ -18,13 +19,15 @@
 #include "cli/scan_report.h"
 #include "cli/site_words.h"
 #include "patch/file_io.h"
+#include "patch/fixed_text.h"
 #include "patch/patch_run.h"
+#include "patch/rules.h"
 
 namespace {
 
 const char program[] = "zandor-patcher-cli";
 
-const char usage_text[] =
+constexpr auto help_text = with_numbers<2048>(
     "usage: zandor-patcher-cli scan [--json] [--verbose] FILE\n"
     "       zandor-patcher-cli apply FILE [options]\n"
     "       zandor-patcher-cli --help | -h | --version\n"
@@ -32,15 +35,15 @@ const char usage_text[] =
     "scan shows where each patch site is and what it holds, or why it is absent.\n"
     "\n"
     "apply writes only the sites named by its options:\n"
-    "  --start-year Y         year a new game starts (2000-29999)\n"
+    "  --start-year Y         year a new game starts (%d-%d)\n"
     "  --wc06                 World Cup 06 fix to match the start year\n"
-    "                         (installed from 2003 on); needs --start-year\n"
-    "  --bosman-year Y        year the Bosman ruling applies from (2000-29999)\n"
-    "  --promoted N           clubs promoted into the conference (1-7)\n"
-    "  --relegated N          clubs relegated from the conference (0-7)\n"
+    "                         (installed from %d on); needs --start-year\n"
+    "  --bosman-year Y        year the Bosman ruling applies from (%d-%d)\n"
+    "  --promoted N           clubs promoted into the conference (%d-%d)\n"
+    "  --relegated N          clubs relegated from the conference (%d-%d)\n"
     "  --conference-original  put the game's own conference code back (it acts\n"
-    "                         like promoted 1, relegated 3, in other bytes)\n"
-    "  --click-delay N|off    click repeat delay (1-6), or remove it\n"
+    "                         like promoted %d, relegated %d, in other bytes)\n"
+    "  --click-delay N|off    click repeat delay (%d-%d), or remove it\n"
     "  --exit-fix on|off      closing the game window exits the game\n"
     "  --dry-run              say what would be written, write nothing\n"
     "  --backup               copy FILE to FILE.bak first (never over an old one)\n"
@@ -56,72 +59,84 @@ const char usage_text[] =
     "exit status: 0 done; 1 bad usage or value; 2 a requested site is absent or\n"
     "cannot take the change (nothing written); 3 the file could not be read or\n"
     "written, or did not read back as written; 4 standard output could not be\n"
-    "written (before the write: nothing written; after it, the message says so).\n";
+    "written (before the write: nothing written; after it, the message says so).\n",
+    YEAR_MIN, YEAR_MAX, WC06_FIRST_YEAR, YEAR_MIN, YEAR_MAX, PROMOTED_MIN, PROMOTED_MAX, RELEGATED_MIN,
+    RELEGATED_MAX, GAME_PROMOTED, GAME_RELEGATED, CLICK_DELAY_MIN, CLICK_DELAY_MAX);
 
-// A request that is wrong is told in the words of the options that make it.
-struct flag_message {
+// A wrong request is told in the words of the options that make it: the
+// option in place of what the core calls it, and the options it needs or
+// conflicts with.
+struct flag_words {
     patch_result result;
-    const char *text;
+    const char *flag;
+    const char *other;
 };
 
-const flag_message flag_messages[] = {
-    {RESULT_NOTHING_REQUESTED,
-     "no change requested: give at least one of --start-year, --bosman-year, --wc06, "
-     "--promoted, --relegated, --conference-original, --click-delay, --exit-fix"},
-    {RESULT_BAD_START_YEAR, "--start-year must be a year from 2000 to 29999"},
-    {RESULT_BAD_BOSMAN_YEAR, "--bosman-year must be a year from 2000 to 29999"},
-    {RESULT_WC06_NEEDS_START_YEAR, "--wc06 needs --start-year: the fix is written to match the start year"},
-    {RESULT_BAD_PROMOTED, "--promoted must be from 1 to 7"},
-    {RESULT_BAD_RELEGATED, "--relegated must be from 0 to 7"},
-    {RESULT_CONFERENCE_CONFLICT, "--conference-original cannot be combined with --promoted or --relegated"},
-    {RESULT_BAD_CLICK_DELAY, "--click-delay must be from 1 to 6, or off"},
-    {RESULT_BAD_EXIT_FIX, "--exit-fix must be on or off"},
+const flag_words request_flags[] = {
+    {RESULT_NOTHING_REQUESTED, nullptr,
+     "--start-year, --bosman-year, --wc06, --promoted, --relegated, --conference-original, --click-delay, "
+     "--exit-fix"},
+    {RESULT_BAD_START_YEAR, "--start-year", nullptr},
+    {RESULT_BAD_BOSMAN_YEAR, "--bosman-year", nullptr},
+    {RESULT_WC06_NEEDS_START_YEAR, "--wc06", "--start-year"},
+    {RESULT_BAD_PROMOTED, "--promoted", nullptr},
+    {RESULT_BAD_RELEGATED, "--relegated", nullptr},
+    {RESULT_CONFERENCE_CONFLICT, "--conference-original", "--promoted or --relegated"},
+    {RESULT_BAD_CLICK_DELAY, "--click-delay", nullptr},
+    {RESULT_BAD_EXITGAME, "--exit-fix", nullptr},
 };
 
-const char *message(patch_result r)
+struct message_text {
+    char text[256];
+};
+
+message_text message(patch_result r)
 {
-    for (const flag_message &u : flag_messages)
-        if (u.result == r)
-            return u.text;
-    return result_text(r);
+    message_text m{};
+    const flag_words *f = nullptr;
+    for (const flag_words &w : request_flags)
+        if (w.result == r)
+            f = &w;
+    usage_text(r, f != nullptr ? f->flag : nullptr, f != nullptr ? f->other : nullptr, m.text, sizeof m.text);
+    return m;
 }
 
 // 0 done; 1 bad usage or value; 2 a site cannot take the change; 3 the file;
 // 4 standard output could not be written.
 const int exit_status[] = {0, 1, 2, 3, 4};
+static_assert(std::size(exit_status) == RESULT_KIND_COUNT, "a status for every result_kind");
 constexpr int EXIT_REPORT_FAILED = 4;
 
 // The sites a failed write left changed, and what each holds now.
 void say_unrestored(const char *file, int unrestored, int whole_new)
 {
-    std::fprintf(stderr, "%s: %s: not put back:", program, file);
+    std::fprintf(stderr, "%s: %s: %s", program, file, unrestored_text(NOTE_NOT_PUT_BACK));
     const char *separator = " ";
     for (int site = 0; site < SITE_COUNT; ++site)
         if (unrestored & (1 << site)) {
             std::fprintf(stderr, "%s%s (%s)", separator, site_label(site),
-                         whole_new & (1 << site) ? "holds the new bytes" : "may hold part of the new bytes");
+                         unrestored_text(whole_new & (1 << site) ? NOTE_HOLDS_NEW : NOTE_HOLDS_PART));
             separator = ", ";
         }
     std::fputc('\n', stderr);
     // Both blocks whole and new match, as the write left them.
     const int pair = (1 << SITE_CONF_COUNTS) | (1 << SITE_CONF_PROMOTED);
     if (unrestored & pair & ~whole_new)
-        std::fprintf(stderr, "%s: %s: the two conference blocks may no longer match; "
-                             "a backup copy of the file is the way back\n", program, file);
+        std::fprintf(stderr, "%s: %s: %s\n", program, file, unrestored_text(NOTE_PAIR_MAY_DIFFER));
 }
 
 int report(const char *file, patch_outcome o)
 {
     result_kind kind = result_kind_of(o.result);
     if (kind == RESULT_KIND_USAGE)
-        std::fprintf(stderr, "%s: %s\n", program, message(o.result));
+        std::fprintf(stderr, "%s: %s\n", program, message(o.result).text);
     else if (o.result == RESULT_SITE_ABSENT)
         std::fprintf(stderr, "%s: %s: %s: absent (%s); nothing was written\n", program, file, site_label(o.site),
                      absence_words(o.why));
     else if (o.site >= 0)
-        std::fprintf(stderr, "%s: %s: %s: %s\n", program, file, site_label(o.site), message(o.result));
+        std::fprintf(stderr, "%s: %s: %s: %s\n", program, file, site_label(o.site), message(o.result).text);
     else
-        std::fprintf(stderr, "%s: %s: %s\n", program, file, message(o.result));
+        std::fprintf(stderr, "%s: %s: %s\n", program, file, message(o.result).text);
     // Missing, access denied, in use, not a regular file...: why, and what to do.
     if (const char *why = cause_text(outcome_cause(o)))
         std::fprintf(stderr, "%s: %s: %s\n", program, file, why);
@@ -199,7 +214,7 @@ int run_apply(cli_args &a)
     (void)std::fflush(stdout);  // said in order before any error line; finish() checks
     int status = o.result == RESULT_OK ? 0 : report(a.file, o);
     if (a.json && o.result != RESULT_REPORT_FAILED)
-        apply_json_end(&run.json, o, message(o.result), status, stdout);
+        apply_json_end(&run.json, o, message(o.result).text, status, stdout);
     return finish(status, a.request.dry_run ? "" : "; the file was written and reads back as requested");
 }
 
@@ -258,7 +273,7 @@ int main(int argc, char **argv)
     scan_diagnostics = quiet != nullptr ? quiet : stderr;
     switch (a.command) {
     case CLI_HELP:
-        std::fputs(usage_text, stdout);
+        std::fputs(help_text.text, stdout);
         return finish(0, "");
     case CLI_VERSION:
         std::printf("%s %s\n", program, ZANDOR_VERSION);

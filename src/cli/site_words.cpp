@@ -1,15 +1,17 @@
 #include "cli/site_words.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "patch/patch_request.h"
 
 namespace {
 
-const char *const site_labels[SITE_COUNT] = {
+const char *const site_labels[] = {
     "start year", "World Cup 06 fix", "Bosman year", "click delay",
     "exit fix",   "conference counts", "conference promoted count",
 };
+static_assert(std::size(site_labels) == SITE_COUNT, "a label for every site");
 
 // Why a site is absent, by site_absence: in words, and as a code.
 const struct {
@@ -25,6 +27,7 @@ const struct {
     {"the other conference block is absent or does not match", "pair_mismatch"},
     {"read error", "read_error"},
 };
+static_assert(std::size(absence_texts) == ABSENT_READ_ERROR + 1, "words for every site_absence");
 
 int absence_index(int why)
 {

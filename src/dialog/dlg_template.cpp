@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -12,7 +13,7 @@ constexpr WORD DLG_FONT_POINTS = 10;
 constexpr const char *DLG_FONT = "MS Shell Dlg";
 constexpr WORD NO_ID = 0xFFFF;
 
-enum dlg_kind : int { KIND_BUTTON, KIND_LABEL, KIND_GROUP, KIND_UPDOWN, KIND_EDIT, KIND_CHECK };
+enum dlg_kind : int { KIND_BUTTON, KIND_LABEL, KIND_GROUP, KIND_UPDOWN, KIND_EDIT, KIND_CHECK, KIND_COUNT };
 
 // What each kind of control fixes for itself.
 struct dlg_kind_entry {
@@ -32,6 +33,7 @@ const dlg_kind_entry kinds[] = {
     /* edit   */ {WS_CHILD | WS_VISIBLE | WS_BORDER | ES_LEFT, 0, "edit", true, false},
     /* check  */ {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, "Button", true, true},
 };
+static_assert(std::size(kinds) == KIND_COUNT, "an entry for every dlg_kind");
 
 void put16(uint8_t *p, uint32_t v)
 {

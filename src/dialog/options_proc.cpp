@@ -58,8 +58,7 @@ bool refuse_bad_value(HWND dlg, const options_values &v, const patch_target *t)
 // 1 when the write failed, so that the exit code tells; 0 otherwise.
 INT_PTR write_choices(const options_values &v, const patch_target *t)
 {
-    int32_t wc06_kept = 0;
-    const patch_outcome o = options_apply(&v, t, &wc06_kept);
+    const patch_outcome o = options_apply(&v, t);
     if (result_kind_of(o.result) != RESULT_KIND_OK) {
         // Under the box's first line: what failed, and, when known, why and
         // what to do. Part of the new bytes may be in the file: the backup
@@ -68,14 +67,16 @@ INT_PTR write_choices(const options_values &v, const patch_target *t)
         const char *why = cause_text(outcome_cause(o));
         int n = std::snprintf(detail, sizeof detail, "%s%s%s", result_text(o.result), why != nullptr ? "\n" : "",
                               why != nullptr ? why : "");
-        if (o.unrestored != 0 && n > 0 && static_cast<std::size_t>(n) < sizeof detail)
-            std::snprintf(detail + n, sizeof detail - static_cast<std::size_t>(n),
-                          "\nTo undo it, copy %s.bak back over the file.", t->path);
+        if (o.unrestored != 0 && n > 0 && static_cast<std::size_t>(n) < sizeof detail) {
+            char undo[PATH_TEXT_SIZE + 128];
+            std::snprintf(undo, sizeof undo, unrestored_text(NOTE_UNDO_FROM_BACKUP), t->path);
+            std::snprintf(detail + n, sizeof detail - static_cast<std::size_t>(n), "\n%s", undo);
+        }
         show_message_about(MSG_WRITE_ERROR, t->path, detail);
         return 1;
     }
-    if (wc06_kept)
-        show_message(MSG_WC06_KEPT, result_text(RESULT_WC06_KEPT));
+    if (o.result == RESULT_WC06_KEPT)
+        show_message(MSG_WC06_KEPT, result_text(o.result));
     return 0;
 }
 

@@ -6,10 +6,6 @@
 
 #include "patch/patch_run.h"
 
-const int options_check_ids[CHECK_COUNT] = {
-    ID_EXITGAME_CHECK, ID_WC06_CHECK, ID_LEAVE_YEARS_CHECK, ID_KEEP_CONFERENCE_CHECK, ID_NO_CLICK_DELAY_CHECK,
-};
-
 namespace {
 
 // Shown when no delay, or one we do not recognise, is installed.
@@ -108,13 +104,12 @@ void options_range_text(int pair, char *buf, std::size_t len)
     std::snprintf(buf, len, "%s: choose %s from %d to %d.", p.label, p.holds, p.min, p.max);
 }
 
-patch_request options_request(const options_values *v, const patch_target *t, int32_t *wc06_kept)
+patch_request options_request(const options_values *v, const patch_target *t)
 {
     patch_request r;
     patch_request_init(&r);
     // Many players take no copy of the game before patching it.
     r.backup = BACKUP_KEEP_FIRST;
-    *wc06_kept = 0;
     int32_t value[PAIR_COUNT];
     for (int i = 0; i < PAIR_COUNT; ++i) {
         const int32_t typed = i <= PAIR_BOSMAN ? as_year(v->position[i]) : as_count(v->position[i]);
@@ -125,12 +120,8 @@ patch_request options_request(const options_values *v, const patch_target *t, in
     if (pair_used(v, t, PAIR_BOSMAN))
         take(&r.bosman_year, value[PAIR_BOSMAN], YEAR_MIN, YEAR_MAX);
     // The fix follows the start year, and is written only with it.
-    if (r.start_year.set && site_usable(t->wc06_ofs) && v->check[CHECK_WC06] != 0) {
-        if (r.start_year.value < WC06_FIRST_YEAR && t->wc06_installed && !t->wc06_original_known)
-            *wc06_kept = 1;
-        else
-            r.wc06 = 1;
-    }
+    if (r.start_year.set && site_usable(t->wc06_ofs) && v->check[CHECK_WC06] != 0)
+        r.wc06 = WC06_FOLLOW_OR_KEEP;
 
     // The two conference blocks are written together or not at all.
     if (conference_usable(t) && v->check[CHECK_KEEP_CONFERENCE] != 0)
@@ -141,15 +132,15 @@ patch_request options_request(const options_values *v, const patch_target *t, in
     }
     if (pair_used(v, t, PAIR_CLICK_DELAY))
         take(&r.click_delay, value[PAIR_CLICK_DELAY], CLICK_DELAY_MIN, CLICK_DELAY_MAX);
-    // Only a box that is plainly checked installs the exit fix.
+    // Only a box that is plainly checked installs our exitgame block.
     if (site_usable(t->exitgame_ofs))
-        r.exit_fix = request_value{1, v->check[CHECK_EXITGAME] == 1 ? 1 : 0};
+        r.exitgame = request_value{1, v->check[CHECK_EXITGAME] == 1 ? 1 : 0};
     return r;
 }
 
-patch_outcome options_apply(const options_values *v, const patch_target *t, int32_t *wc06_kept)
+patch_outcome options_apply(const options_values *v, const patch_target *t)
 {
-    patch_request r = options_request(v, t, wc06_kept);
+    patch_request r = options_request(v, t);
     if (patch_request_empty(&r))
         return outcome_of(RESULT_OK);
     return patch_apply(&r, t, nullptr);

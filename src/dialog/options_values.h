@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "dialog/options_ids.h"
 #include "patch/patch_request.h"
@@ -32,7 +33,7 @@ struct updown_pair {
 };
 
 // In the order they are set up.
-inline constexpr updown_pair options_pairs[PAIR_COUNT] = {
+inline constexpr updown_pair options_pairs[] = {
     {ID_START_YEAR_UPDOWN, ID_START_YEAR_EDIT, OFFERED_START_YEAR_MIN, OFFERED_START_YEAR_MAX, "Game starts",
      "a year", SITE_START_YEAR, CHECK_LEAVE_YEARS},
     {ID_BOSMAN_UPDOWN, ID_BOSMAN_EDIT, OFFERED_BOSMAN_YEAR_MIN, OFFERED_BOSMAN_YEAR_MAX, "Bosman ruling", "a year",
@@ -44,7 +45,11 @@ inline constexpr updown_pair options_pairs[PAIR_COUNT] = {
     {ID_CLICK_DELAY_UPDOWN, ID_CLICK_DELAY_EDIT, CLICK_DELAY_MIN, CLICK_DELAY_MAX, "Click repeat delay",
      "a number", SITE_CLICK_DELAY, CHECK_NO_CLICK_DELAY},
 };
-extern const int options_check_ids[CHECK_COUNT];
+inline constexpr int options_check_ids[] = {
+    ID_EXITGAME_CHECK, ID_WC06_CHECK, ID_LEAVE_YEARS_CHECK, ID_KEEP_CONFERENCE_CHECK, ID_NO_CLICK_DELAY_CHECK,
+};
+static_assert(std::size(options_check_ids) == CHECK_COUNT, "a box for every check");
+static_assert(std::size(options_pairs) == PAIR_COUNT, "an entry for every pair");
 
 // What the controls hold: each up-down's position as its low word and
 // whether its field's text is no number in its range (the high word), each
@@ -70,11 +75,11 @@ void options_range_text(int pair, char *buf, std::size_t len);
 // or given a value it cannot take is not asked for. A field that still shows
 // what it showed for a value it could not show as it is (outside its range,
 // or a delay we do not recognise) asks for the value the file holds, or for
-// nothing: that site stays as it is. `*wc06_kept` becomes 1 when the World
-// Cup 06 fix stays although the start year asks it out: the game's own code
-// for it is not known.
-patch_request options_request(const options_values *v, const patch_target *t, int32_t *wc06_kept);
+// nothing: that site stays as it is. The World Cup 06 fix, when checked,
+// follows the start year, or stays where the plan cannot take it out.
+patch_request options_request(const options_values *v, const patch_target *t);
 
 // OK: writes what the values ask for through the shared path (plan, guarded
-// write, read-back). RESULT_OK also when there is nothing to write.
-patch_outcome options_apply(const options_values *v, const patch_target *t, int32_t *wc06_kept);
+// write, read-back). RESULT_OK also when there is nothing to write;
+// RESULT_WC06_KEPT when the installed fix stayed.
+patch_outcome options_apply(const options_values *v, const patch_target *t);

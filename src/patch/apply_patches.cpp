@@ -21,7 +21,6 @@ constexpr int MAX_WRITES = SITE_COUNT + 1;
 struct write_plan {
     site_write writes[MAX_WRITES];
     int count;
-    bool wc06_kept;
 };
 
 void plan_block(write_plan *p, site_id site, int32_t ofs, const uint8_t *block)
@@ -70,8 +69,8 @@ write_plan plan_writes(const patch_target *t)
                 plan_block(&p, SITE_WC06_FIX, t->wc06_ofs, patch_catalogue[SITE_WC06_FIX].patched);
             else if (t->wc06_original_known)
                 plan_block(&p, SITE_WC06_FIX, t->wc06_ofs, t->wc06_original);
-            else
-                p.wc06_kept = true;
+            // Else the game's block is unknown: the plan never asks for it,
+            // and the read-back would find the site unchanged.
         }
     }
     if (site_usable(t->exitgame_ofs)) {
@@ -351,7 +350,7 @@ patch_result apply_patches_report(const patch_target *t, apply_report *r)
     bool undone = !ok && r->unrestored == 0 && sync_file(f) == 0;
     bool closed = close_file(f) == 0;
     if (ok && closed)
-        return p.wc06_kept ? RESULT_WC06_KEPT : RESULT_OK;
+        return RESULT_OK;
     if (undone)
         return RESULT_WRITE_UNDONE;  // on the disk before the close: a failed close loses nothing
     // Only the sites written can be other than they were. After a whole run

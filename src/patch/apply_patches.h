@@ -4,9 +4,8 @@
 #include "patch/results.h"
 
 // Writes every site whose offset is > 0, as the target's values say, after
-// checking that the file is still the one scanned. RESULT_OK, RESULT_WC06_KEPT
-// (all written but the installed World Cup 06 fix, whose original is
-// unknown), or the writer's failures: RESULT_WRITE_OPEN_FAILED,
+// checking that the file is still the one scanned. RESULT_OK, or the
+// writer's failures: RESULT_WRITE_OPEN_FAILED,
 // RESULT_FILE_CHANGED, RESULT_READ_FAILED and RESULT_SITES_CLASH with nothing written,
 // RESULT_WRITE_UNDONE, RESULT_WRITE_FAILED.
 patch_result apply_patches(const patch_target *t);

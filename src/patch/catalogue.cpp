@@ -1,5 +1,7 @@
 #include "patch/catalogue.h"
 
+#include <iterator>
+
 // Signatures and blocks fit one build of the game executable; all of them
 // are 32-bit x86 code, grouped here one instruction to a line.
 
@@ -195,9 +197,7 @@ static_assert(sizeof conf_counts_unpatched == sizeof conf_counts_patched);
 static_assert(sizeof conf_promoted_unpatched == sizeof conf_promoted_patched);
 static_assert(sizeof conf_promoted_sig == MAX_SIG_LEN);
 
-} // namespace
-
-const site_entry patch_catalogue[SITE_COUNT] = {
+constexpr site_entry catalogue_entries[] = {
     {"start_year", SITE_KIND_YEAR, len(start_year_sig), start_year_sig, 2, nullptr, 0, nullptr},
     {"wc06_fix", SITE_KIND_BLOCK, len(wc06_sig), wc06_sig, WC06_BLOCK_LEN, wc06_unpatched,
      len(wc06_unpatched), wc06_patched},
@@ -214,3 +214,8 @@ const site_entry patch_catalogue[SITE_COUNT] = {
      len(conf_promoted_patched), conf_promoted_unpatched, len(conf_promoted_unpatched),
      conf_promoted_patched},
 };
+static_assert(std::size(catalogue_entries) == SITE_COUNT, "an entry for every site");
+
+} // namespace
+
+const site_entry (&patch_catalogue)[SITE_COUNT] = catalogue_entries;

@@ -28,7 +28,7 @@ struct site_entry {
     const uint8_t *patched;     // our replacement; null for a year site
 };
 
-extern const site_entry patch_catalogue[SITE_COUNT];
+extern const site_entry (&patch_catalogue)[SITE_COUNT];
 
 // Byte positions inside patched blocks that carry a chosen value.
 constexpr int32_t CLICK_DELAY_PARAM_POS = 25;

@@ -27,7 +27,7 @@ int first_absent_site(const patch_request *r, const patch_target *t)
         return SITE_BOSMAN_YEAR;
     if (r->click_delay.set && !site_usable(t->click_delay_ofs))
         return SITE_CLICK_DELAY;
-    if (r->exit_fix.set && !site_usable(t->exitgame_ofs))
+    if (r->exitgame.set && !site_usable(t->exitgame_ofs))
         return SITE_EXITGAME;
     if (conference_requested(r) && !site_usable(t->conf_counts_ofs))
         return SITE_CONF_COUNTS;
@@ -46,7 +46,7 @@ void patch_request_init(patch_request *r)
 bool patch_request_empty(const patch_request *r)
 {
     return !r->start_year.set && !r->bosman_year.set && !r->wc06 && !conference_requested(r)
-           && !r->click_delay.set && !r->exit_fix.set;
+           && !r->click_delay.set && !r->exitgame.set;
 }
 
 patch_result patch_request_check(const patch_request *r)
@@ -68,8 +68,8 @@ patch_result patch_request_check(const patch_request *r)
     if (r->click_delay.set && r->click_delay.value != CLICK_DELAY_OFF
         && !in_range(r->click_delay, CLICK_DELAY_MIN, CLICK_DELAY_MAX))
         return RESULT_BAD_CLICK_DELAY;
-    if (r->exit_fix.set && !in_range(r->exit_fix, 0, 1))
-        return RESULT_BAD_EXIT_FIX;
+    if (r->exitgame.set && !in_range(r->exitgame, 0, 1))
+        return RESULT_BAD_EXITGAME;
     return RESULT_OK;
 }
 
@@ -93,15 +93,16 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
     }
     // Going back before the World Cup 06 year means writing the game's own
     // block, which we only have when the scan saw it in the file.
-    if (r->wc06 && r->start_year.value < WC06_FIRST_YEAR && scanned->wc06_installed
-        && !scanned->wc06_original_known)
+    const bool keep_wc06 = r->wc06 != WC06_LEAVE && r->start_year.value < WC06_FIRST_YEAR
+                           && scanned->wc06_installed && !scanned->wc06_original_known;
+    if (keep_wc06 && r->wc06 != WC06_FOLLOW_OR_KEEP)
         return outcome_of(RESULT_WC06_ORIGINAL_UNKNOWN, SITE_WC06_FIX);
 
     if (r->start_year.set)
         plan->start_year = static_cast<int16_t>(r->start_year.value);
     else
         plan->start_year_ofs = -1;
-    if (!r->wc06)
+    if (r->wc06 == WC06_LEAVE || keep_wc06)
         plan->wc06_ofs = -1;
     if (r->bosman_year.set)
         plan->bosman_year = static_cast<int16_t>(r->bosman_year.value);
@@ -112,8 +113,8 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
             r->click_delay.value == CLICK_DELAY_OFF ? -1 : r->click_delay.value);
     else
         plan->click_delay_ofs = -1;
-    if (r->exit_fix.set)
-        plan->exitgame_installed = r->exit_fix.value;
+    if (r->exitgame.set)
+        plan->exitgame_installed = r->exitgame.value;
     else
         plan->exitgame_ofs = -1;
 
@@ -132,5 +133,5 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
         if (r->relegated.set)
             plan->relegated = static_cast<int8_t>(r->relegated.value);
     }
-    return outcome_of(RESULT_OK);
+    return keep_wc06 ? outcome_of(RESULT_WC06_KEPT, SITE_WC06_FIX) : outcome_of(RESULT_OK);
 }

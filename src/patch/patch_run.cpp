@@ -118,8 +118,9 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     if (unread >= 0)
         return outcome_of(RESULT_READ_FAILED, unread);
     patch_target plan;
-    patch_outcome planned = patch_request_plan(r, scanned, &plan);
-    if (planned.result != RESULT_OK)
+    // RESULT_OK, or a note for the player that holds unless a later step fails.
+    const patch_outcome planned = patch_request_plan(r, scanned, &plan);
+    if (result_kind_of(planned.result) != RESULT_KIND_OK)
         return planned;
     // Every refusal comes before anything is promised, backed up or written,
     // and a dry run meets the same ones: the writer's checks, a file that
@@ -139,7 +140,7 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     if (events != nullptr && events->planned != nullptr && !events->planned(events->ctx, scanned, &plan))
         return outcome_of(RESULT_REPORT_FAILED);
     if (r->dry_run)
-        return outcome_of(RESULT_OK);
+        return planned;
 
     if (r->backup != BACKUP_OFF) {
         const backup_result backup = backup_file(plan.path, &cause);
@@ -152,10 +153,6 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
 
     apply_report report{};
     patch_result written = apply_patches_report(&plan, &report);
-    if (written == RESULT_WC06_KEPT)
-        // The plan rules this out: if the writer kept the fix, the site did
-        // not become what was asked.
-        return outcome_of(RESULT_VERIFY_FAILED, SITE_WC06_FIX);
     if (written != RESULT_OK) {
         patch_outcome o = outcome_of(written, -1, report.cause);
         o.unrestored = report.unrestored;
@@ -169,7 +166,7 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     if (rescan(plan.path, &after) == RESULT_OK)
         verified = target_read_error_site(after) >= 0 ? outcome_of(RESULT_UNCHECKED) : patch_verify(&plan, after);
     close_target(after);
-    return verified;
+    return verified.result == RESULT_OK ? planned : verified;
 }
 
 patch_outcome patch_run(const char *path, const patch_request *r, const patch_events *events)

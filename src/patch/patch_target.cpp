@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "patch/strings.h"
 #include "patch/file_io.h"
@@ -296,10 +297,11 @@ void drop_overlapping(site_hit hits[SITE_COUNT])
 using site_scanner = void (*)(patch_target *, const site_hit &);
 
 // In this order: conf_promoted's check needs conf_counts' final offset.
-const site_scanner site_scanners[SITE_COUNT] = {
+const site_scanner site_scanners[] = {
     scan_start_year, scan_wc06,     scan_bosman_year,   scan_click_delay,
     scan_exitgame,   scan_conf_counts, scan_conf_promoted,
 };
+static_assert(std::size(site_scanners) == SITE_COUNT, "a scanner for every site");
 
 } // namespace
 

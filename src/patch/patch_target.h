@@ -83,6 +83,6 @@ int target_read_error_site(const patch_target *t);
 // The offset field of one site (a site_id), or -1 for no such site.
 int32_t target_site_ofs(const patch_target *t, int site);
 
-// Where the scan's two diagnostic lines about the exit fix go; standard
+// Where the scan's two diagnostic lines about the exitgame site go; standard
 // output when null.
 extern std::FILE *scan_diagnostics;

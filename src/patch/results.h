@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstddef>
+
 // Every result of the core, from the writer up to a whole apply. The writer's
 // own results keep the values it has always returned.
 enum patch_result : int {
-    RESULT_WC06_KEPT = 1,           // all written, but the installed World Cup 06
-                                    // fix stays: the game's original bytes are unknown
+    RESULT_WC06_KEPT = 1,           // the plan's: all written, but the installed World
+                                    // Cup 06 fix stays: the game's original bytes are unknown
     RESULT_OK = 0,
     RESULT_WRITE_OPEN_FAILED = -1,  // nothing written
     RESULT_WRITE_FAILED = -2,       // a write failed and could not be put back
@@ -21,7 +23,7 @@ enum patch_result : int {
     RESULT_BAD_RELEGATED,
     RESULT_CONFERENCE_CONFLICT,
     RESULT_BAD_CLICK_DELAY,
-    RESULT_BAD_EXIT_FIX,
+    RESULT_BAD_EXITGAME,
     // The file's sites cannot take the request; nothing written.
     RESULT_SITE_ABSENT,
     RESULT_WC06_ORIGINAL_UNKNOWN,
@@ -36,6 +38,10 @@ enum patch_result : int {
     // The front end could not tell the user what it is about to write.
     RESULT_REPORT_FAILED,
 };
+// How many results there are: those from RESULT_SITES_CLASH to
+// RESULT_WC06_KEPT, and those from RESULT_NOTHING_REQUESTED on.
+constexpr int RESULT_COUNT =
+    (RESULT_WC06_KEPT - RESULT_SITES_CLASH + 1) + (RESULT_REPORT_FAILED - RESULT_NOTHING_REQUESTED + 1);
 
 // What a result means for the user, and so for a front end's exit status.
 enum result_kind : int {
@@ -44,6 +50,7 @@ enum result_kind : int {
     RESULT_KIND_SITE,   // a requested site is absent or cannot take the change
     RESULT_KIND_FILE,   // the file could not be read, written or checked
     RESULT_KIND_REPORT, // the user could not be told; nothing was written
+    RESULT_KIND_COUNT
 };
 
 // Why a file could not be opened or written, as far as the system said, or
@@ -63,6 +70,7 @@ enum file_cause : int {
     CAUSE_FOLDER_DENIED,      // the folder is read-only, or not ours to write
     CAUSE_BACKUP_HELD,        // another program holds the copy being made
     CAUSE_BACKUP_NOT_REGULAR, // FILE.bak is a folder or a device
+    CAUSE_COUNT
 };
 
 // A result, with the site it concerns (-1 when none), for an absent site why
@@ -79,6 +87,11 @@ struct patch_outcome {
 };
 
 const char *result_text(patch_result r);
+// A wrong request in a front end's own words: `subject` (a flag's name, say)
+// in place of the core's, then what it must be, naming `other` (the part it
+// conflicts with or needs) when the rule names one. Null for either takes the
+// core's words; a rule whose other part has no words is left out.
+void usage_text(patch_result r, const char *subject, const char *other, char *buf, std::size_t len);
 // The result as a short word for machine-readable output: "done",
 // "site_absent", "write_undone"...
 const char *result_code(patch_result r);
@@ -90,3 +103,14 @@ patch_outcome outcome_of(patch_result result, int site = -1, file_cause cause = 
 // The outcome's own cause, else the one its result implies.
 file_cause outcome_cause(const patch_outcome &o);
 result_kind result_kind_of(patch_result r);
+
+// The words about the sites that a failed write could not put back.
+enum unrestored_note : int {
+    NOTE_NOT_PUT_BACK,       // before the list of such sites
+    NOTE_HOLDS_NEW,          // such a site holds the new bytes whole
+    NOTE_HOLDS_PART,         // such a site may hold part of them
+    NOTE_PAIR_MAY_DIFFER,    // a conference block holds part of its new bytes
+    NOTE_UNDO_FROM_BACKUP,   // a format for the file's path
+    NOTE_COUNT
+};
+const char *unrestored_text(unrestored_note n);

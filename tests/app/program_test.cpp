@@ -52,17 +52,17 @@ patch_target target(int32_t ofs)
     return t;
 }
 
-std::string words(const patch_request &r, int32_t kept)
+std::string words(const patch_request &r)
 {
     std::ostringstream s;
     const std::pair<const char *, request_value> values[] = {
         {"start", r.start_year},   {"bosman", r.bosman_year}, {"promoted", r.promoted},
-        {"relegated", r.relegated}, {"delay", r.click_delay}, {"exit", r.exit_fix},
+        {"relegated", r.relegated}, {"delay", r.click_delay}, {"exit", r.exitgame},
     };
     for (const auto &[name, v] : values)
         if (v.set)
             s << name << "=" << v.value << " ";
-    s << (r.wc06 ? "wc06 " : "") << (r.conference_original ? "original " : "") << (kept ? "kept" : "");
+    s << (r.wc06 ? "wc06 " : "") << (r.conference_original ? "original " : "");
     return s.str();
 }
 
@@ -86,7 +86,7 @@ const request_case REQUEST_CASES[] = {
     {"installed fix, original unknown, early year",
      [](patch_target *t) { t->wc06_installed = 1; },
      [](options_values *v) { v->check[CHECK_WC06] = 1, v->position[PAIR_START_YEAR] = 2002; },
-     "start=2002 bosman=2002 promoted=1 relegated=3 delay=5 exit=0 kept"},
+     "start=2002 bosman=2002 promoted=1 relegated=3 delay=5 exit=0 wc06 "},
     {"installed fix, original unknown, first year it applies", [](patch_target *t) { t->wc06_installed = 1; },
      [](options_values *v) { v->check[CHECK_WC06] = 1, v->position[PAIR_START_YEAR] = 2003; },
      "start=2003 bosman=2002 promoted=1 relegated=3 delay=5 exit=0 wc06 "},
@@ -153,9 +153,8 @@ TEST(options_dialog, ok_asks_for_what_the_controls_say)
         c.scan(&t);
         options_values v = options_initial(&t);
         c.choose(&v);
-        int32_t kept = -1;
-        patch_request r = options_request(&v, &t, &kept);
-        EXPECT_EQ(words(r, kept), c.asked) << c.what;
+        patch_request r = options_request(&v, &t);
+        EXPECT_EQ(words(r), c.asked) << c.what;
         EXPECT_EQ(options_bad_pair(&v, &t), c.bad) << c.what;
         EXPECT_EQ(patch_request_check(&r), patch_request_empty(&r) ? RESULT_NOTHING_REQUESTED : RESULT_OK) << c.what;
     }
@@ -173,8 +172,7 @@ TEST(options_dialog, every_value_offered_reads_back_on_the_next_run)
         std::copy(chosen, chosen + PAIR_COUNT, v.position);
         v.check[CHECK_EXITGAME] = i % 2;
         v.check[CHECK_WC06] = 1;
-        int32_t kept = 0;
-        EXPECT_EQ(options_apply(&v, t, &kept).result, RESULT_OK) << "run " << i;
+        EXPECT_EQ(options_apply(&v, t).result, RESULT_OK) << "run " << i;
         close_target(t);
         ASSERT_EQ(scan_file(GAME.c_str(), &t), RESULT_OK);
         options_values shown = options_initial(t);

@@ -48,7 +48,7 @@ struct model_write {
 };
 
 // The writes `t` asks for, from the writing rules alone.
-std::vector<model_write> model_writes(const patch_target *t, const bytes &image, bool *wc06_kept)
+std::vector<model_write> model_writes(const patch_target *t, const bytes &image)
 {
     std::vector<model_write> m;
     const site_entry *e = patch_catalogue;
@@ -73,7 +73,6 @@ std::vector<model_write> model_writes(const patch_target *t, const bytes &image,
         block(SITE_WC06_FIX, t->wc06_ofs, true);
     else if (wc06 && t->wc06_original_known)
         m.push_back({SITE_WC06_FIX, t->wc06_ofs, bytes(t->wc06_original, t->wc06_original + 110)});
-    *wc06_kept = wc06 && t->start_year < 2003 && !t->wc06_original_known;
     if (t->exitgame_ofs > 0)
         block(SITE_EXITGAME, t->exitgame_ofs, t->exitgame_installed != 0);
     // Our promoted block goes out before the counts change and comes back
@@ -101,8 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const char *path = scratch_file(image);
     patch_target *t = scan_checked(path, image);
     choose(t, &settings);
-    bool wc06_kept = false;
-    const std::vector<model_write> m = model_writes(t, image, &wc06_kept);
+    const std::vector<model_write> m = model_writes(t, image);
 
     // What the file must hold: each write behind its signature, on a block
     // we recognise, apart from the others, and no state on the way making
@@ -128,10 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     }
     const patch_result want = !recognised                  ? RESULT_FILE_CHANGED
                               : !apart || !same_signatures ? RESULT_SITES_CLASH
-                              : wc06_kept                  ? RESULT_WC06_KEPT
                                                            : RESULT_OK;
     fuzz_check(apply_patches(t) == want, "the writer's result is not the one the rules give");
-    const bool written = want == RESULT_OK || want == RESULT_WC06_KEPT;
+    const bool written = want == RESULT_OK;
     fuzz_check(read_file(path) == (written ? applied : image), "the file does not hold exactly the writes");
     if (written)
         close_target(scan_checked(path, applied));
