@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -304,8 +305,15 @@ TEST(main_flow, every_way_through_a_run)
                                                  : std::string("Error opening file\n\n") + MISSING + ": " + cause_text(CAUSE_MISSING);
         EXPECT_TRUE((c.exit_code != 1 && c.exit_code != -1) || host.boxes.size() == 1 || host.boxes[1].text == why)
             << host.boxes[1].text;
-        // Where the chooser's hook puts it, each time: centred on 1024 x 768,
-        // and a window taller than the screen keeps its bottom on it.
+        // The chooser opens on the executables' pattern, each time; its hook
+        // puts it centred on 1024 x 768, and a window taller than the screen
+        // keeps its bottom on it.
+        for (const OPENFILENAMEA &ofn : host.choosers) {
+            const char *shown = ofn.lpstrFilter; // past the descriptions and patterns before it
+            for (DWORD i = 1; i < 2 * ofn.nFilterIndex; ++i)
+                shown += std::strlen(shown) + 1;
+            EXPECT_STREQ(shown, "*.EXE");
+        }
         ASSERT_EQ(host.moves.size(), host.choosers.size());
         EXPECT_TRUE(host.moves.empty() || (host.moves[0].left == 362 && host.moves[0].top == -132 && host.moves[0].bottom == 768));
         if (c.scan == nullptr) {
