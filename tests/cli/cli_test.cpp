@@ -285,12 +285,7 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
 TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
 {
     enum obstacle { SIG_COPY, COPY_ON_THE_WAY, LONG_NAME, FOLDER_AS_BACKUP, READ_ONLY_FOLDER, LOCKED };
-    const struct {
-        obstacle what;
-        const char *args;
-        int exit;
-        std::vector<std::string> err_has;
-    } cases[] = {
+    const struct { obstacle what; const char *args; int exit; std::vector<std::string> err_has; } cases[] = {
         // 27200 is 40 6a: with ff 33 db 68 after it, "6a ff 33 db 68" again.
         {.what = SIG_COPY, .args = "--start-year 27200", .exit = 2,
          .err_has = {"would form or break a copy of a signature"}},
