@@ -225,7 +225,7 @@ TEST(options_dialog, template_bytes)
 
 
 const host_step OK{STEP_COMMAND, ID_OK, 0}, CANCEL{STEP_COMMAND, ID_CANCEL, 0}, CLOSE{STEP_CLOSE, 0, 0};
-const host_step ESCAPE{STEP_COMMAND, 2, 0};  // IDCANCEL: not one of ours, ignored
+const host_step ESCAPE{STEP_COMMAND, IDCANCEL, 0};  // not one of ours, ignored
 const std::vector<host_step> CHOICES = {{STEP_POS, ID_START_YEAR_UPDOWN, 2010}, {STEP_CHECK, ID_WC06_CHECK, 1},
                                         {STEP_POS, ID_PROMOTED_UPDOWN, 7}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 6},
                                         {STEP_CHECK, ID_EXITGAME_CHECK, 1}, OK};
