@@ -313,6 +313,7 @@ TEST(main_flow, every_way_through_a_run)
             for (DWORD i = 1; i < 2 * ofn.nFilterIndex; ++i)
                 shown += std::strlen(shown) + 1;
             EXPECT_STREQ(shown, "*.EXE");
+            EXPECT_EQ(ofn.hwndOwner, nullptr); // no window of ours is open yet
         }
         ASSERT_EQ(host.moves.size(), host.choosers.size());
         EXPECT_TRUE(host.moves.empty() || (host.moves[0].left == 362 && host.moves[0].top == -132 && host.moves[0].bottom == 768));
