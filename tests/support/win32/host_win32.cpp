@@ -73,7 +73,8 @@ int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type)
 BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA *ofn)
 {
     host.choosers.push_back(*ofn);
-    ofn->lpfnHook(&chooser_window, WM_INITDIALOG, 0, 0);
+    if ((ofn->Flags & OFN_ENABLEHOOK) != 0)  // the system calls the hook only then
+        ofn->lpfnHook(&chooser_window, WM_INITDIALOG, 0, 0);
     const char *file = next_file < host.files.size() ? host.files[next_file++] : nullptr;
     if (file == nullptr)
         return FALSE;
