@@ -206,7 +206,7 @@ int run_apply(cli_args &a)
     apply_run run{&a, {}};
     apply_json_init(&run.json, a.file, a.request.dry_run);
     const patch_events events{&run, say_plan, say_backup};
-    patch_outcome o = patch_run(a.file, &a.request, &events);
+    patch_outcome o = patch_file(a.file, &a.request, &events);
     if (!a.json && o.result == RESULT_OK && a.request.dry_run)
         std::printf("Dry run: nothing was written%s.\n", a.request.backup ? " and no backup made" : "");
     else if (!a.json && o.result == RESULT_OK)

@@ -143,5 +143,5 @@ patch_outcome options_apply(const options_values *v, const patch_target *t)
     patch_request r = options_request(v, t);
     if (patch_request_empty(&r))
         return outcome_of(RESULT_OK);
-    return patch_apply(&r, t, nullptr);
+    return patch_scanned(&r, t, nullptr);
 }

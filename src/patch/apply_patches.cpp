@@ -255,7 +255,7 @@ bool write_at(std::FILE *f, int32_t ofs, const uint8_t *data, int32_t len)
 // Puts back what the first `count` writes replaced, latest first, each on its
 // own: one that fails (a full disk, say) does not keep the others from being
 // tried. Marks in `r` every site that could not be put back.
-void undo_writes(std::FILE *f, const write_plan &p, const write_check &c, int count, apply_report *r)
+void undo_writes(std::FILE *f, const write_plan &p, const write_check &c, int count, write_report *r)
 {
     for (int i = count - 1; i >= 0; --i) {
         std::clearerr(f);
@@ -269,7 +269,7 @@ void undo_writes(std::FILE *f, const write_plan &p, const write_check &c, int co
 // What each site that could not be put back holds now, each site by the last
 // write to it: its old bytes after all (the failed write moved none), the new
 // ones whole (marked in `whole_new`), or a mix. Unreadable ones stay in doubt.
-void look_again(std::FILE *f, const write_plan &p, const write_check &c, int count, apply_report *r)
+void look_again(std::FILE *f, const write_plan &p, const write_check &c, int count, write_report *r)
 {
     int seen = 0;
     for (int i = count - 1; i >= 0; --i) {
@@ -291,7 +291,7 @@ void look_again(std::FILE *f, const write_plan &p, const write_check &c, int cou
 
 } // namespace
 
-patch_result apply_check(const patch_target *t)
+patch_result check_before_write(const patch_target *t)
 {
     write_plan p = plan_writes(t);
     if (p.count == 0)
@@ -308,11 +308,11 @@ patch_result apply_check(const patch_target *t)
 
 patch_result apply_patches(const patch_target *t)
 {
-    apply_report r{};
-    return apply_patches_report(t, &r);
+    write_report r{};
+    return write_patches(t, &r);
 }
 
-patch_result apply_patches_report(const patch_target *t, apply_report *r)
+patch_result write_patches(const patch_target *t, write_report *r)
 {
     r->unrestored = 0;
     r->whole_new = 0;

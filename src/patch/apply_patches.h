@@ -14,14 +14,15 @@ patch_result apply_patches(const patch_target *t);
 // back, those of them that hold the new bytes whole (the others a mix, or
 // what could not be read), and what the system said about the open or the
 // write that failed.
-struct apply_report {
+struct write_report {
     int unrestored;
     int whole_new;
     file_cause cause;
 };
-patch_result apply_patches_report(const patch_target *t, apply_report *r);
+// apply_patches, telling in `r` what a failed write left behind.
+patch_result write_patches(const patch_target *t, write_report *r);
 
 // The writer's checks without writing: RESULT_OK when apply_patches would
 // write, else RESULT_FILE_CHANGED, RESULT_READ_FAILED, RESULT_SITES_CLASH or
 // RESULT_OPEN_FAILED.
-patch_result apply_check(const patch_target *t);
+patch_result check_before_write(const patch_target *t);

@@ -110,8 +110,8 @@ patch_outcome patch_verify(const patch_target *plan, const patch_target *after)
     return outcome_of(RESULT_OK);
 }
 
-patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
-                          const patch_events *events)
+patch_outcome patch_scanned(const patch_request *r, const patch_target *scanned,
+                            const patch_events *events)
 {
     // A file that could not be read whole is no file to write to.
     int unread = target_read_error_site(scanned);
@@ -125,7 +125,7 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     // Every refusal comes before anything is promised, backed up or written,
     // and a dry run meets the same ones: the writer's checks, a file that
     // cannot be opened for writing, a backup that cannot be made.
-    patch_result checked = apply_check(&plan);
+    patch_result checked = check_before_write(&plan);
     if (checked != RESULT_OK)
         return outcome_of(checked);
     file_cause cause = CAUSE_NONE;
@@ -151,8 +151,8 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
             events->backed_up(events->ctx);
     }
 
-    apply_report report{};
-    patch_result written = apply_patches_report(&plan, &report);
+    write_report report{};
+    patch_result written = write_patches(&plan, &report);
     if (written != RESULT_OK) {
         patch_outcome o = outcome_of(written, -1, report.cause);
         o.unrestored = report.unrestored;
@@ -169,7 +169,7 @@ patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
     return verified.result == RESULT_OK ? planned : verified;
 }
 
-patch_outcome patch_run(const char *path, const patch_request *r, const patch_events *events)
+patch_outcome patch_file(const char *path, const patch_request *r, const patch_events *events)
 {
     patch_result checked = patch_request_check(r);
     if (checked != RESULT_OK)
@@ -179,7 +179,7 @@ patch_outcome patch_run(const char *path, const patch_request *r, const patch_ev
     patch_result scanned = scan_file(path, &t, &cause);
     if (scanned != RESULT_OK)
         return outcome_of(scanned, -1, cause);
-    patch_outcome o = patch_apply(r, t, events);
+    patch_outcome o = patch_scanned(r, t, events);
     close_target(t);
     return o;
 }

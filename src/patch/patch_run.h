@@ -19,15 +19,19 @@ struct patch_events {
 // open fails, `*cause` (when given) says why.
 patch_result scan_file(const char *path, patch_target **out, file_cause *cause = nullptr);
 
+// The levels, from the top: patch_file (the whole run from a path),
+// patch_scanned (the run on a scanned target), then the writer's
+// check_before_write (the checks) and write_patches (the writes).
+
 // Writes what `r` asks for into the file that `scanned` was scanned from:
 // plans (nothing is written unless every check passes), makes the backup
 // when asked, writes through the writer's guards, scans again and checks
 // that each written site is where it was and reads back as planned.
-patch_outcome patch_apply(const patch_request *r, const patch_target *scanned,
-                          const patch_events *events);
+patch_outcome patch_scanned(const patch_request *r, const patch_target *scanned,
+                            const patch_events *events);
 
 // Checks a fresh scan taken after writing `plan`.
 patch_outcome patch_verify(const patch_target *plan, const patch_target *after);
 
-// The whole apply from a path: check, scan, then patch_apply.
-patch_outcome patch_run(const char *path, const patch_request *r, const patch_events *events);
+// The whole apply from a path: check, scan, then patch_scanned.
+patch_outcome patch_file(const char *path, const patch_request *r, const patch_events *events);
