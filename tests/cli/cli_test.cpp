@@ -142,7 +142,7 @@ const cli_case cases[] = {
      .w = {.start_year = 2000, .bosman_year = 29999}},
     {.args = "apply GAME --start-year 29999 --wc06 --bosman-year 2000",
      .w = {.start_year = 29999, .wc06 = true, .bosman_year = 2000}},
-    {.args = "apply GAME --start-year 2003 --wc06 --click-delay 1",
+    {.args = "apply GAME --start-year 2003 --wc06 --click-delay 1", .out_has = {"not installed -> delay 1\n"},
      .w = {.start_year = 2003, .wc06 = true, .click_delay = OURS, .delay = 1}},
     {.args = "apply GAME --start-year 2002 --wc06", .out_has = {"not installed (no change)"}, .w = {.start_year = 2002}},
     {.args = "apply GAME --promoted 7 --click-delay 6",
