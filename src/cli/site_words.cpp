@@ -35,11 +35,12 @@ int absence_index(int why)
 }
 
 // A conference block holding our code (`ours`) or the game's, which behaves
-// like GAME_PROMOTED and GAME_RELEGATED but is other bytes.
-void conference_words(int ours, const patch_target *t, int site, char *buf, std::size_t len)
+// like GAME_PROMOTED and GAME_RELEGATED but is other bytes. `half_written`:
+// the game's block next to our counts, as a scan found it; the count is then
+// the one in the counts.
+void conference_words(int ours, int half_written, const patch_target *t, int site, char *buf, std::size_t len)
 {
-    // The game's block next to our counts: the count is the one in the counts.
-    if (site == SITE_CONF_PROMOTED && t->conf_half_written)
+    if (site == SITE_CONF_PROMOTED && half_written)
         std::snprintf(buf, len, "promoted %d, half-written: the next apply finishes it", t->promoted);
     else if (!ours)
         std::snprintf(buf, len, "game's code");
@@ -98,8 +99,8 @@ void site_state_words(const patch_target *t, int site, char *buf, std::size_t le
     case SITE_CONF_COUNTS:
     case SITE_CONF_PROMOTED:
         if (target_site_ofs(t, site) > 0) {
-            conference_words(site == SITE_CONF_COUNTS ? t->conf_installed : t->conf_promoted_installed, t, site,
-                             buf, len);
+            conference_words(site == SITE_CONF_COUNTS ? t->conf_installed : t->conf_promoted_installed,
+                             t->conf_half_written, t, site, buf, len);
             return;
         }
         break;
@@ -124,7 +125,7 @@ int plan_lines(const patch_target *scanned, const patch_target *plan, plan_line 
         if (site == SITE_WC06_FIX)
             std::snprintf(l.after, sizeof l.after, "%s", plan_installs_wc06(plan) ? "installed" : "not installed");
         else if (conference)
-            conference_words(plan->touch_conference, plan, site, l.after, sizeof l.after);
+            conference_words(plan->touch_conference, 0, plan, site, l.after, sizeof l.after);
         else
             site_state_words(plan, site, l.after, sizeof l.after);
         // Words that stay the same are the same bytes, but for a pair caught

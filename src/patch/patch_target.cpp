@@ -243,11 +243,8 @@ site_absence promoted_counts_agree(patch_target *t)
 site_absence game_promoted(patch_target *t)
 {
     t->promoted = GAME_PROMOTED;
-    if (t->conf_counts_ofs == -1)
+    if (t->conf_counts_ofs == -1 || !t->conf_installed)
         return SITE_PRESENT;
-    block_variant counts = classify(t, patch_catalogue[SITE_CONF_COUNTS], t->conf_counts_ofs);
-    if (counts != VARIANT_OURS)
-        return counts == VARIANT_UNREADABLE ? ABSENT_READ_ERROR : SITE_PRESENT;
     t->conf_half_written = 1;
     return counts_promoted(t);
 }

@@ -130,7 +130,7 @@ const cli_case cases[] = {
      .not_has = {"ofs\": -1"}},
     {.image = half_written, .args = "scan GAME",
      .out_has = {"promoted 6, relegated 2\n", "promoted 6, half-written: the next apply finishes it\n"}},
-    {.image = half_written, .args = "apply GAME --relegated 7",
+    {.image = half_written, .args = "apply GAME --relegated 7", .not_has = {"-> promoted 6, half-written"},
      .w = {.conference = OURS, .promoted = 6, .relegated = 7}},
     {.image = "conf_promoted=patched:1", .args = "scan --json GAME", .out_has = {no_conf}},
     {.image = "conf_promoted=unrecognised", .args = "scan --json GAME", .out_has = {no_conf}},
