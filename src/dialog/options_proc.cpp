@@ -1,7 +1,5 @@
 #include "dialog/options_proc.h"
 
-#include <cstdio>
-
 #include "app/current_target.h"
 #include "app/messages.h"
 #include "dialog/options_ids.h"
@@ -60,18 +58,8 @@ INT_PTR write_choices(const options_values &v, const patch_target *t)
 {
     const patch_outcome o = options_apply(&v, t);
     if (result_kind_of(o.result) != RESULT_KIND_OK) {
-        // Under the box's first line: what failed, and, when known, why and
-        // what to do. Part of the new bytes may be in the file: the backup
-        // made before the first write is the way back.
         char detail[PATH_TEXT_SIZE + 512];
-        const char *why = cause_text(outcome_cause(o));
-        int n = std::snprintf(detail, sizeof detail, "%s%s%s", result_text(o.result), why != nullptr ? "\n" : "",
-                              why != nullptr ? why : "");
-        if (o.unrestored != 0 && n > 0 && static_cast<std::size_t>(n) < sizeof detail) {
-            char undo[PATH_TEXT_SIZE + 128];
-            std::snprintf(undo, sizeof undo, unrestored_text(NOTE_UNDO_FROM_BACKUP), t->path);
-            std::snprintf(detail + n, sizeof detail - static_cast<std::size_t>(n), "\n%s", undo);
-        }
+        options_failure_text(&o, t->path, detail, sizeof detail);
         show_message_about(MSG_WRITE_ERROR, t->path, detail);
         return 1;
     }

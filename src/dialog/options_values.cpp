@@ -145,3 +145,15 @@ patch_outcome options_apply(const options_values *v, const patch_target *t)
         return outcome_of(RESULT_OK);
     return patch_scanned(&r, t, nullptr);
 }
+
+void options_failure_text(const patch_outcome *o, const char *path, char *buf, std::size_t len)
+{
+    const char *why = cause_text(outcome_cause(*o));
+    const int n = std::snprintf(buf, len, "%s%s%s", result_text(o->result), why != nullptr ? "\n" : "",
+                                why != nullptr ? why : "");
+    const auto used = static_cast<std::size_t>(n);
+    if (o->unrestored != 0 && n >= 0 && used + 1 < len) {
+        buf[used] = '\n';
+        std::snprintf(buf + used + 1, len - used - 1, unrestored_text(NOTE_UNDO_FROM_BACKUP), path);
+    }
+}

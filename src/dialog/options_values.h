@@ -83,3 +83,8 @@ patch_request options_request(const options_values *v, const patch_target *t);
 // write, read-back). RESULT_OK also when there is nothing to write;
 // RESULT_WC06_KEPT when the installed fix stayed.
 patch_outcome options_apply(const options_values *v, const patch_target *t);
+
+// What the write-error box says under its first line: what failed, why when
+// that is known, and, when part of the new bytes may be in the file, that
+// the backup copy made before the first write is the way back.
+void options_failure_text(const patch_outcome *o, const char *path, char *buf, std::size_t len);

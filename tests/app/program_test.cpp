@@ -23,6 +23,7 @@
 #include "file_bytes.h"
 #include "host_ui.h"
 #include "patch/patch_run.h"
+#include "platform/system_dlls.h"
 #include "tools/sample_image.h"
 
 namespace {
@@ -191,6 +192,26 @@ TEST(options_dialog, every_value_offered_reads_back_on_the_next_run)
 
 // The bytes that the dialog managers of Windows and Wine were seen to take,
 // for every site found, none, and a mix that tells the enabling rules apart.
+// Under the write-error box's first line: what failed and why, then, when a
+// site could not be put back, the way back; a small buffer cuts it short.
+TEST(options_dialog, a_failed_write_says_why_and_the_way_back)
+{
+    patch_outcome o = outcome_of(RESULT_WRITE_FAILED, -1, CAUSE_DISK_FULL);
+    const std::string failed = "writing failed part-way: the file may be only partly changed\n"
+                               "The disk is full: free some space and try again.";
+    const std::string undo = "\nTo undo it, copy C:\\Games\\ZANDOR.EXE.bak back over the file.";
+    char text[1024];
+    for (const int unrestored : {0, 1 << SITE_CLICK_DELAY}) {
+        o.unrestored = unrestored;
+        options_failure_text(&o, "C:\\Games\\ZANDOR.EXE", text, sizeof text);
+        EXPECT_EQ(text, failed + (unrestored != 0 ? undo : "")) << text;
+    }
+    for (const std::size_t room : {1, 2}) {
+        options_failure_text(&o, "C:\\Games\\ZANDOR.EXE", text, failed.size() + room);
+        EXPECT_EQ(text, failed + (room == 2 ? "\n" : ""));
+    }
+}
+
 TEST(options_dialog, template_bytes)
 {
     const struct {
@@ -341,6 +362,54 @@ TEST(main_flow, every_way_through_a_run)
         EXPECT_TRUE(read_file(GAME + ".bak") == before);
     }
     std::remove((GAME + ".bak").c_str());
+}
+
+// Every DLL the patcher loads comes from the system folder, on every Windows:
+// the search is limited before the first load, and where it cannot be, the
+// DLLs Windows would look for beside the program are loaded first, by full
+// path. A path that does not fit is never cut short and loaded.
+TEST(system_dlls, come_from_the_system_folder_alone)
+{
+    const std::string longest(MAX_PATH - 1 - std::strlen("\\comctl32.dll"), 'C');
+    const struct {
+        const char *what;
+        bool old_windows, default_dirs_fail;
+        std::string folder;
+        const char *first_call, *load;
+        bool preloads;
+        std::ptrdiff_t own;  // comctl32 and comdlg32 loaded last, or neither
+        const char *missing = nullptr, *not_there = nullptr;
+    } cases[] = {
+        {"Windows 8 and later", false, false, "C:\\W", "default 2048", "load 2048 ", false, 2},
+        {"Windows 7 without the update", true, false, "C:\\W", "dll-directory ''", "load 8 C:\\W\\", true, 2},
+        {"the search cannot be limited", false, true, "C:\\W", "default 2048", "load 8 C:\\W\\", true, 2},
+        {"the longest system folder", true, false, longest, "dll-directory ''", "load 8 C", true, 2},
+        {"a system folder one longer", true, false, longest + "C", "dll-directory ''", "load 8 C", true, 0, "comctl32.dll"},
+        {"no comdlg32", false, false, "C:\\W", "default 2048", "load 2048 ", false, 2, "comdlg32.dll", "comdlg32.dll"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        host_reset();
+        host.old_windows = c.old_windows;
+        host.default_dirs_fail = c.default_dirs_fail;
+        host.system_folder = c.folder;
+        host.dll_missing = c.not_there;
+        system_dlls dlls{};
+        const char *missing = system_dlls_load(&dlls);
+        EXPECT_STREQ(missing, c.missing);
+        EXPECT_TRUE(missing != nullptr || (dlls.init_common_controls == InitCommonControlsEx && dlls.get_open_file_name == GetOpenFileNameA));
+        ASSERT_FALSE(host.dll_calls.empty());
+        EXPECT_EQ(host.dll_calls[0], c.first_call);
+        std::vector<std::string> loaded;
+        for (const std::string &call : host.dll_calls)
+            if (call.starts_with("load ")) {
+                EXPECT_TRUE(call.starts_with(c.load) && call.ends_with(".dll")) << call;
+                loaded.push_back(call.substr(call.find_last_of(" \\") + 1));
+            }
+        const std::string mine[] = {"comctl32.dll", "comdlg32.dll"};
+        EXPECT_EQ(std::ssize(loaded) > c.own, c.preloads);
+        EXPECT_TRUE(std::ssize(loaded) >= c.own && std::equal(mine, mine + c.own, loaded.end() - c.own));
+    }
 }
 
 // Runs give back every handle and every byte of memory they took.

@@ -41,11 +41,15 @@ struct host_ui {
     bool alloc_fails;
     bool create_fails;
     const char *dll_missing;  // the system DLL that cannot be loaded
+    bool old_windows;         // no SetDefaultDllDirectories: XP, Vista, 7 without its update
+    bool default_dirs_fail;   // there, but it fails
+    std::string system_folder = "C:\\Windows\\system32";
 
     // Seen.
     std::vector<host_box> boxes;
     std::vector<OPENFILENAMEA> choosers;
     std::vector<RECT> moves;
+    std::vector<std::string> dll_calls;  // "default FLAGS", "dll-directory 'PATH'", "load FLAGS PATH"
     HWND__ controls[17];  // ids 100 to 116, as the dialog left them
     bool dialog_ended;
     INT_PTR dialog_result;

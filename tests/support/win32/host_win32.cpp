@@ -1,9 +1,13 @@
 #include "host_ui.h"
 
-#include "platform/system_dlls.h"
-
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
+// A DLL of the system's, by its file name.
+struct HINSTANCE__ {
+    const char *name;
+};
 
 host_ui host;
 
@@ -203,8 +207,74 @@ BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *)
     return TRUE;
 }
 
-const char *system_dlls_load(system_dlls *dlls)
+namespace {
+
+HINSTANCE__ kernel32{"kernel32.dll"}, comctl32{"comctl32.dll"}, comdlg32{"comdlg32.dll"}, other_dll{""};
+
+std::string narrow(const wchar_t *text)
 {
-    *dlls = system_dlls{InitCommonControlsEx, GetOpenFileNameA};
-    return host.dll_missing;
+    std::string s;
+    for (; *text != L'\0'; ++text)
+        s += static_cast<char>(*text);
+    return s;
+}
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags)
+{
+    host.dll_calls.push_back("default " + std::to_string(flags));
+    return !host.default_dirs_fail;
+}
+
+template <typename F> FARPROC proc(F *f)
+{
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f));
+}
+
+} // namespace
+
+HMODULE WINAPI GetModuleHandleW(const wchar_t *name)
+{
+    return narrow(name) == kernel32.name ? &kernel32 : nullptr;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE dll, LPCSTR name)
+{
+    const struct {
+        HMODULE dll;
+        const char *name;
+        FARPROC proc;
+    } procs[] = {
+        {&kernel32, "SetDefaultDllDirectories", host.old_windows ? nullptr : proc(SetDefaultDllDirectories)},
+        {&comctl32, "InitCommonControlsEx", proc(InitCommonControlsEx)},
+        {&comdlg32, "GetOpenFileNameA", proc(GetOpenFileNameA)},
+    };
+    for (const auto &p : procs)
+        if (p.dll == dll && std::strcmp(p.name, name) == 0)
+            return p.proc;
+    return nullptr;
+}
+
+BOOL WINAPI SetDllDirectoryW(const wchar_t *path)
+{
+    host.dll_calls.push_back(path != nullptr ? "dll-directory '" + narrow(path) + "'" : "dll-directory null");
+    return TRUE;
+}
+
+// As the system: the length copied, or the room needed when it does not fit.
+UINT WINAPI GetSystemDirectoryW(wchar_t *path, UINT cap)
+{
+    const std::string &folder = host.system_folder;
+    if (folder.size() + 1 > cap)
+        return static_cast<UINT>(folder.size() + 1);
+    std::copy_n(folder.c_str(), folder.size() + 1, path);
+    return static_cast<UINT>(folder.size());
+}
+
+HMODULE WINAPI LoadLibraryExW(const wchar_t *path, void *, DWORD flags)
+{
+    const std::string p = narrow(path), name = p.substr(p.rfind('\\') + 1);
+    host.dll_calls.push_back("load " + std::to_string(flags) + " " + p);
+    if (host.dll_missing != nullptr && name == host.dll_missing)
+        return nullptr;
+    return name == comctl32.name ? &comctl32 : name == comdlg32.name ? &comdlg32 : &other_dll;
 }

@@ -33,6 +33,8 @@ struct HWND__;
 using HWND = HWND__ *;
 struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__ *;
+using HMODULE = HINSTANCE;
+using FARPROC = intptr_t(WINAPI *)();
 
 #define TRUE 1
 #define FALSE 0
@@ -131,6 +133,10 @@ constexpr UINT CP_ACP = 0;
 constexpr int SM_CXSCREEN = 0;
 constexpr int SM_CYSCREEN = 1;
 
+// DLLs
+constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x8;
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800;
+
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA *ofn);
 BOOL WINAPI GetWindowRect(HWND wnd, RECT *rect);
@@ -149,6 +155,11 @@ LRESULT WINAPI SendMessageA(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam);
 BOOL WINAPI EndDialog(HWND dlg, INT_PTR result);
 DWORD WINAPI GetLastError();
 BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *icc);
+HMODULE WINAPI GetModuleHandleW(const wchar_t *name);
+FARPROC WINAPI GetProcAddress(HMODULE dll, LPCSTR name);
+BOOL WINAPI SetDllDirectoryW(const wchar_t *path);
+UINT WINAPI GetSystemDirectoryW(wchar_t *path, UINT cap);
+HMODULE WINAPI LoadLibraryExW(const wchar_t *path, void *file, DWORD flags);
 
 // The program's entry point, called by the tests in place of the runtime's
 // start-up code.
