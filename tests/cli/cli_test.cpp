@@ -169,6 +169,7 @@ const cli_case cases[] = {
      .out_has = {"\"old\": \"promoted 2, relegated 6\", \"new\": \"game's code\", \"change\": 1}",
                  "\"written\": {\"conf_counts\": 1, \"conf_promoted\": 1}, \"backup_made\": 0, \"result\": \"done\""},
      .not_has = {"Checked"}, .w = {.conference = GAMES}},
+    {.args = "apply GAME --json --dry-run --exit-fix on", .out_has = {"\"written\": {\"exitgame\": 0}, \"backup_made\": 0"}},
     {.args = "apply --json=1 GAME", .exit = 1, .err_has = {"--json takes no value"}},
     {.args = "--version", .out_has = {"zandor-patcher-cli 1.0.0\n"}},
     {.args = "-h", .out_has = {"usage:", "--version", "--start-year=2010", "4 standard output"}},

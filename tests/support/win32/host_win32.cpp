@@ -214,8 +214,8 @@ HINSTANCE__ kernel32{"kernel32.dll"}, comctl32{"comctl32.dll"}, comdlg32{"comdlg
 std::string narrow(const wchar_t *text)
 {
     std::string s;
-    for (; *text != L'\0'; ++text)
-        s += static_cast<char>(*text);
+    while (*text != L'\0')
+        s += static_cast<char>(*text++);
     return s;
 }
 
@@ -223,11 +223,6 @@ BOOL WINAPI SetDefaultDllDirectories(DWORD flags)
 {
     host.dll_calls.push_back("default " + std::to_string(flags));
     return !host.default_dirs_fail;
-}
-
-template <typename F> FARPROC proc(F *f)
-{
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f));
 }
 
 } // namespace
@@ -239,35 +234,27 @@ HMODULE WINAPI GetModuleHandleW(const wchar_t *name)
 
 FARPROC WINAPI GetProcAddress(HMODULE dll, LPCSTR name)
 {
-    const struct {
-        HMODULE dll;
-        const char *name;
-        FARPROC proc;
-    } procs[] = {
-        {&kernel32, "SetDefaultDllDirectories", host.old_windows ? nullptr : proc(SetDefaultDllDirectories)},
-        {&comctl32, "InitCommonControlsEx", proc(InitCommonControlsEx)},
-        {&comdlg32, "GetOpenFileNameA", proc(GetOpenFileNameA)},
-    };
-    for (const auto &p : procs)
-        if (p.dll == dll && std::strcmp(p.name, name) == 0)
-            return p.proc;
-    return nullptr;
+    const std::string call = std::string(dll != nullptr ? dll->name : "") + " " + name;
+    const auto proc = [](auto *f) { return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f)); };
+    return call == "kernel32.dll SetDefaultDllDirectories" && !host.old_windows ? proc(SetDefaultDllDirectories)
+           : call == "comctl32.dll InitCommonControlsEx"                        ? proc(InitCommonControlsEx)
+           : call == "comdlg32.dll GetOpenFileNameA"                            ? proc(GetOpenFileNameA)
+                                                                                : nullptr;
 }
 
 BOOL WINAPI SetDllDirectoryW(const wchar_t *path)
 {
-    host.dll_calls.push_back(path != nullptr ? "dll-directory '" + narrow(path) + "'" : "dll-directory null");
+    host.dll_calls.push_back("dll-directory " + (path != nullptr ? "'" + narrow(path) + "'" : "null"));
     return TRUE;
 }
 
-// As the system: the length copied, or the room needed when it does not fit.
+// As the system's: the length copied, or the room needed when it does not fit.
 UINT WINAPI GetSystemDirectoryW(wchar_t *path, UINT cap)
 {
     const std::string &folder = host.system_folder;
-    if (folder.size() + 1 > cap)
-        return static_cast<UINT>(folder.size() + 1);
-    std::copy_n(folder.c_str(), folder.size() + 1, path);
-    return static_cast<UINT>(folder.size());
+    if (folder.size() < cap)
+        std::copy_n(folder.c_str(), folder.size() + 1, path);
+    return static_cast<UINT>(folder.size() < cap ? folder.size() : folder.size() + 1);
 }
 
 HMODULE WINAPI LoadLibraryExW(const wchar_t *path, void *, DWORD flags)
