@@ -1,5 +1,7 @@
 #include "platform/system_dlls.h"
 
+#include <iterator>
+
 #include "platform/dll_search.h"
 
 namespace {
@@ -31,8 +33,8 @@ const char *system_dlls_load(system_dlls *dlls)
     if (mode == DLL_SEARCH_LEGACY)
         for (const char *name : PRELOADED)
             dll_search_load(mode, name);
-    FARPROC procs[2];
-    for (int i = 0; i < 2; ++i) {
+    FARPROC procs[std::size(CALLS)];
+    for (std::size_t i = 0; i < std::size(CALLS); ++i) {
         HMODULE dll = dll_search_load(mode, CALLS[i].dll);
         procs[i] = dll != nullptr ? GetProcAddress(dll, CALLS[i].name) : nullptr;
         if (procs[i] == nullptr)
