@@ -2,7 +2,7 @@
 
 #include "platform/win32.h"
 
-// Where this process looks for the DLLs it loads. Windows builds only.
+// Where this process looks for the DLLs it loads.
 enum dll_search : int {
     DLL_SEARCH_SYSTEM32,  // the system folder alone (SetDefaultDllDirectories)
     DLL_SEARCH_LEGACY,    // no such call: DLLs must be named by full path
