@@ -324,6 +324,7 @@ TEST(main_flow, every_way_through_a_run)
         }
         ASSERT_EQ(host.moves.size(), host.choosers.size());
         EXPECT_TRUE(host.moves.empty() || (host.moves[0].left == 362 && host.moves[0].top == -132 && host.moves[0].bottom == 768));
+        EXPECT_TRUE(host.moves.size() < 2 || (host.moves[1].left == 362 && host.moves[1].top == 284));
         if (c.scan == nullptr) {
             // Nothing written or made: a file grown while the dialog was open
             // stays as the other program left it.
@@ -397,15 +398,16 @@ TEST(system_dlls, come_from_the_system_folder_alone)
     }
 }
 
-// Runs give back every handle and every byte of memory they took.
+// Runs give back every handle and every byte of memory they took, whichever
+// way they end.
 TEST(main_flow, leaves_nothing_behind)
 {
-    const flow_case c{"", SAMPLE_GAME, {nullptr, ""}, {IDOK, IDRETRY}, CHOICES, nullptr, false, false, 0, "", ""};
-    auto one_run = [&c] {
-        write_game(SAMPLE_GAME);
-        run(c);
-        run(FLOW_CASES[2]);  // a file that cannot be opened
-        host = host_ui{};    // the stand-in's own records go too
+    auto one_run = [] {
+        for (const flow_case &c : FLOW_CASES) {
+            write_game(c.wc06_state);
+            run(c);
+        }
+        host = host_ui{};  // the stand-in's own records go too
     };
     auto open_handles = [] {
         const std::filesystem::directory_iterator fds("/proc/self/fd");

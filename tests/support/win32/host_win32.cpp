@@ -88,7 +88,8 @@ BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA *ofn)
 
 BOOL WINAPI GetWindowRect(HWND, RECT *rect)
 {
-    *rect = RECT{0, 0, 301, 900};  // narrower and taller than the screen
+    // The first chooser narrower and taller than the screen, later ones smaller.
+    *rect = host.moves.empty() ? RECT{0, 0, 301, 900} : RECT{40, 30, 341, 231};
     return TRUE;
 }
 
