@@ -62,7 +62,8 @@ bytes expected_file(bytes b, const patch_target *t, const writes &w)
 }
 
 // One run on a fresh image of its own. In `args`, GAME is the image, MISSING
-// a file that is not there, FOLDER a folder and EMPTY an empty file.
+// a file that is not there, FOLDER a folder, EMPTY an empty file, FIFO a
+// named pipe (opening it would block) and LINK a link to MISSING.
 struct cli_case {
     const char *image = "";     // make_sample --site settings
     bool backup_there = false;  // a backup made before
@@ -219,6 +220,8 @@ const cli_case cases[] = {
     {.args = "scan MISSING", .exit = 3, .err_has = {"cannot be opened for reading", "not there"}},
     {.args = "apply MISSING --exit-fix on", .exit = 3, .err_has = {"opened for reading"}},
     {.args = "scan FOLDER", .exit = 3, .err_has = {"cannot be opened for reading", "not a regular file"}},
+    {.args = "apply FIFO --exit-fix on", .exit = 3, .err_has = {"not a regular file"}},
+    {.args = "apply LINK --exit-fix on", .exit = 3, .err_has = {"not there"}},
     {.args = "apply EMPTY --exit-fix on --backup", .exit = 3, .err_has = {"empty"}},
     {.args = "apply GAME --exit-fix on --backup", .exit = 3, .err_has = {"cannot be opened for writing", "Access denied"},
      .mode = 0444},
@@ -237,9 +240,10 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
 {
     const std::string dir = scratch_path("dir"), game = dir + "/ZANDOR.EXE", missing = dir + "/M", empty = dir + "/E";
     std::filesystem::remove_all(dir);
-    ASSERT_TRUE(std::filesystem::create_directory(dir) && write_file(empty, {}));
-    const std::map<std::string, std::string> paths = {
-        {"GAME", game}, {"MISSING", missing}, {"FOLDER", dir}, {"EMPTY", empty}};
+    ASSERT_TRUE(std::filesystem::create_directory(dir) && write_file(empty, {}) && mkfifo((dir + "/F").c_str(), 0644) == 0
+                && symlink(missing.c_str(), (dir + "/L").c_str()) == 0);
+    const std::map<std::string, std::string> paths = {{"GAME", game},   {"MISSING", missing}, {"FOLDER", dir},
+                                                      {"EMPTY", empty}, {"FIFO", dir + "/F"}, {"LINK", dir + "/L"}};
     for (const cli_case &c : cases) {
         SCOPED_TRACE(std::string(c.image) + ": " + c.args);
         std::vector<std::string> make = {game, "--size", "262144"};

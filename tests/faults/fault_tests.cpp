@@ -1,11 +1,10 @@
-// The patcher under failing stdio calls, kills between writes and odd files,
-// through the command-line tool, which writes by the same path as the options
+// The patcher under failing stdio calls and kills between writes, through
+// the command-line tool, which writes by the same path as the options
 // dialog. Whatever happens, every site is whole or untouched, nothing else
 // changes, the length stays, and success means written. (A file changed
 // between the scan and the write is the apply fuzz harness's business, and
 // the main-flow test's.)
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -261,21 +260,6 @@ TEST(killed_runs, each_write_reaches_the_disk_before_the_next)
                  : game && line.find("write(") != line.npos ? "w" : "";
     }
     EXPECT_EQ(calls, "ndwswsws") << r.err;
-}
-
-// What is no regular file is never opened (a FIFO would block) and nothing
-// is created; files too short for a site are the fuzz corpus's business.
-TEST(odd_files, what_is_no_regular_file_is_refused_at_once)
-{
-    const std::string dir = scratch_dir();
-    ASSERT_TRUE(mkdir((dir + "/folder").c_str(), 0755) == 0 && mkfifo((dir + "/fifo").c_str(), 0644) == 0
-                && symlink((dir + "/nowhere").c_str(), (dir + "/dangling").c_str()) == 0);
-    for (const std::string name : {"folder", "fifo", "dangling", "missing"}) {
-        const run_result r = run(std::string(dir).append("/").append(name));
-        EXPECT_EQ(r.exit_code, 3) << name << (r.timed_out ? ": timed out" : "");
-    }
-    EXPECT_TRUE(access((dir + "/missing").c_str(), F_OK) != 0 && access((dir + "/nowhere").c_str(), F_OK) != 0)
-        << "a missing file, or a dangling link's target, was created";
 }
 
 } // namespace
