@@ -27,7 +27,7 @@ namespace {
 
 const char program[] = "zandor-patcher-cli";
 
-constexpr auto help_text = with_numbers<2048>(
+constexpr auto help_text = with_numbers(
     "usage: zandor-patcher-cli scan [--json] [--verbose] FILE\n"
     "       zandor-patcher-cli apply FILE [options]\n"
     "       zandor-patcher-cli --help | -h | --version\n"

@@ -5,8 +5,7 @@
 
 // Sentences that state a rule's numbers are built at compile time from the
 // constants of rules.h, so that no number is typed twice. Used as constexpr
-// variables only: a text longer than its room, or a %d without its number,
-// then stops the build.
+// variables only: a %d without its number then stops the build.
 
 template <std::size_t N>
 struct fixed_text {
@@ -31,12 +30,15 @@ constexpr std::size_t put_decimal(fixed_text<N> &out, std::size_t at, int32_t va
     return at;
 }
 
+// Room for any 32-bit number in decimal, sign included.
+constexpr std::size_t DECIMAL_ROOM = 11;
+
 // `format` with each %d replaced by the next of `numbers`.
-template <std::size_t N, typename... Numbers>
-constexpr fixed_text<N> with_numbers(const char *format, Numbers... numbers)
+template <std::size_t F, typename... Numbers>
+constexpr fixed_text<F + DECIMAL_ROOM * sizeof...(Numbers)> with_numbers(const char (&format)[F], Numbers... numbers)
 {
     const int32_t values[] = {static_cast<int32_t>(numbers)...};
-    fixed_text<N> out{};
+    fixed_text<F + DECIMAL_ROOM * sizeof...(Numbers)> out{};
     std::size_t at = 0;
     std::size_t next = 0;
     for (const char *p = format; *p != '\0'; ++p) {

@@ -10,12 +10,12 @@
 namespace {
 
 // The rules of a request, with their numbers from rules.h.
-constexpr auto year_rule = with_numbers<48>(" must be a year from %d to %d", YEAR_MIN, YEAR_MAX);
-constexpr auto promoted_rule = with_numbers<32>(" must be from %d to %d", PROMOTED_MIN, PROMOTED_MAX);
-constexpr auto relegated_rule = with_numbers<32>(" must be from %d to %d", RELEGATED_MIN, RELEGATED_MAX);
+constexpr auto year_rule = with_numbers(" must be a year from %d to %d", YEAR_MIN, YEAR_MAX);
+constexpr auto promoted_rule = with_numbers(" must be from %d to %d", PROMOTED_MIN, PROMOTED_MAX);
+constexpr auto relegated_rule = with_numbers(" must be from %d to %d", RELEGATED_MIN, RELEGATED_MAX);
 constexpr auto click_delay_rule =
-    with_numbers<40>(" must be from %d to %d, or off", CLICK_DELAY_MIN, CLICK_DELAY_MAX);
-constexpr auto wc06_unknown = with_numbers<160>(
+    with_numbers(" must be from %d to %d, or off", CLICK_DELAY_MIN, CLICK_DELAY_MAX);
+constexpr auto wc06_unknown = with_numbers(
     "a start year before %d would remove the installed fix, but the game's original code "
     "is not known; nothing was written",
     WC06_FIRST_YEAR);
