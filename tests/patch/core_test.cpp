@@ -63,6 +63,17 @@ TEST(sig_stream, finds_each_occurrence_across_window_edges)
     }
 }
 
+// What no front end asks for but a caller of the core could: an exit fix
+// that is neither on (1) nor off (0).
+TEST(patch_request, takes_the_exit_fix_as_on_or_off_only)
+{
+    for (const auto &[value, want] : {std::pair{-1, RESULT_BAD_EXITGAME}, {0, RESULT_OK}, {1, RESULT_OK}, {2, RESULT_BAD_EXITGAME}}) {
+        patch_request r{};
+        r.exitgame = {1, value};
+        EXPECT_EQ(patch_request_check(&r), want) << value;
+    }
+}
+
 // Only a write gone wrong makes a site read back otherwise: here the record
 // of a second scan is changed instead.
 TEST(patch_verify, names_the_site_that_did_not_read_back)
