@@ -4,7 +4,9 @@
 // ZANDOR_FAULT_PATH it passes every call on.
 //
 //   ZANDOR_FAULT_PATH    the file to watch: calls on handles open on it count
-//   ZANDOR_FAULT_OP      fread, fwrite, fseek, fflush, fclose or fstat
+//   ZANDOR_FAULT_OP      fread, fwrite, fseek, fflush, fclose or fstat; or
+//                        renameat2: a rename onto the watched name fails
+//                        as where the file system has no RENAME_NOREPLACE
 //   ZANDOR_FAULT_AT      which call of that op fails, from 1
 //   ZANDOR_FAULT_MODE    once (default), always (that call and every later
 //                        one), short (fread/fwrite move half, then fail) or
@@ -120,6 +122,15 @@ int fclose(std::FILE *f)
     const bool fail = must_fail("fclose", f);
     const int closed = real<decltype(&fclose)>("fclose")(f);
     return fail ? failed(EOF) : closed;
+}
+
+int renameat2(int from_dir, const char *from, int to_dir, const char *to, unsigned flags)
+{
+    if (path != nullptr && std::strcmp(op, "renameat2") == 0 && std::strcmp(to, path) == 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    return real<int (*)(int, const char *, int, const char *, unsigned)>("renameat2")(from_dir, from, to_dir, to, flags);
 }
 
 } // extern "C"

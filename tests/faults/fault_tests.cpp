@@ -240,6 +240,16 @@ TEST(killed_runs, leave_no_partial_backup)
     }
 }
 
+// Where the file system cannot rename without replacing, the backup takes
+// its name by a link, and the partial copy's name goes.
+TEST(backups, are_named_where_a_rename_cannot_refuse_to_replace)
+{
+    const std::string dir = scratch_dir(), file = dir + "/GAME.EXE";
+    const bytes before = game_image(file, false);
+    EXPECT_EQ(run(file, {"ZANDOR_FAULT_PATH=" + file + ".bak", "ZANDOR_FAULT_OP=renameat2"}, {"--exit-fix", "on", "--backup"}).exit_code, 0);
+    EXPECT_TRUE(read_file(file + ".bak") == before && access((file + ".bak.partial").c_str(), F_OK) != 0);
+}
+
 // Each write is on the disk before the next one starts, and the backup's name
 // is on the disk before the game is written: a power cut stops the run
 // between two writes, as a kill does.
