@@ -146,6 +146,8 @@ const cli_case cases[] = {
     {.args = "apply GAME --start-year 2003 --wc06 --click-delay 1", .out_has = {"not installed -> delay 1\n"},
      .w = {.start_year = 2003, .wc06 = true, .click_delay = OURS, .delay = 1}},
     {.args = "apply GAME --start-year 2002 --wc06", .out_has = {"not installed (no change)"}, .w = {.start_year = 2002}},
+    {.image = ours, .args = "apply GAME --promoted 2 --relegated 6 --dry-run",
+     .out_has = {"relegated 6 -> promoted 2, relegated 6 (no change)\n", "promoted 2 -> promoted 2 (no change)\n"}},
     {.args = "apply GAME --promoted 7 --click-delay 6",
      .w = {.click_delay = OURS, .delay = 6, .conference = OURS, .promoted = 7, .relegated = 3}},
     {.args = "apply GAME --relegated 0 --exit-fix on",
