@@ -348,25 +348,18 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
 }
 
 // A reader that went away neither kills the tool nor leaves the player
-// guessing: exit 4, and whether the file was written.
+// guessing: exit 4, and nothing written. (Output that fails once the file is
+// written is the fault tests' business.)
 TEST(zandor_patcher_cli, a_closed_pipe_is_told_not_fatal)
 {
     const std::string F = scratch_path("pipe"), fifo = scratch_path("fifo");
-    const char *const runs[] = {
-        // A pipe whose reader is gone before the tool starts.
-        "mkfifo \"$2\" && exec 3<>\"$2\" 4>\"$2\" 3<&- && rm \"$2\" && \"$0\" apply \"$1\" --start-year 2010 >&4",
-        // One that goes after the first byte: the tool may have said all by then.
-        "\"$0\" apply \"$1\" --start-year 2010 | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}",
-    };
-    for (const char *shell : runs) {
-        ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, {F, "--size", "70000"}).exit_code, 0);
-        const bytes before = read_file(F);
-        const run_result r = run_program("/bin/bash", {"-c", shell, CLI_PATH, F, fifo});
-        const bool written = r.err.find("the file was written and reads back as requested") != r.err.npos;
-        EXPECT_TRUE((r.exit_code == 4 && (written || r.err.find("nothing was written") != r.err.npos))
-                    || (r.exit_code == 0 && shell != runs[0])) << shell << r.err;
-        EXPECT_EQ(read_file(F) != before, r.exit_code == 0 || written) << shell;
-    }
+    ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, {F, "--size", "70000"}).exit_code, 0);
+    const bytes before = read_file(F);
+    // A pipe whose reader is gone before the tool starts.
+    const char *const shell = "mkfifo \"$2\" && exec 3<>\"$2\" 4>\"$2\" 3<&- && rm \"$2\" && \"$0\" apply \"$1\" --start-year 2010 >&4";
+    const run_result r = run_program("/bin/bash", {"-c", shell, CLI_PATH, F, fifo});
+    EXPECT_TRUE(r.exit_code == 4 && r.err.find("nothing was written") != r.err.npos) << r.err;
+    EXPECT_TRUE(read_file(F) == before);
 }
 
 } // namespace
