@@ -1,9 +1,9 @@
-// The patcher under failing stdio calls and kills between writes, through
-// the command-line tool, which writes by the same path as the options
-// dialog. Whatever happens, every site is whole or untouched, nothing else
-// changes, the length stays, and success means written. (A file changed
-// between the scan and the write is the apply fuzz harness's business, and
-// the main-flow test's.)
+// The patcher under failing calls (stdio, fstat, rename) and kills between
+// writes, through the command-line tool, which writes by the same path as
+// the options dialog. Whatever happens, every site is whole or untouched,
+// nothing else changes, the length stays, and success means written. (A file
+// changed between the scan and the write is the apply fuzz harness's
+// business, and the main-flow test's.)
 
 #include <unistd.h>
 
