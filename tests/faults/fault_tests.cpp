@@ -249,7 +249,8 @@ TEST(standard_output, failing_after_the_write_says_the_file_was_written)
     const bytes before = game_image(file, false);
     const run_result r = run(file, {"ZANDOR_FAULT_PATH=/proc/self/fd/1", "ZANDOR_FAULT_OP=fflush", "ZANDOR_FAULT_AT=2",
                                     "ZANDOR_FAULT_MODE=always"}, {"--exit-fix", "on"});
-    EXPECT_TRUE(r.exit_code == 4 && r.err.find("the file was written and reads back as requested") != r.err.npos
+    EXPECT_TRUE(r.exit_code == 4
+                && r.err.find("cannot write to standard output; the file was written and reads back as requested") != r.err.npos
                 && read_file(file) != before) << r.err;
 }
 
