@@ -35,7 +35,7 @@ constexpr std::size_t DECIMAL_ROOM = 11;
 
 // `format` with each %d replaced by the next of `numbers`.
 template <std::size_t F, typename... Numbers>
-constexpr fixed_text<F + DECIMAL_ROOM * sizeof...(Numbers)> with_numbers(const char (&format)[F], Numbers... numbers)
+constexpr auto with_numbers(const char (&format)[F], Numbers... numbers)
 {
     const int32_t values[] = {static_cast<int32_t>(numbers)...};
     fixed_text<F + DECIMAL_ROOM * sizeof...(Numbers)> out{};
