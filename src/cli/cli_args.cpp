@@ -118,7 +118,7 @@ void store_option(option_id id, const char *value, cli_args *out)
         r.dry_run = 1;
         break;
     case OPT_BACKUP:
-        r.backup = BACKUP_NEW;
+        r.backup = BACKUP_ON;
         break;
     case OPT_COUNT:
         break;

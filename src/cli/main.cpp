@@ -193,12 +193,13 @@ bool say_plan(void *ctx, const patch_target *scanned, const patch_target *plan)
     return stdout_ok();
 }
 
-void say_backup(void *ctx)
+void say_backup(void *ctx, int made)
 {
     auto *run = static_cast<apply_run *>(ctx);
-    run->json.backup_made = 1;
+    run->json.backup_made = made;
     if (!run->args->json)
-        std::printf("Backup written to %s.bak\n", run->args->file);
+        std::printf(made ? "Backup written to %s.bak\n" : "Backup kept: %s.bak is a backup of this file\n",
+                    run->args->file);
 }
 
 int run_apply(cli_args &a)
@@ -244,11 +245,13 @@ void console_speaks_utf8()
 #endif
 
 // A reader that went away (`| head -1`) must not end the tool mid-report: the
-// failed write is seen and told, and says whether the file was written.
+// failed write is seen and told, and says whether the file was written. Nor
+// may the file-size limit end it mid-copy: the backup's copy would stay.
 void survive_closed_pipes()
 {
 #ifndef _WIN32
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 

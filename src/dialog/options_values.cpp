@@ -109,7 +109,7 @@ patch_request options_request(const options_values *v, const patch_target *t)
     patch_request r;
     patch_request_init(&r);
     // Many players take no copy of the game before patching it.
-    r.backup = BACKUP_KEEP_FIRST;
+    r.backup = BACKUP_ON;
     int32_t value[PAIR_COUNT];
     for (int i = 0; i < PAIR_COUNT; ++i) {
         const int32_t typed = i <= PAIR_BOSMAN ? as_year(v->position[i]) : as_count(v->position[i]);

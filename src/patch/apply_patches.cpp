@@ -296,14 +296,9 @@ patch_result check_before_write(const patch_target *t)
     write_plan p = plan_writes(t);
     if (p.count == 0)
         return RESULT_OK;
-    file_cause cause = CAUSE_NONE;
-    std::FILE *f = open_for_read(t->path, &cause);
-    if (f == nullptr)
-        return RESULT_OPEN_FAILED;
+    // Read through the scan's own handle: the name may be another file by now.
     write_check c{};
-    patch_result checked = check_file(f, t, &p, &c);
-    (void)close_file(f);  // opened for reading: nothing to lose
-    return checked;
+    return check_file(t->file, t, &p, &c);
 }
 
 patch_result apply_patches(const patch_target *t)
@@ -320,6 +315,13 @@ patch_result write_patches(const patch_target *t, write_report *r)
     std::FILE *f = open_for_update(t->path, &r->cause);
     if (f == nullptr)
         return RESULT_WRITE_OPEN_FAILED;
+    // Only the very file that was scanned is written, whatever its name
+    // leads to by now.
+    if (!same_file(f, t->file)) {
+        (void)close_file(f);  // nothing written: nothing to lose
+        r->cause = CAUSE_CHANGED;
+        return RESULT_FILE_CHANGED;
+    }
     write_plan p = plan_writes(t);
     write_check c{};
     if (p.count > 0) {

@@ -23,6 +23,5 @@ struct write_report {
 patch_result write_patches(const patch_target *t, write_report *r);
 
 // The writer's checks without writing: RESULT_OK when apply_patches would
-// write, else RESULT_FILE_CHANGED, RESULT_READ_FAILED, RESULT_SITES_CLASH or
-// RESULT_OPEN_FAILED.
+// write, else RESULT_FILE_CHANGED, RESULT_READ_FAILED or RESULT_SITES_CLASH.
 patch_result check_before_write(const patch_target *t);

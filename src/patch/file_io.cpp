@@ -39,35 +39,6 @@ bool regular(const stat_record &st)
 
 const char NULL_DEVICE[] = "NUL";
 
-bool is_separator(char c)
-{
-    return c == '/' || c == '\\';
-}
-
-// Never over an existing file, and the new name is on the disk when the call
-// returns. Why it failed is left in _doserrno: a sharing violation (another
-// program holds the copy) is no "file exists".
-bool name_new(const char *from, const char *to)
-{
-    if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH))
-        return true;
-    _doserrno = GetLastError();
-    errno = 0;
-    return false;
-}
-
-// MOVEFILE_WRITE_THROUGH has put the name on the disk already.
-bool sync_folder(const char *)
-{
-    return true;
-}
-
-// A folder's read-only attribute does not keep files from being made in it.
-bool folder_writable(const char *)
-{
-    return true;
-}
-
 // msvcrt keeps the Win32 error code of a failed call in _doserrno; it tells
 // a sharing violation (the running game holds its exe) from access denied,
 // which errno calls both EACCES.
@@ -108,7 +79,7 @@ std::FILE *open_update(const char *path)
     return _fsopen(path, "r+b", _SH_DENYWR);
 }
 
-bool same_file(std::FILE *a, std::FILE *b)
+bool same_handle(std::FILE *a, std::FILE *b)
 {
     BY_HANDLE_FILE_INFORMATION x{}, y{};
     return GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(a))), &x)
@@ -117,16 +88,6 @@ bool same_file(std::FILE *a, std::FILE *b)
            && x.nFileIndexLow == y.nFileIndexLow;
 }
 
-std::FILE *create_new(const char *path)
-{
-    int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0)
-        return nullptr;
-    std::FILE *f = _fdopen(fd, "wb");
-    if (f == nullptr)
-        _close(fd);
-    return f;
-}
 #else
 using stat_record = struct stat;
 
@@ -146,37 +107,6 @@ bool regular(const stat_record &st)
 }
 
 const char NULL_DEVICE[] = "/dev/null";
-
-bool is_separator(char c)
-{
-    return c == '/';
-}
-
-// Never over an existing file, in one step: a kill leaves one name or the
-// other. Where the file system cannot do that, a second name and then the
-// temporary one goes; a kill in between leaves FILE.bak.partial, which the
-// next backup removes.
-bool name_new(const char *from, const char *to)
-{
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return true;
-    return (errno == EINVAL || errno == ENOSYS) && link(from, to) == 0;
-}
-
-// A new name is on the disk only once its folder is.
-bool sync_folder(const char *dir)
-{
-    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool synced = fsync(fd) == 0;
-    return close(fd) == 0 && synced;
-}
-
-bool folder_writable(const char *dir)
-{
-    return access(dir, W_OK) == 0;
-}
 
 void system_error_clear()
 {
@@ -231,16 +161,12 @@ std::FILE *open_update(const char *path)
     return open_fd(fd, "rb+");
 }
 
-bool same_file(std::FILE *a, std::FILE *b)
+bool same_handle(std::FILE *a, std::FILE *b)
 {
     struct stat x{}, y{};
     return fstat(fileno(a), &x) == 0 && fstat(fileno(b), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
-std::FILE *create_new(const char *path)
-{
-    return open_fd(open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666), "wb");
-}
 #endif
 
 // Why `path` is no regular file to open.
@@ -265,96 +191,6 @@ std::FILE *open_regular(const char *path, std::FILE *(*open)(const char *), file
     std::FILE *f = open(path);
     *cause = f == nullptr ? error_cause() : CAUSE_NONE;
     return f;
-}
-
-bool copy_stream(std::FILE *from, std::FILE *to)
-{
-    uint8_t chunk[16384];
-    for (;;) {
-        std::size_t n = std::fread(chunk, 1, sizeof chunk, from);
-        if (n > 0 && std::fwrite(chunk, 1, n, to) != n)
-            return false;
-        if (n < sizeof chunk)
-            return std::ferror(from) == 0;
-    }
-}
-
-// The names a backup of a file goes by, and the folder they are in.
-struct backup_names {
-    char *bak;
-    char *partial;
-    char *folder;
-};
-
-void free_names(backup_names *n)
-{
-    std::free(n->bak);
-    std::free(n->partial);
-    std::free(n->folder);
-}
-
-bool make_names(const char *path, backup_names *n)
-{
-    std::size_t len = std::strlen(path) + sizeof ".bak.partial";
-    n->bak = static_cast<char *>(std::malloc(len));
-    n->partial = static_cast<char *>(std::malloc(len));
-    n->folder = static_cast<char *>(std::malloc(len));
-    if (n->bak == nullptr || n->partial == nullptr || n->folder == nullptr) {
-        free_names(n);
-        return false;
-    }
-    std::snprintf(n->bak, len, "%s.bak", path);
-    std::snprintf(n->partial, len, "%s.bak.partial", path);
-    std::size_t cut = std::strlen(path);
-    while (cut > 0 && !is_separator(path[cut - 1]))
-        --cut;
-    if (cut == 0)
-        std::snprintf(n->folder, len, ".");
-    else
-        std::snprintf(n->folder, len, "%.*s", static_cast<int>(cut > 1 ? cut - 1 : cut), path);
-    return true;
-}
-
-// The last failed call's cause, in the words of a backup: a denied create is
-// the folder's, a held file the copy's.
-file_cause backup_cause()
-{
-    file_cause c = error_cause();
-    return c == CAUSE_DENIED ? CAUSE_FOLDER_DENIED : c == CAUSE_IN_USE ? CAUSE_BACKUP_HELD : c;
-}
-
-// What has the backup's name, if anything: only a regular file is a backup.
-backup_result existing_backup(const backup_names &n, file_cause *cause)
-{
-    stat_record st;
-    error_clear();
-    if (stat_path(n.bak, &st) == 0) {
-        *cause = regular(st) ? CAUSE_NONE : CAUSE_BACKUP_NOT_REGULAR;
-        return regular(st) ? BACKUP_EXISTS : BACKUP_FAILED;
-    }
-    *cause = errno == ENOENT ? CAUSE_NONE : backup_cause();
-    return errno == ENOENT ? BACKUP_MADE : BACKUP_FAILED;
-}
-
-// The whole copy takes the backup's name and that name goes on the disk. A
-// failed rename may be someone else's hold on the copy (a virus scanner):
-// only a regular file found under the name means that the backup exists.
-backup_result name_backup(const backup_names &n, file_cause *cause)
-{
-    error_clear();
-    if (name_new(n.partial, n.bak)) {
-        if (sync_folder(n.folder))
-            return BACKUP_MADE;
-        *cause = backup_cause();
-        return BACKUP_FAILED;
-    }
-    file_cause why = backup_cause();
-    backup_result there = existing_backup(n, cause);
-    if (there == BACKUP_MADE) {
-        *cause = why;
-        return BACKUP_FAILED;
-    }
-    return there;
 }
 
 } // namespace
@@ -433,7 +269,7 @@ std::FILE *open_for_read(const char *path, file_cause *cause)
 std::FILE *open_same_file(const char *path, std::FILE *same_as)
 {
     std::FILE *f = open_read(path);
-    if (f != nullptr && (file_length(f) < 0 || (same_as != nullptr && !same_file(f, same_as)))) {
+    if (f != nullptr && (file_length(f) < 0 || (same_as != nullptr && !same_handle(f, same_as)))) {
         (void)close_file(f);  // opened for reading: nothing to lose
         f = nullptr;
     }
@@ -450,56 +286,12 @@ std::FILE *open_for_update(const char *path, file_cause *cause)
     return f;
 }
 
+bool same_file(std::FILE *a, std::FILE *b)
+{
+    return a != nullptr && b != nullptr && same_handle(a, b);
+}
+
 std::FILE *open_null_sink()
 {
     return std::fopen(NULL_DEVICE, "w");
-}
-
-backup_result backup_check(const char *path, file_cause *cause)
-{
-    *cause = CAUSE_NONE;
-    backup_names n{};
-    if (!make_names(path, &n))
-        return BACKUP_FAILED;
-    backup_result result = existing_backup(n, cause);
-    stat_record st;
-    error_clear();
-    // The copy's name must fit the folder, and the folder take new files.
-    if (result == BACKUP_MADE && ((stat_path(n.partial, &st) != 0 && errno != ENOENT) || !folder_writable(n.folder))) {
-        *cause = backup_cause();
-        result = BACKUP_FAILED;
-    }
-    free_names(&n);
-    return result;
-}
-
-backup_result backup_file(const char *path, file_cause *cause)
-{
-    *cause = CAUSE_NONE;
-    backup_names n{};
-    if (!make_names(path, &n))
-        return BACKUP_FAILED;
-    // The copy is made under another name and takes the backup's name only
-    // when whole and on the disk: an interrupted run leaves no FILE.bak,
-    // only a partial copy, which is ours and goes at the next run.
-    backup_result result = existing_backup(n, cause);
-    if (result == BACKUP_MADE) {
-        result = BACKUP_FAILED;
-        std::remove(n.partial);
-        error_clear();
-        std::FILE *from = std::fopen(path, "rb");
-        std::FILE *to = from != nullptr ? create_new(n.partial) : nullptr;
-        bool copied = to != nullptr && copy_stream(from, to) && sync_file(to) == 0;
-        copied = (to == nullptr || close_file(to) == 0) && copied;
-        if (copied)
-            result = name_backup(n, cause);
-        else
-            *cause = backup_cause();
-        if (to != nullptr)
-            std::remove(n.partial);
-        if (from != nullptr)
-            (void)close_file(from);  // opened for reading: nothing to lose
-    }
-    free_names(&n);
-    return result;
 }

@@ -39,6 +39,10 @@ std::FILE *open_same_file(const char *path, std::FILE *same_as);
 // program may write it: another holder makes the open fail ("in use").
 std::FILE *open_for_update(const char *path, file_cause *cause);
 
+// Whether two handles are open on the very same file (device and inode; on
+// Windows the volume and file index).
+bool same_file(std::FILE *a, std::FILE *b);
+
 // Forgets the last error, so that error_cause tells of the next failed call.
 void error_clear();
 
@@ -47,16 +51,3 @@ file_cause error_cause();
 
 // A handle that swallows output; null when there is none.
 std::FILE *open_null_sink();
-
-enum backup_result : int { BACKUP_MADE, BACKUP_EXISTS, BACKUP_FAILED };
-
-// Whether `path`.bak could be made, without making it: BACKUP_MADE when it
-// could, BACKUP_EXISTS when a regular file has its name, else BACKUP_FAILED
-// and in `*cause` why (a folder of that name, a name too long for the
-// folder, a folder that cannot be written).
-backup_result backup_check(const char *path, file_cause *cause);
-
-// Copies `path` to `path`.bak, never over an existing file, and puts the copy
-// and its name on the disk; a copy that fails part-way is removed. On
-// BACKUP_FAILED `*cause` says why.
-backup_result backup_file(const char *path, file_cause *cause);

@@ -28,9 +28,8 @@ struct patch_request {
 
 enum backup_mode : int32_t {
     BACKUP_OFF,
-    BACKUP_NEW,         // copy FILE to FILE.bak first; refuse when one exists
-    BACKUP_KEEP_FIRST,  // copy FILE to FILE.bak first unless one exists, which
-                        // then stays: the first backup is of the game as it came
+    BACKUP_ON,  // copy FILE to FILE.bak first unless a verified backup is
+                // there, which then stays: the first is of the game as it came
 };
 
 // The World Cup 06 fix follows the start year: installed from

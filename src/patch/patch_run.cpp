@@ -1,6 +1,7 @@
 #include "patch/patch_run.h"
 
 #include "patch/apply_patches.h"
+#include "patch/backup.h"
 #include "patch/file_io.h"
 
 namespace {
@@ -19,44 +20,76 @@ bool site_back(int32_t planned_ofs, int32_t found_ofs, bool same_value)
     return !site_usable(planned_ofs) || (found_ofs == planned_ofs && same_value);
 }
 
-// Refuses before a backup is made when the file cannot be written anyway;
-// `*cause` says why.
-bool writable(const char *path, file_cause *cause)
+// Refuses before a backup is made when the file cannot be written anyway,
+// or its name is now another file.
+patch_outcome writable(const patch_target *scanned)
 {
-    std::FILE *probe = open_for_update(path, cause);
-    return probe != nullptr && close_file(probe) == 0;
+    file_cause cause = CAUSE_NONE;
+    std::FILE *probe = open_for_update(scanned->path, &cause);
+    if (probe == nullptr)
+        return outcome_of(RESULT_WRITE_OPEN_FAILED, -1, cause);
+    const bool same = same_file(probe, scanned->file);
+    if (close_file(probe) != 0)  // nothing was written through it
+        return outcome_of(RESULT_WRITE_OPEN_FAILED, -1, error_cause());
+    return same ? outcome_of(RESULT_OK) : outcome_of(RESULT_FILE_CHANGED, -1, CAUSE_CHANGED);
 }
 
-// A backup that exists already is a refusal, unless the mode keeps the first.
-patch_outcome backup_outcome(backup_result b, int32_t mode, file_cause cause)
+void say_backed_up(const patch_events *events, const backup_job &b)
 {
-    switch (b) {
-    case BACKUP_MADE:
-        return outcome_of(RESULT_OK);
-    case BACKUP_EXISTS:
-        return outcome_of(mode == BACKUP_KEEP_FIRST ? RESULT_OK : RESULT_BACKUP_EXISTS);
-    case BACKUP_FAILED:
-        break;
+    if (events != nullptr && events->backed_up != nullptr && (b.made || b.kept))
+        events->backed_up(events->ctx, b.made);
+}
+
+// The checks, the backup and the writes, once the plan stands.
+patch_outcome write_planned(const patch_request *r, const patch_target *scanned, const patch_target *plan,
+                            const patch_events *events, backup_job *backup)
+{
+    // Every refusal comes before anything is promised, backed up or written,
+    // and a dry run meets the same ones: the writer's checks, a file that
+    // cannot be opened for writing, a backup that cannot be made.
+    patch_result checked = check_before_write(plan);
+    if (checked != RESULT_OK)
+        return outcome_of(checked);
+    patch_outcome o = writable(scanned);
+    if (o.result == RESULT_OK && r->backup != BACKUP_OFF)
+        o = backup_prepare(scanned, backup);
+    if (o.result != RESULT_OK)
+        return o;
+    if (events != nullptr && events->planned != nullptr && !events->planned(events->ctx, scanned, plan))
+        return outcome_of(RESULT_REPORT_FAILED);
+    if (r->dry_run)
+        return o;
+    if (r->backup != BACKUP_OFF) {
+        o = backup_commit(backup);
+        say_backed_up(events, *backup);
+        if (o.result != RESULT_OK)
+            return o;
     }
-    return outcome_of(RESULT_BACKUP_FAILED, -1, cause);
+    write_report report{};
+    patch_result written = write_patches(plan, &report);
+    if (written != RESULT_OK) {
+        o = outcome_of(written, -1, report.cause);
+        o.unrestored = report.unrestored;
+        o.whole_new = report.whole_new;
+    }
+    return o;
 }
 
-// A scan of the written file, quiet: its diagnostics would repeat the first
-// scan's.
-patch_result rescan(const char *path, patch_target **after)
+} // namespace
+
+// Quiet: its diagnostics would repeat the first scan's.
+patch_result scan_file_quietly(const char *path, patch_target **out)
 {
     std::FILE *saved = scan_diagnostics;
     std::FILE *sink = open_null_sink();
     if (sink != nullptr)
         scan_diagnostics = sink;
-    patch_result r = scan_file(path, after);
+    patch_result r = scan_file(path, out);
     scan_diagnostics = saved;
     if (sink != nullptr)
         (void)std::fclose(sink);  // nothing of value went to it
     return r;
 }
-
-} // namespace
 
 patch_result scan_file(const char *path, patch_target **out, file_cause *cause)
 {
@@ -122,48 +155,17 @@ patch_outcome patch_scanned(const patch_request *r, const patch_target *scanned,
     const patch_outcome planned = patch_request_plan(r, scanned, &plan);
     if (result_kind_of(planned.result) != RESULT_KIND_OK)
         return planned;
-    // Every refusal comes before anything is promised, backed up or written,
-    // and a dry run meets the same ones: the writer's checks, a file that
-    // cannot be opened for writing, a backup that cannot be made.
-    patch_result checked = check_before_write(&plan);
-    if (checked != RESULT_OK)
-        return outcome_of(checked);
-    file_cause cause = CAUSE_NONE;
-    if (!writable(plan.path, &cause))
-        return outcome_of(RESULT_WRITE_OPEN_FAILED, -1, cause);
-    if (r->backup != BACKUP_OFF) {
-        const backup_result possible_backup = backup_check(plan.path, &cause);
-        patch_outcome possible = backup_outcome(possible_backup, r->backup, cause);
-        if (possible.result != RESULT_OK)
-            return possible;
-    }
-    if (events != nullptr && events->planned != nullptr && !events->planned(events->ctx, scanned, &plan))
-        return outcome_of(RESULT_REPORT_FAILED);
-    if (r->dry_run)
-        return planned;
-
-    if (r->backup != BACKUP_OFF) {
-        const backup_result backup = backup_file(plan.path, &cause);
-        patch_outcome backed_up = backup_outcome(backup, r->backup, cause);
-        if (backed_up.result != RESULT_OK)
-            return backed_up;
-        if (events != nullptr && events->backed_up != nullptr)
-            events->backed_up(events->ctx);
-    }
-
-    write_report report{};
-    patch_result written = write_patches(&plan, &report);
-    if (written != RESULT_OK) {
-        patch_outcome o = outcome_of(written, -1, report.cause);
-        o.unrestored = report.unrestored;
-        o.whole_new = report.whole_new;
-        return o;
-    }
+    backup_job backup{};
+    patch_outcome written = write_planned(r, scanned, &plan, events, &backup);
+    backup_release(&backup);
+    if (written.result != RESULT_OK || r->dry_run)
+        return written.result == RESULT_OK ? planned : written;
 
     patch_target *after = nullptr;
-    // A file that cannot be opened again was written, but is not checked.
+    // A file that cannot be opened again, or whose name is now another
+    // file, was written, but is not checked.
     patch_outcome verified = outcome_of(RESULT_UNCHECKED);
-    if (rescan(plan.path, &after) == RESULT_OK)
+    if (scan_file_quietly(plan.path, &after) == RESULT_OK && same_file(after->file, scanned->file))
         verified = target_read_error_site(after) >= 0 ? outcome_of(RESULT_UNCHECKED) : patch_verify(&plan, after);
     close_target(after);
     return verified.result == RESULT_OK ? planned : verified;

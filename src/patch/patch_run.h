@@ -10,14 +10,16 @@ struct patch_events {
     // The plan stands and every check before writing has passed; called in a
     // dry run too, before anything is written. False stops the apply there.
     bool (*planned)(void *ctx, const patch_target *scanned, const patch_target *plan);
-    // The backup copy was made.
-    void (*backed_up)(void *ctx);
+    // FILE.bak was made (`made` 1), or a verified one is kept (0).
+    void (*backed_up)(void *ctx, int made);
 };
 
 // Opens and scans `path`; on RESULT_OK `*out` is the scanned target, for the
 // caller to close. Diagnostics of the scan go to `scan_diagnostics`. When the
 // open fails, `*cause` (when given) says why.
 patch_result scan_file(const char *path, patch_target **out, file_cause *cause = nullptr);
+// scan_file with the scan's diagnostics going nowhere.
+patch_result scan_file_quietly(const char *path, patch_target **out);
 
 // The levels, from the top: patch_file (the whole run from a path),
 // patch_scanned (the run on a scanned target), then the writer's

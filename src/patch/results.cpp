@@ -61,8 +61,9 @@ const result_entry result_table[] = {
     {RESULT_OPEN_FAILED, "open_failed", RESULT_KIND_FILE, "cannot be opened for reading", nullptr, nullptr},
     {RESULT_READ_FAILED, "read_failed", RESULT_KIND_FILE, "could not be read", nullptr, nullptr},
     {RESULT_EMPTY_FILE, "empty_file", RESULT_KIND_FILE, "the file is empty", nullptr, nullptr},
-    {RESULT_BACKUP_EXISTS, "backup_exists", RESULT_KIND_FILE,
-     "the backup file already exists and is kept as it is; nothing was written", nullptr, nullptr},
+    {RESULT_BACKUP_UNVERIFIED, "backup_unverified", RESULT_KIND_FILE,
+     "the file with the backup's name is not a backup of this file; it is kept as it is, and nothing was written",
+     nullptr, nullptr},
     {RESULT_BACKUP_FAILED, "backup_failed", RESULT_KIND_FILE, "the backup could not be made; nothing was written",
      nullptr, nullptr},
     {RESULT_WRITE_OPEN_FAILED, "write_open_failed", RESULT_KIND_FILE,
@@ -106,7 +107,9 @@ const char *const cause_texts[] = {
     "The backup copy's name would be too long for the folder: give the file a shorter name, or copy it by hand.",
     "The folder cannot be written to (read-only, or no permission): check the folder's permissions.",
     "Another program (a virus scanner or a sync client) holds the backup copy being made: try again in a moment.",
-    "A folder or a device has the backup copy's name: move it away and try again.",
+    "A folder, a device or a link has the backup copy's name: move it away and try again.",
+    "Move FILE.bak away and run again: it is no copy of this file (it differs outside the patched places).",
+    "The file with the backup's name cannot be read to check it: move it away and try again.",
 };
 static_assert(std::size(cause_texts) == CAUSE_COUNT, "a text for every cause");
 

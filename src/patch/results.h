@@ -31,7 +31,7 @@ enum patch_result : int {
     RESULT_OPEN_FAILED,
     RESULT_READ_FAILED,
     RESULT_EMPTY_FILE,
-    RESULT_BACKUP_EXISTS,
+    RESULT_BACKUP_UNVERIFIED,  // a file has the backup's name that is no backup of this file
     RESULT_BACKUP_FAILED,
     RESULT_VERIFY_FAILED,
     RESULT_UNCHECKED,  // written, but a read error kept the read-back from checking it
@@ -69,7 +69,9 @@ enum file_cause : int {
     CAUSE_NAME_TOO_LONG,      // FILE.bak.partial is too long a name for the folder
     CAUSE_FOLDER_DENIED,      // the folder is read-only, or not ours to write
     CAUSE_BACKUP_HELD,        // another program holds the copy being made
-    CAUSE_BACKUP_NOT_REGULAR, // FILE.bak is a folder or a device
+    CAUSE_BACKUP_NOT_REGULAR, // FILE.bak is a folder, a device or a link
+    CAUSE_BACKUP_FOREIGN,     // FILE.bak is no copy of this file as it was
+    CAUSE_BACKUP_UNREADABLE,  // FILE.bak cannot be read to check it
     CAUSE_COUNT
 };
 

@@ -66,7 +66,7 @@ bytes expected_file(bytes b, const patch_target *t, const writes &w)
 // named pipe (opening it would block) and LINK a link to MISSING.
 struct cli_case {
     const char *image = "";     // make_sample --site settings
-    bool backup_there = false;  // a backup made before
+    const char *backup = nullptr;  // the sites of a FILE.bak there before, if any
     const char *args = "";
     int exit = 0;
     std::vector<std::string> out_has = {}, err_has = {}, not_has = {}; // on standard output, error, neither
@@ -178,11 +178,11 @@ const cli_case cases[] = {
     {.args = "-h", .out_has = {"usage:", "--version", "--start-year=2010", "4 standard output"}},
     {.args = "--help", .out_has = {"usage:"}},
     {.args = "apply GAME --backup --exit-fix on", .out_has = {"Backup written"}, .w = {.exitgame = OURS}},
-    {.image = "exitgame=patched", .backup_there = true, .args = "apply GAME --backup --exit-fix off --json", .exit = 3,
-     .out_has = {"backup file already exists", "\"backup_made\": 0, \"result\": \"backup_exists\"",
-                 "\"exit_status\": 3}\n"}},
-    {.image = "exitgame=patched", .backup_there = true, .args = "apply GAME --backup --exit-fix off --dry-run",
-     .exit = 3, .err_has = {"backup file already exists"}},
+    // A backup of the game as it came is kept, and the run goes on.
+    {.image = "exitgame=patched", .backup = "", .args = "apply GAME --backup --exit-fix off --json",
+     .out_has = {"\"backup_made\": 0, \"result\": \"done\""}, .w = {.exitgame = GAMES}},
+    {.image = "exitgame=patched click_delay=patched:2", .backup = "click_delay=patched:5",
+     .args = "apply GAME --backup --exit-fix off", .out_has = {"Backup kept"}, .w = {.exitgame = GAMES}},
 
     // A requested site that is absent or cannot take the change: exit 2.
     {.image = ours, .args = "apply GAME --start-year 2001 --wc06", .exit = 2, .err_has = {"World Cup 06 fix"}},
@@ -248,14 +248,15 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
                                                       {"EMPTY", empty}, {"FIFO", dir + "/F"}, {"LINK", dir + "/L"}};
     for (const cli_case &c : cases) {
         SCOPED_TRACE(std::string(c.image) + ": " + c.args);
-        std::vector<std::string> make = {game, "--size", "262144"};
-        std::istringstream sites(c.image);
-        for (std::string s; sites >> s;)
-            make.insert(make.end(), {"--site", s});
         std::filesystem::remove(game + ".bak");
-        ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, make).exit_code, 0);
+        for (const auto &[file, image] : {std::pair{game, c.image}, {game + ".bak", c.backup}}) {
+            std::vector<std::string> make = {file, "--size", "262144"};
+            std::istringstream sites(image != nullptr ? image : "");
+            for (std::string s; sites >> s;)
+                make.insert(make.end(), {"--site", s});
+            ASSERT_TRUE(image == nullptr || run_program(MAKE_SAMPLE_PATH, make).exit_code == 0);
+        }
         const bytes before = read_file(game);
-        ASSERT_TRUE(!c.backup_there || write_file(game + ".bak", before));
         const bytes bak = read_file(game + ".bak");
         patch_target *t = nullptr;
         ASSERT_EQ(scan_file(game.c_str(), &t), RESULT_OK);
@@ -280,7 +281,7 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
         EXPECT_TRUE(c.exit < 2 || has(a, "--json") || argv[0] != "apply" || r.out.empty()) << r.out;
         EXPECT_TRUE(read_file(game) == expected_file(before, t, c.w));
         const bool backup = c.exit == 0 && has(a, "--backup") && !has(a, "--dry-run");
-        EXPECT_TRUE(read_file(game + ".bak") == (backup ? before : bak));
+        EXPECT_TRUE(read_file(game + ".bak") == (backup && c.backup == nullptr ? before : bak));
         EXPECT_FALSE(std::filesystem::exists(missing));
         close_target(t);
     }
@@ -291,7 +292,8 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
 // and a dry run meets the same ones as the real run.
 TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
 {
-    enum obstacle { SIG_COPY, COPY_ON_THE_WAY, LONG_NAME, FOLDER_AS_BACKUP, READ_ONLY_FOLDER, LOCKED };
+    enum obstacle { SIG_COPY, COPY_ON_THE_WAY, LONG_NAME, FOLDER_AS_BACKUP, READ_ONLY_FOLDER, LOCKED,
+                    FOLDER_AS_PARTIAL, DANGLING_BACKUP, EMPTY_BACKUP, SHORT_BACKUP, OTHER_BACKUP };
     const struct { obstacle what; const char *args; int exit; std::vector<std::string> err_has; } cases[] = {
         // 27200 is 40 6a: with ff 33 db 68 after it, "6a ff 33 db 68" again.
         {.what = SIG_COPY, .args = "--start-year 27200", .exit = 2,
@@ -302,7 +304,16 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
         {.what = LONG_NAME, .args = "--exit-fix on --backup", .exit = 3,
          .err_has = {"made; nothing was written\n", "backup copy's name would be too long"}},
         {.what = FOLDER_AS_BACKUP, .args = "--exit-fix on --backup", .exit = 3,
-         .err_has = {"made; nothing was written\n", "A folder or a device has"}},
+         .err_has = {"made; nothing was written\n", "A folder, a device or a link has"}},
+        {.what = FOLDER_AS_PARTIAL, .args = "--exit-fix on --backup", .exit = 3,
+         .err_has = {"made; nothing was written\n", "A folder, a device or a link has"}},
+        {.what = DANGLING_BACKUP, .args = "--exit-fix on --backup", .exit = 3,
+         .err_has = {"made; nothing was written\n", "A folder, a device or a link has"}},
+        // Only a copy of this very file, but for its sites, is a backup.
+        {.what = EMPTY_BACKUP, .args = "--exit-fix on --backup", .exit = 3,
+         .err_has = {"not a backup of this file", "Move FILE.bak away"}},
+        {.what = SHORT_BACKUP, .args = "--exit-fix on --backup", .exit = 3, .err_has = {"not a backup of this file"}},
+        {.what = OTHER_BACKUP, .args = "--exit-fix on --backup", .exit = 3, .err_has = {"not a backup of this file"}},
         {.what = READ_ONLY_FOLDER, .args = "--exit-fix on --backup", .exit = 3,
          .err_has = {"made; nothing was written\n", "The folder cannot be written"}},
         // Another copy of the patcher, between its check and its last write.
@@ -327,9 +338,18 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
                         b.begin() + t->conf_promoted_ofs + patch_catalogue[SITE_CONF_PROMOTED].block_len);
             close_target(t);
             const int held = open(F.c_str(), O_RDONLY);
+            bytes other = b;
+            other[1] ^= 1;  // outside every site
+            other.resize(c.what == EMPTY_BACKUP ? 0 : c.what == SHORT_BACKUP ? b.size() - 1 : b.size());
+            const bool backup_file = c.what == EMPTY_BACKUP || c.what == SHORT_BACKUP || c.what == OTHER_BACKUP;
             ASSERT_TRUE(write_file(F, b) && (c.what != FOLDER_AS_BACKUP || mkdir((F + ".bak").c_str(), 0755) == 0)
+                        && (c.what != FOLDER_AS_PARTIAL || (mkdir((F + ".bak.partial").c_str(), 0755) == 0
+                                                            && write_file(F + ".bak.partial/x", b)))
+                        && (c.what != DANGLING_BACKUP || symlink("nowhere", (F + ".bak").c_str()) == 0)
+                        && (!backup_file || write_file(F + ".bak", other))
                         && (c.what != LOCKED || flock(held, LOCK_EX) == 0) && chmod(F.c_str(), 0666) == 0
                         && chmod(dir.c_str(), c.what == READ_ONLY_FOLDER ? 0555 : 0755) == 0);
+            const auto there = folder_snapshot(dir);
             std::vector<std::string> argv = {"apply", F};
             std::istringstream words(c.args + (" " + dry));
             for (std::string w; words >> w;)
@@ -341,8 +361,7 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
             EXPECT_EQ(r.out, "");
             for (const std::string &p : c.err_has)
                 EXPECT_TRUE(has(r.err, p)) << p << " in:\n" << r.err;
-            EXPECT_TRUE(read_file(F) == b && !std::filesystem::is_regular_file(F + ".bak")
-                        && access((F + ".bak.partial").c_str(), F_OK) != 0);
+            EXPECT_TRUE(folder_snapshot(dir) == there) << "a file made, changed or removed";
         }
     std::filesystem::remove_all(dir);
 }

@@ -5,8 +5,12 @@
 //
 //   ZANDOR_FAULT_PATH    the file to watch: calls on handles open on it count
 //   ZANDOR_FAULT_OP      fread, fwrite, fseek, fflush, fclose or fstat; or
-//                        renameat2: a rename onto the watched name fails
-//                        as where the file system has no RENAME_NOREPLACE
+//                        renameat2: a rename onto the watched file's name
+//                        fails as where the file system has no
+//                        RENAME_NOREPLACE; or relink: just before open or
+//                        openat call AT (of any file), the link
+//                        ZANDOR_FAULT_LINK is re-pointed at ZANDOR_FAULT_TARGET,
+//                        as another user re-points a folder of the path
 //   ZANDOR_FAULT_AT      which call of that op fails, from 1
 //   ZANDOR_FAULT_MODE    once (default), always (that call and every later
 //                        one), short (fread/fwrite move half, then fail) or
@@ -20,9 +24,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -77,6 +83,18 @@ template <typename T> T failed(T result, std::FILE *f = nullptr)
     return result;
 }
 
+long opens;
+
+void relink_when_due()
+{
+    if (std::strcmp(op, "relink") != 0 || ++opens != fail_at)
+        return;
+    const std::string link = env("ZANDOR_FAULT_LINK", ""), fresh = link + ".new";
+    if (symlink(env("ZANDOR_FAULT_TARGET", ""), fresh.c_str()) == 0 && rename(fresh.c_str(), link.c_str()) == 0
+        && env("ZANDOR_FAULT_FIRED") != nullptr)
+        close(real<int (*)(const char *, int, ...)>("open")(env("ZANDOR_FAULT_FIRED"), O_WRONLY | O_CREAT, 0644));
+}
+
 } // namespace
 
 // The C library's declarations name their parameters in its reserved style.
@@ -124,13 +142,36 @@ int fclose(std::FILE *f)
     return fail ? failed(EOF) : closed;
 }
 
+// Names come relative to the held folder: the watched file's own name counts.
 int renameat2(int from_dir, const char *from, int to_dir, const char *to, unsigned flags)
 {
-    if (path != nullptr && std::strcmp(op, "renameat2") == 0 && std::strcmp(to, path) == 0) {
+    const char *name = path != nullptr ? std::strrchr(path, '/') : nullptr;
+    if (name != nullptr && std::strcmp(op, "renameat2") == 0 && std::strcmp(to, name + 1) == 0) {
         errno = EINVAL;
         return -1;
     }
     return real<int (*)(int, const char *, int, const char *, unsigned)>("renameat2")(from_dir, from, to_dir, to, flags);
+}
+
+// Only a call that creates passes a mode on.
+int open(const char *file, int flags, ...)
+{
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode_given = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(ap, mode_t) : 0;
+    va_end(ap);
+    relink_when_due();
+    return real<int (*)(const char *, int, ...)>("open")(file, flags, mode_given);
+}
+
+int openat(int dir, const char *file, int flags, ...)
+{
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode_given = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(ap, mode_t) : 0;
+    va_end(ap);
+    relink_when_due();
+    return real<int (*)(int, const char *, int, ...)>("openat")(dir, file, flags, mode_given);
 }
 
 } // extern "C"

@@ -169,7 +169,8 @@ TEST(injected_faults, every_failing_call_leaves_whole_sites_and_success_means_wr
 }
 
 // A run killed after any of its writes leaves a file whose every site the
-// next scan recognises, and the next run finishes the change.
+// next scan recognises, and the same command finishes the change: with
+// --backup too, keeping the backup the first run made.
 TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
 {
     const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", fired = dir + "/fired";
@@ -202,20 +203,22 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
         const uint8_t tail[] = {0x89, 0x8c, 0x24, 0xb0, 0x00, 0x00, 0x00};
         const site_entry &prom = patch_catalogue[SITE_CONF_PROMOTED];
         std::copy_n(tail, c.tail ? 7 : 0, before.begin() + recipe.site[SITE_CONF_PROMOTED].at + prom.sig_len + prom.block_len);
-        ASSERT_TRUE(write_file(file, before));
-        ASSERT_EQ(run(file, {}, c.args).exit_code, 0) << c.what;
+        ASSERT_TRUE(write_file(file, before) && (std::remove((file + ".bak").c_str()) == 0 || errno == ENOENT));
+        std::vector<std::string> args = c.args;
+        args.push_back("--backup");
+        ASSERT_EQ(run(file, {}, args).exit_code, 0) << c.what;
         const bytes done = read_file(file);
         for (int k = 1;; ++k) {
             SCOPED_TRACE(testing::Message() << c.what << ", killed after write " << k);
             ASSERT_TRUE(write_file(file, before) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
             const run_result killed = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill",
-                                                 "ZANDOR_FAULT_AT=" + std::to_string(k), "ZANDOR_FAULT_FIRED=" + fired}, c.args);
+                                                 "ZANDOR_FAULT_AT=" + std::to_string(k), "ZANDOR_FAULT_FIRED=" + fired}, args);
             if (access(fired.c_str(), F_OK) != 0)
                 break;
             EXPECT_TRUE(killed.crashed) << killed.err;
             EXPECT_EQ(run_program(FAULT_CLI, {"scan", "--json", file}, 20).out.find("ofs\": -1"), std::string::npos);
-            EXPECT_EQ(run(file, {}, c.args).exit_code, 0);
-            EXPECT_TRUE(read_file(file) == done);
+            EXPECT_EQ(run(file, {}, args).exit_code, 0);
+            EXPECT_TRUE(read_file(file) == done && read_file(file + ".bak") == before);
         }
     }
 }
@@ -262,6 +265,51 @@ TEST(backups, are_named_where_a_rename_cannot_refuse_to_replace)
     const bytes before = game_image(file, false);
     EXPECT_EQ(run(file, {"ZANDOR_FAULT_PATH=" + file + ".bak", "ZANDOR_FAULT_OP=renameat2"}, {"--exit-fix", "on", "--backup"}).exit_code, 0);
     EXPECT_TRUE(read_file(file + ".bak") == before && access((file + ".bak.partial").c_str(), F_OK) != 0);
+}
+
+// Another user re-points a folder of the game's path at any step after the
+// scan (the first open is the scan's: before it, the player picks whatever
+// the path names). The run acts on the file it scanned and on files it made,
+// in that file's folder, and on nothing in the other one.
+TEST(backups, stay_with_the_scanned_file_when_its_folder_is_re_pointed)
+{
+    const std::string dir = scratch_dir(), game = dir + "/game", other = dir + "/other", link = dir + "/link",
+                      file = link + "/GAME.EXE", fired = dir + "/fired";
+    const std::vector<std::string> args = {"--exit-fix", "on", "--backup"};
+    bytes before, done;
+    const auto lay_out = [&] {
+        std::filesystem::remove_all(game);
+        std::filesystem::remove_all(other);
+        std::filesystem::remove(link);
+        ASSERT_TRUE(std::filesystem::create_directory(game) && std::filesystem::create_directory(other)
+                    && symlink("game", link.c_str()) == 0);
+        before = game_image(game + "/GAME.EXE", false);
+        bytes secret = before;
+        secret[1] ^= 1;
+        ASSERT_TRUE(write_file(other + "/GAME.EXE", secret) && write_file(other + "/GAME.EXE.bak.partial", {1, 2, 3}));
+    };
+    lay_out();
+    ASSERT_EQ(run(file, {}, args).exit_code, 0);
+    done = read_file(game + "/GAME.EXE");
+    for (int n = 2;; ++n) {
+        SCOPED_TRACE(testing::Message() << "re-pointed before open " << n);
+        lay_out();
+        const auto others = folder_snapshot(other);
+        ASSERT_TRUE(unlink(fired.c_str()) == 0 || errno == ENOENT);
+        const run_result r = run(file, {"ZANDOR_FAULT_OP=relink", "ZANDOR_FAULT_AT=" + std::to_string(n),
+                                        "ZANDOR_FAULT_LINK=" + link, "ZANDOR_FAULT_TARGET=other", "ZANDOR_FAULT_FIRED=" + fired},
+                                 args);
+        if (access(fired.c_str(), F_OK) != 0)
+            break;
+        EXPECT_TRUE(folder_snapshot(other) == others) << "a file made, changed or removed in the other folder\n" << r.err;
+        const auto mine = folder_snapshot(game);
+        const std::string was(before.begin(), before.end()), now(done.begin(), done.end());
+        // The game as it was, or written and said so (the read-back may find its name re-pointed).
+        const std::string &got = mine.at("GAME.EXE");
+        EXPECT_TRUE(mine.size() <= 2 && (!mine.contains("GAME.EXE.bak") || mine.at("GAME.EXE.bak") == was)) << r.err;
+        EXPECT_TRUE(r.exit_code == 0 ? got == now : got == was || (got == now && r.err.find("was written") != r.err.npos))
+            << r.err;
+    }
 }
 
 // Each write is on the disk before the next one starts, and the backup's name
