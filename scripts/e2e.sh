@@ -81,8 +81,9 @@ fi
 wine_prefix "$work/prefix" undecorated
 say "Wine $("$wine_loader" --version) on display $DISPLAY ready after $((SECONDS - started)) s"
 
-# Requests the driver cannot serve from inside Wine: real key presses and
-# the immutable attribute. One line in, one line out.
+# Requests the driver cannot serve from inside Wine: real key presses, the
+# immutable attribute, and a link re-pointed (as another user re-points a
+# folder on the game's path). One line in, one line out.
 serve() {
   local req=$work/run/host.req line reply
   [[ -f $req ]] || return 0
@@ -107,6 +108,14 @@ serve() {
         reply=ok
       else
         reply="fail chattr $flag: $(cat "$work/chattr.err")"
+      fi ;;
+    relink)
+      if [[ $name == */* || $a == */* || -z $a ]]; then
+        reply="fail not a name in the run folder: $line"
+      elif ln -sfn "$a" "$work/run/$name.new" && mv -T "$work/run/$name.new" "$work/run/$name"; then
+        reply=ok
+      else
+        reply="fail cannot re-point $name"
       fi ;;
   esac
   [[ $reply == ok ]] || say "request \"$line\": $reply"

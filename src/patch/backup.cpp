@@ -116,13 +116,17 @@ patch_outcome backup_prepare(const patch_target *scanned, backup_job *b)
         std::free(name);
         (void)close_file(old);  // opened for reading: nothing to lose
         b->kept = v.result == RESULT_OK;
+        // A second name of a kept backup, where naming it was cut off, goes;
+        // anything else under the copy's name is not ours to remove.
+        if (b->kept)
+            (void)held_folder_clear(b->folder, BACKUP_PARTIAL_SUFFIX, BACKUP_SUFFIX, &cause);
         // A backup that cannot be read cannot be checked, and so is none.
         return v.result == RESULT_READ_FAILED ? outcome_of(RESULT_BACKUP_FAILED, -1, CAUSE_BACKUP_UNREADABLE) : v;
     }
     if (cause != CAUSE_MISSING)
         return backup_failed(cause);
-    b->copy = held_folder_create(b->folder, BACKUP_PARTIAL_SUFFIX, BACKUP_SUFFIX, &cause);
-    if (b->copy == nullptr)
+    if (!held_folder_clear(b->folder, BACKUP_PARTIAL_SUFFIX, BACKUP_SUFFIX, &cause)
+        || (b->copy = held_folder_create(b->folder, BACKUP_PARTIAL_SUFFIX, &cause)) == nullptr)
         return backup_failed(cause);
     error_clear();
     if (!copy_stream(scanned->file, b->copy) || sync_file(b->copy) != 0)

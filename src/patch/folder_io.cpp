@@ -200,15 +200,20 @@ bool delete_by_handle(HANDLE h)
     return set_info(h, &gone, sizeof gone, FileDispositionInformation) >= 0;
 }
 
-// What a run of ours left under the name: a plain file with one link, or a
-// second name of the kept file (a rename cut off between link and unlink).
-// It is opened without sharing, so that nothing can be put in its place
-// before it goes by its handle.
-bool remove_stale(const held_folder *d, const char *suffix, const char *kept_suffix, file_cause *cause)
+} // namespace
+
+// Opened without sharing, so that nothing can take its place before it goes
+// by its handle.
+bool held_folder_clear(const held_folder *d, const char *suffix, const char *kept_suffix, file_cause *cause)
 {
     HANDLE h = INVALID_HANDLE_VALUE;
+    error_clear();
     NTSTATUS status = open_in(d, suffix, DELETE | FILE_READ_ATTRIBUTES, 0, FILE_OPEN,
                               LINK_NOT_FOLLOWED | FILE_NON_DIRECTORY_FILE, &h);
+    if (status == NAME_NOT_FOUND) {
+        *cause = CAUSE_NONE;
+        return true;
+    }
     if (status < 0) {
         *cause = status == SHARING_VIOLATION ? CAUSE_BACKUP_HELD
                  : status == IS_A_DIRECTORY  ? CAUSE_BACKUP_NOT_REGULAR
@@ -228,8 +233,6 @@ bool remove_stale(const held_folder *d, const char *suffix, const char *kept_suf
     CloseHandle(h);
     return removed;
 }
-
-} // namespace
 
 held_folder *held_folder_open(const char *path, std::FILE *same_as, file_cause *cause)
 {
@@ -295,18 +298,12 @@ std::FILE *held_folder_read(const held_folder *d, const char *suffix, file_cause
     return f;
 }
 
-std::FILE *held_folder_create(const held_folder *d, const char *suffix, const char *kept_suffix, file_cause *cause)
+std::FILE *held_folder_create(const held_folder *d, const char *suffix, file_cause *cause)
 {
     HANDLE h = INVALID_HANDLE_VALUE;
     error_clear();
-    // Never opens what is there: a stale copy goes first, by its handle.
-    const ULONG options = FILE_NON_DIRECTORY_FILE | FILE_WRITE_THROUGH;
-    NTSTATUS status = open_in(d, suffix, GENERIC_WRITE | DELETE, 0, FILE_CREATE, options, &h);
-    if (status == NAME_COLLISION) {
-        if (!remove_stale(d, suffix, kept_suffix, cause))
-            return nullptr;
-        status = open_in(d, suffix, GENERIC_WRITE | DELETE, 0, FILE_CREATE, options, &h);
-    }
+    NTSTATUS status = open_in(d, suffix, GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                              FILE_NON_DIRECTORY_FILE | FILE_WRITE_THROUGH, &h);
     if (status < 0) {
         *cause = status == IS_A_DIRECTORY || status == NAME_COLLISION ? CAUSE_BACKUP_NOT_REGULAR : error_cause();
         return nullptr;
@@ -390,25 +387,6 @@ int open_in(const held_folder *d, const char *suffix, int flags)
     return fd;
 }
 
-// What a run of ours left under the name: a plain file with one link, or a
-// second name of the kept file (a rename cut off between link and unlink).
-bool remove_stale(const held_folder *d, const char *suffix, const char *kept_suffix, file_cause *cause)
-{
-    int fd = open_in(d, suffix, O_RDONLY);
-    struct stat st{};
-    bool seen = fd >= 0 && fstat(fd, &st) == 0;
-    bool ours = seen && S_ISREG(st.st_mode) && (st.st_nlink == 1 || (st.st_nlink == 2 && names_file(d, kept_suffix, fd)));
-    // Removed by its name only while the name is still that file; the name
-    // is in the held folder either way.
-    rel_name n = name_in(d, suffix);
-    bool removed = ours && names_file(d, suffix, fd) && n.text != nullptr && unlinkat(d->dir, n.text, 0) == 0;
-    *cause = removed ? CAUSE_NONE : ours || errno == EPERM || errno == EACCES ? error_cause() : CAUSE_BACKUP_NOT_REGULAR;
-    std::free(n.text);
-    if (fd >= 0)
-        close(fd);
-    return removed;
-}
-
 std::FILE *stream_of(int fd, const char *mode)
 {
     std::FILE *f = fd >= 0 ? fdopen(fd, mode) : nullptr;
@@ -418,6 +396,27 @@ std::FILE *stream_of(int fd, const char *mode)
 }
 
 } // namespace
+
+bool held_folder_clear(const held_folder *d, const char *suffix, const char *kept_suffix, file_cause *cause)
+{
+    error_clear();
+    int fd = open_in(d, suffix, O_RDONLY);
+    if (fd < 0) {
+        *cause = errno == ENOENT ? CAUSE_NONE : errno == ELOOP ? CAUSE_BACKUP_NOT_REGULAR : error_cause();
+        return errno == ENOENT;
+    }
+    struct stat st{};
+    const bool ours = fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
+                      && (st.st_nlink == 1 || (st.st_nlink == 2 && names_file(d, kept_suffix, fd)));
+    // Removed by its name only while the name is still that file; the name
+    // is in the held folder either way.
+    rel_name n = name_in(d, suffix);
+    const bool removed = ours && names_file(d, suffix, fd) && n.text != nullptr && unlinkat(d->dir, n.text, 0) == 0;
+    *cause = removed ? CAUSE_NONE : ours ? error_cause() : CAUSE_BACKUP_NOT_REGULAR;
+    std::free(n.text);
+    close(fd);
+    return removed;
+}
 
 held_folder *held_folder_open(const char *path, std::FILE *same_as, file_cause *cause)
 {
@@ -471,18 +470,11 @@ std::FILE *held_folder_read(const held_folder *d, const char *suffix, file_cause
     return stream_of(fd, "rb");
 }
 
-std::FILE *held_folder_create(const held_folder *d, const char *suffix, const char *kept_suffix, file_cause *cause)
+std::FILE *held_folder_create(const held_folder *d, const char *suffix, file_cause *cause)
 {
     error_clear();
-    const int flags = O_WRONLY | O_CREAT | O_EXCL;
     rel_name n = name_in(d, suffix);
-    int fd = n.text != nullptr ? openat(d->dir, n.text, flags | O_NOFOLLOW | O_CLOEXEC, 0666) : -1;
-    if (fd < 0 && errno == EEXIST && remove_stale(d, suffix, kept_suffix, cause))
-        fd = openat(d->dir, n.text, flags | O_NOFOLLOW | O_CLOEXEC, 0666);
-    else if (fd < 0 && errno == EEXIST) {
-        std::free(n.text);
-        return nullptr;  // `*cause` said by remove_stale
-    }
+    int fd = n.text != nullptr ? openat(d->dir, n.text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666) : -1;
     std::free(n.text);
     *cause = fd >= 0 ? CAUSE_NONE : error_cause();
     return stream_of(fd, "wb");

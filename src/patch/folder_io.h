@@ -27,13 +27,17 @@ char *held_folder_name(const held_folder *d, const char *suffix);
 // or a device has it, else the system's cause.
 std::FILE *held_folder_read(const held_folder *d, const char *suffix, file_cause *cause);
 
-// Makes a new file under the file's name with `suffix`, for writing, binary,
-// that no other program may open meanwhile where the system allows. A
-// stale one of that name that a run of ours left (a plain file with one
-// link, or a second name of `kept_suffix`'s file) is removed first;
-// anything else there is a refusal (CAUSE_BACKUP_NOT_REGULAR, or
-// CAUSE_BACKUP_HELD when another program holds it).
-std::FILE *held_folder_create(const held_folder *d, const char *suffix, const char *kept_suffix, file_cause *cause);
+// Clears the file's name with `suffix` of what a run of ours left there, a
+// plain file with one link or a second name of `kept_suffix`'s file. True
+// when nothing has the name now; false, and why, when something else has it
+// (CAUSE_BACKUP_NOT_REGULAR, or CAUSE_BACKUP_HELD when another program holds
+// it) or it cannot go.
+bool held_folder_clear(const held_folder *d, const char *suffix, const char *kept_suffix, file_cause *cause);
+
+// Makes a new file under the file's name with `suffix`, never opening what
+// is there, for writing, binary, that no other program may open meanwhile
+// where the system allows.
+std::FILE *held_folder_create(const held_folder *d, const char *suffix, file_cause *cause);
 
 // Gives `made` (from held_folder_create under `from`) the name with `to`,
 // never over anything, and puts the name on the disk. False, and why in

@@ -70,7 +70,8 @@ HWND wait_window(const char *title, where w = where::current())
 }
 
 // One request to the e2e script, served outside Wine: "keys KEY",
-// "keys type TEXT", "immutable FILE on|off". True when it was done.
+// "keys type TEXT", "immutable FILE on|off", "relink LINK TARGET". True when
+// it was done.
 bool host(const std::string &line)
 {
     std::ofstream("host.req.tmp", std::ios::binary) << line << '\n';
@@ -83,17 +84,10 @@ bool host(const std::string &line)
     return reply.starts_with("ok");
 }
 
-// The helper standing for a virus scanner: opens the backup copy as soon as
-// it appears, sharing reading and writing but not deletion, for three seconds.
-DWORD WINAPI hold_backup_copy(void *file)
+// A file made with these bytes, or false.
+bool make_file(const std::string &path, const std::string &data)
 {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < WAIT_MS;) {
-        HANDLE h = CreateFileA(static_cast<const char *>(file), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h != INVALID_HANDLE_VALUE)
-            return Sleep(3000), CloseHandle(h), 0;
-    }
-    return 1;
+    return static_cast<bool>(std::ofstream(path, std::ios::binary | std::ios::trunc) << data);
 }
 
 // ---- what a sample holds, what the dialog shows of it, what OK makes of it ----
@@ -242,7 +236,8 @@ HWND meet_chooser(const char *filter, where w = where::current())
 
 // The last six press OK after setting up an obstacle; PLANTED cancels with
 // DLLs planted beside the patcher; after a value out of range, Cancel.
-enum way { DONE, OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, PLANTED, IMMUTABLE, HELD_OPEN, GROWN, CHANGED, HELD_BACKUP, TYPO };
+enum way { DONE, OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, PLANTED, IMMUTABLE, HELD_OPEN, GROWN, CHANGED, HELD_BACKUP,
+           RELINKED, TYPO };
 
 struct run_row {
     way how;
@@ -302,10 +297,13 @@ const scenario SCENARIOS[] = {
     {"write-obstacles", "GGGGGGG",
      {{IMMUTABLE, FULL, nullptr, 1, &WRITE_DENIED}, {HELD_OPEN, FULL, nullptr, 1, &WRITE_IN_USE},
       {GROWN, FULL, nullptr, 1, &WRITE_CHANGED}, {CHANGED, FULL, nullptr, 1, &WRITE_CHANGED}}},
-    // A virus scanner opens the backup copy as soon as it appears, without
-    // delete sharing, so that it cannot take its name: nothing is written,
-    // and the box says why. Large, so that the copy takes a while.
-    {"backup-held", "GGGGGGG", {{HELD_BACKUP, FULL, nullptr, 1, &BACKUP_HELD}}, nullptr, 32 << 20},
+    // A virus scanner holds a copy a killed run left: it cannot go, so no
+    // backup can be made, nothing is written, and the box says why.
+    {"backup-held", "GGGGGGG", {{HELD_BACKUP, FULL, nullptr, 1, &BACKUP_HELD}}},
+    // Another user re-points the game's folder (a link) at one of theirs
+    // between the scan and OK: nothing there is read into a backup, made,
+    // removed or written, and the game's own file stays as it was.
+    {"folder-re-pointed", "GGGGGGG", {{RELINKED, FULL, nullptr, 1, &WRITE_CHANGED}}, "link"},
     // Before 2003 an installed World Cup fix stays, the game's code being unknown.
     {"wc06-kept", "GPGGGGG",
      {{OK, {{2002, 2005, 3, 2, 3}, "x---x"}, "GPGPPPP 2002 2005 3 3 2 3", 0, &WC06_KEPT}}},
@@ -353,7 +351,8 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
                 "cannot start " + std::string(patcher)))
         return;
     std::string want = read_file(name), partial = name + ".bak.partial"; // want: unless OK writes, the file as it is
-    HANDLE helper = nullptr;
+    const std::string game = want, elsewhere = "other\\" + name.substr(name.find('\\') + 1);
+    HANDLE stale = nullptr;
     // The running game holds its exe, from before the patcher reads it.
     HANDLE held = nullptr;
     if (run.how == HELD_OPEN)
@@ -406,7 +405,17 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
             f.put('\x90');
         }
         if (run.how == HELD_BACKUP)
-            helper = CreateThread(nullptr, 0, hold_backup_copy, partial.data(), 0, nullptr);
+            stale = make_file(partial, "cut short")
+                        ? CreateFileA(partial.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr)
+                        : nullptr;
+        if (run.how == RELINKED) {
+            std::string secret = game;
+            secret[1] ^= 1;
+            expect(make_file(elsewhere, secret) && make_file(elsewhere + ".bak.partial", "theirs")
+                       && host("relink link other"),
+                   "cannot re-point the folder");
+        }
         want = read_file(name);
         if (run.how == KEYS)
             host("keys alt+F4");
@@ -443,12 +452,17 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         want = read_file("expected.tmp");
     }
     expect(read_file(name) == want, name + " is not the file expected");
-    DWORD held_it = 1; // the helper's exit code: 0 once it held the copy
-    if (helper != nullptr && WaitForSingleObject(helper, WAIT_MS) == WAIT_OBJECT_0)
-        GetExitCodeThread(helper, &held_it);
-    expect(run.how != HELD_BACKUP || (held_it == 0 && GetFileAttributesA((name + ".bak").c_str()) == INVALID_FILE_ATTRIBUTES),
-           "the backup copy was never held, or a backup was named though it was");
-    CloseHandle(helper);
+    if (stale != nullptr) {
+        expect(stale != INVALID_HANDLE_VALUE && GetFileAttributesA((name + ".bak").c_str()) == INVALID_FILE_ATTRIBUTES,
+               "the stale copy was never held, or a backup was made though it was");
+        CloseHandle(stale);
+        DeleteFileA(partial.c_str());
+    }
+    if (run.how == RELINKED)
+        expect(read_file(elsewhere + ".bak.partial") == "theirs" && read_file("game\\" + elsewhere.substr(6)) == game
+                   && GetFileAttributesA((elsewhere + ".bak").c_str()) == INVALID_FILE_ATTRIBUTES
+                   && GetFileAttributesA(("game\\" + elsewhere.substr(6) + ".bak").c_str()) == INVALID_FILE_ATTRIBUTES,
+               "something was made, removed or written in either folder");
 }
 
 } // namespace
@@ -465,7 +479,11 @@ int main(int argc, char **argv)
         std::printf("e2e: %s\n", sc.name);
         failures = run_number = 0;
         std::string name = (sc.folder != nullptr ? std::string(sc.folder) + "\\" : "") + sc.name + ".exe";
-        if (sc.folder != nullptr)
+        // The game's folder reached through a link another user may re-point.
+        if (sc.runs[0].how == RELINKED)
+            expect(CreateDirectoryA("game", nullptr) && CreateDirectoryA("other", nullptr) && host("relink link game"),
+                   "cannot lay out the linked folders");
+        else if (sc.folder != nullptr)
             CreateDirectoryA(sc.folder, nullptr);
         sample_recipe now{};
         sample_defaults(&now, sc.size);

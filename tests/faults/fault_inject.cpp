@@ -4,7 +4,8 @@
 // ZANDOR_FAULT_PATH it passes every call on.
 //
 //   ZANDOR_FAULT_PATH    the file to watch: calls on handles open on it count
-//   ZANDOR_FAULT_OP      fread, fwrite, fseek, fflush, fclose or fstat; or
+//   ZANDOR_FAULT_OP      fread, fwrite, fseek, fflush, fclose, fstat or fsync
+//                        (ZANDOR_FAULT_PATH may be a folder); or
 //                        renameat2: a rename onto the watched file's name
 //                        fails as where the file system has no
 //                        RENAME_NOREPLACE; or relink: just before open or
@@ -132,6 +133,11 @@ int fflush(std::FILE *f)
 int fstat(int fd, struct stat *st)
 {
     return must_fail("fstat", fd) ? failed(-1) : real<int (*)(int, struct stat *)>("fstat")(fd, st);
+}
+
+int fsync(int fd)
+{
+    return must_fail("fsync", fd) ? failed(-1) : real<int (*)(int)>("fsync")(fd);
 }
 
 // The handle is released either way, as the C library does on an error.

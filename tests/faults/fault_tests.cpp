@@ -223,23 +223,47 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
     }
 }
 
-// A backup cut short, by a kill or a failed write, leaves no FILE.bak to
-// trust and nothing written; a failed one leaves no partial copy either. The
-// next one is whole.
+// A backup cut short leaves nothing written, and FILE.bak whole or not at
+// all; only a kill leaves the partial copy, which the next run removes. That
+// run, the same command, makes or keeps the backup and finishes the change.
 TEST(killed_runs, leave_no_partial_backup)
 {
     const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", partial = file + ".bak.partial";
-    const std::vector<std::string> args = {"--exit-fix", "on", "--backup"};
-    for (const std::string mode : {"kill", "once"}) {
-        SCOPED_TRACE(mode);
+    const std::vector<std::string> args = {"--exit-fix", "on", "--backup", "--json"};
+    enum cut_by { INJECTED, KILLED, SIZE_LIMIT, LEFT_LINKED };
+    const struct {
+        const char *what;
+        cut_by how;
+        std::vector<std::string> env;
+        bool named = false;  // FILE.bak whole after the cut
+    } cases[] = {
+        {"killed while copying", KILLED, {"ZANDOR_FAULT_PATH=" + partial, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill"}},
+        {"a write of the copy failed", INJECTED, {"ZANDOR_FAULT_PATH=" + partial, "ZANDOR_FAULT_OP=fwrite"}},
+        {"over the file-size limit", SIZE_LIMIT, {}},
+        {"the folder not synced once named", INJECTED, {"ZANDOR_FAULT_PATH=" + dir, "ZANDOR_FAULT_OP=fsync"}, true},
+        {"named by a second link, cut before the copy's name went", LEFT_LINKED, {}, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
         const bytes before = game_image(file, false);
-        ASSERT_TRUE(std::remove((file + ".bak").c_str()) == 0 || errno == ENOENT);
-        const run_result cut = run(file, {"ZANDOR_FAULT_PATH=" + partial, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=" + mode,
-                                          "ZANDOR_FAULT_AT=1"}, args);
-        EXPECT_TRUE((mode == "kill" ? cut.crashed : cut.exit_code == 3) && read_file(file) == before
-                    && access((file + ".bak").c_str(), F_OK) != 0);
-        EXPECT_TRUE(mode == "kill" || access(partial.c_str(), F_OK) != 0);
-        EXPECT_EQ(run(file, {}, args).exit_code, 0);
+        ASSERT_TRUE((std::remove((file + ".bak").c_str()) == 0 || errno == ENOENT)
+                    && (std::remove(partial.c_str()) == 0 || errno == ENOENT));
+        std::vector<std::string> env = c.env;
+        env.push_back("ZANDOR_FAULT_AT=1");
+        const run_result cut =
+            c.how == SIZE_LIMIT ? run_program("/bin/bash", {"-c", "ulimit -f 8 && exec \"$@\"", "-", FAULT_CLI, "apply",
+                                                            file, "--exit-fix", "on", "--backup"})
+            : c.how == LEFT_LINKED ? run_result{}
+                                   : run(file, env, args);
+        ASSERT_TRUE(c.how != LEFT_LINKED || (write_file(partial, before) && link(partial.c_str(), (file + ".bak").c_str()) == 0));
+        EXPECT_TRUE(c.how == KILLED ? cut.crashed : c.how == LEFT_LINKED || cut.exit_code == 3) << cut.err;
+        EXPECT_TRUE(read_file(file) == before);
+        EXPECT_TRUE(c.named ? read_file(file + ".bak") == before : access((file + ".bak").c_str(), F_OK) != 0);
+        // What is on the disk is said: a named backup is one, though the run stopped there.
+        EXPECT_EQ(cut.out.find("\"backup_made\": 1") != std::string::npos, c.named && c.how != LEFT_LINKED) << cut.out;
+        EXPECT_TRUE(c.how == KILLED || c.how == LEFT_LINKED || access(partial.c_str(), F_OK) != 0);
+        const run_result again = run(file, {}, args);
+        EXPECT_EQ(again.exit_code, 0) << again.err;
         EXPECT_TRUE(read_file(file + ".bak") == before && access(partial.c_str(), F_OK) != 0);
     }
 }
