@@ -20,9 +20,9 @@ if(NOT EXISTS "${ZANDOR_SIGN_PFX}" OR NOT EXISTS "${ZANDOR_SIGN_PASSWORD_FILE}")
     "ZANDOR_SIGN_PASSWORD_FILE (\"${ZANDOR_SIGN_PASSWORD_FILE}\") to name existing files")
 endif()
 # A signature vouches for the commit the package names: refused for a tree
-# with uncommitted changes, one that is no git checkout, and a build of
-# another commit than the tree's now (the package target builds first; CPack
-# run alone does not).
+# with uncommitted changes and for one that is no git checkout. CPack builds
+# everything first, so the build names the tree as it is now, unless the tree
+# changed since.
 include(${ZANDOR_SOURCE_DIR}/cmake/commit_id.cmake)
 zandor_commit_id(now ${ZANDOR_SOURCE_DIR} ${ZANDOR_BINARY_DIR})
 file(STRINGS ${ZANDOR_BINARY_DIR}/provenance/commit_id.txt built)
@@ -52,11 +52,7 @@ foreach(name IN ITEMS zandor-patcher.exe zandor-patcher-cli.exe)
     WORLD_READ WORLD_EXECUTE)
   message(STATUS "signed ${name}")
 endforeach()
-set(unsigned "The programs are not signed.")
-file(READ "${dest}/README.txt" readme)
-string(FIND "${readme}" "${unsigned}" at)
-if(at LESS 0)
-  message(FATAL_ERROR "README.txt lacks the line \"${unsigned}\" to replace")
-endif()
-string(REPLACE "${unsigned}" "Both programs are signed: see Properties, Digital Signatures." readme "${readme}")
-file(WRITE "${dest}/README.txt" "${readme}")
+# README.txt as the build made it, but saying signed.
+set(ZANDOR_COMMIT ${built})
+set(ZANDOR_SIGNED "Both programs are signed: see Properties, Digital Signatures.")
+configure_file(${ZANDOR_SOURCE_DIR}/package/README.txt.in "${dest}/README.txt" @ONLY NEWLINE_STYLE CRLF)

@@ -8,4 +8,5 @@ set(out ${ZANDOR_BINARY_DIR}/provenance)
 file(CONFIGURE OUTPUT ${out}/commit_id.txt CONTENT "${ZANDOR_COMMIT}\n")
 file(CONFIGURE OUTPUT ${out}/commit_id.h
   CONTENT "#define ZANDOR_PRODUCT_VERSION \"${PROJECT_VERSION}+${ZANDOR_COMMIT}\"\n")
+set(ZANDOR_SIGNED "The programs are not signed.")  # cmake/package_sign.cmake says otherwise
 configure_file(${ZANDOR_SOURCE_DIR}/package/README.txt.in ${out}/README.txt @ONLY NEWLINE_STYLE CRLF)
