@@ -1,10 +1,11 @@
 # The release package: cmake --build --preset win32 --target package makes
 # zandor-patcher-<version>-win32.zip (-win64.zip from the win64 preset, for
 # the Wine steps only) with both programs, the players' README (CRLF line
-# ends, naming the commit: cmake/provenance.cmake), the licence and SHA256SUMS, every file with one fixed time so that
-# two builds of one commit give the same archive; beside it, the archive's own
-# checksum (.zip.sha256). Both programs are signed first when a certificate is
-# given (cmake/package_sign.cmake).
+# ends, naming the commit: cmake/provenance.cmake), the licence and
+# SHA256SUMS, every file with one fixed time so that two builds of one commit
+# give the same archive; beside it, the archive's own checksum (.zip.sha256).
+# Both programs are signed first when a certificate is given
+# (cmake/package_sign.cmake).
 install(TARGETS zandor-patcher zandor-patcher-cli RUNTIME DESTINATION .)
 install(FILES ${ZANDOR_PROVENANCE}/README.txt ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
 set(ZANDOR_SIGN_PFX "" CACHE FILEPATH "PKCS#12 code-signing certificate for the package (none: unsigned)")
