@@ -1,18 +1,20 @@
 # The release package: cmake --build --preset win32 --target package makes
 # zandor-patcher-<version>-win32.zip (-win64.zip from the win64 preset, for
 # the Wine steps only) with both programs, the players' README (CRLF line
-# ends), the licence and SHA256SUMS, every file with one fixed time so that
-# two builds of one commit give the same archive; beside it, the archive's own
-# checksum (.zip.sha256). Both programs are signed first when a certificate is
-# given (cmake/package_sign.cmake).
-configure_file(${CMAKE_SOURCE_DIR}/package/README.txt.in ${CMAKE_BINARY_DIR}/package/README.txt
-  @ONLY NEWLINE_STYLE CRLF)
+# ends, naming the commit: cmake/provenance.cmake), the licence and
+# SHA256SUMS, every file with one fixed time so that two builds of one commit
+# give the same archive; beside it, the archive's own checksum (.zip.sha256).
+# Both programs are signed first when a certificate is given
+# (cmake/package_sign.cmake).
 install(TARGETS zandor-patcher zandor-patcher-cli RUNTIME DESTINATION .)
-install(FILES ${CMAKE_BINARY_DIR}/package/README.txt ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
+install(FILES ${ZANDOR_PROVENANCE}/README.txt ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
 set(ZANDOR_SIGN_PFX "" CACHE FILEPATH "PKCS#12 code-signing certificate for the package (none: unsigned)")
 set(ZANDOR_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the certificate's password")
 set(ZANDOR_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server for signing (optional)")
-install(CODE "set(ZANDOR_SIGN_PFX [[${ZANDOR_SIGN_PFX}]])
+install(CODE "set(PROJECT_VERSION ${PROJECT_VERSION})
+  set(ZANDOR_SOURCE_DIR [[${CMAKE_SOURCE_DIR}]])
+  set(ZANDOR_BINARY_DIR [[${CMAKE_BINARY_DIR}]])
+  set(ZANDOR_SIGN_PFX [[${ZANDOR_SIGN_PFX}]])
   set(ZANDOR_SIGN_PASSWORD_FILE [[${ZANDOR_SIGN_PASSWORD_FILE}]])
   set(ZANDOR_SIGN_TIMESTAMP_URL [[${ZANDOR_SIGN_TIMESTAMP_URL}]])")
 install(SCRIPT ${CMAKE_SOURCE_DIR}/cmake/package_sign.cmake)

@@ -41,7 +41,7 @@ for f in src/app/zandor-patcher.exe src/cli/zandor-patcher-cli.exe zandor-patche
   cmp "build/win32/$a" "build/win32-again/$b" || { echo "two builds differ: $f" >&2; exit 1; }
 done
 echo "reproducible: two clean builds give the same exes and package"
-tests/package/sign_test.sh build/win32
+tests/package/sign_test.sh
 
 ctest --preset host-asan -j "$(nproc)"
 

@@ -6,12 +6,14 @@
 
 namespace {
 
-// Loaded by name by Windows itself into a program with a file dialog. Where
-// the search cannot be limited to the system folder they are loaded first by
-// full path, so that a copy beside the program is never found. A DLL the
-// system lacks is skipped.
-const char *const PRELOADED[] = {"uxtheme.dll", "dwmapi.dll", "version.dll", "cryptbase.dll", "propsys.dll",
-                                 "userenv.dll", "oleacc.dll", "clbcatq.dll", "apphelp.dll"};
+// Loaded by name by Windows itself into an elevated program with a file
+// dialog (the well-known installers preload the same). Where the search
+// cannot be limited to the system folder they are loaded first by full path,
+// so that a copy beside the program is never found. A DLL the system lacks
+// (not every Windows has all of them) is skipped.
+const char *const PRELOADED[] = {"uxtheme.dll", "dwmapi.dll",  "version.dll", "cryptbase.dll", "propsys.dll",
+                                 "userenv.dll", "oleacc.dll",  "clbcatq.dll", "apphelp.dll",   "setupapi.dll",
+                                 "ntmarta.dll", "profapi.dll", "comres.dll"};
 
 struct system_call {
     const char *dll, *name;

@@ -341,6 +341,7 @@ TEST(system_dlls, come_from_the_system_folder_alone)
     } cases[] = {
         {"Windows 8 and later", false, false, "C:\\W"},
         {"Windows 7 without the update", true, false, "C:\\W"},
+        {"XP, which lacks one of the others", true, false, "C:\\W", "profapi.dll"},
         {"the search cannot be limited", false, true, "C:\\W"},
         {"the longest system folder", true, false, longest},
         {"a system folder one longer", true, false, longest + "C", nullptr, "comctl32.dll"},
