@@ -256,12 +256,13 @@ held_folder *held_folder_open(const char *path, std::FILE *same_as, file_cause *
         return nullptr;
     }
     HANDLE h = INVALID_HANDLE_VALUE;
+    DWORD links = 0;
     bool same = open_in(d, "", FILE_READ_ATTRIBUTES, SHARE_ALL, FILE_OPEN, LINK_NOT_FOLLOWED, &h) >= 0
-                && same_object(h, handle_of(same_as));
+                && same_object(h, handle_of(same_as)) && plain(h, &links);
     if (h != INVALID_HANDLE_VALUE)
         CloseHandle(h);
-    if (!same) {
-        *cause = CAUSE_CHANGED;
+    if (!same || links != 1) {
+        *cause = same ? CAUSE_HARD_LINKED : CAUSE_CHANGED;
         held_folder_close(d);
         return nullptr;
     }
@@ -436,8 +437,10 @@ held_folder *held_folder_open(const char *path, std::FILE *same_as, file_cause *
         held_folder_close(d);
         return nullptr;
     }
-    if (!names_file(d, "", fileno(same_as))) {
-        *cause = CAUSE_CHANGED;
+    struct stat st{};
+    const bool same = names_file(d, "", fileno(same_as)) && fstat(fileno(same_as), &st) == 0;
+    if (!same || st.st_nlink != 1) {
+        *cause = same ? CAUSE_HARD_LINKED : CAUSE_CHANGED;
         held_folder_close(d);
         return nullptr;
     }

@@ -12,8 +12,10 @@
 struct held_folder;
 
 // Opens the folder of `path` and checks that the name in it is the very file
-// `same_as` has open, without following a link: null, and why in `*cause`
-// (CAUSE_CHANGED when the name is now another file).
+// `same_as` has open, without following a link, and its only name: null, and
+// why in `*cause` (CAUSE_CHANGED when the name is now another file,
+// CAUSE_HARD_LINKED when the file has another name, which may be in a folder
+// anyone can read).
 held_folder *held_folder_open(const char *path, std::FILE *same_as, file_cause *cause);
 void held_folder_close(held_folder *d);
 

@@ -110,6 +110,7 @@ const char *const cause_texts[] = {
     "A folder, a device or a link has the backup copy's name: move it away and try again.",
     "Move FILE.bak away and run again: it is no copy of this file (it differs outside the patched places).",
     "The file with the backup's name cannot be read to check it: move it away and try again.",
+    "The file has another name too (a hard link), so its backup could show it to others: patch a copy of its own.",
 };
 static_assert(std::size(cause_texts) == CAUSE_COUNT, "a text for every cause");
 

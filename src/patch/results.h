@@ -72,6 +72,7 @@ enum file_cause : int {
     CAUSE_BACKUP_NOT_REGULAR, // FILE.bak is a folder, a device or a link
     CAUSE_BACKUP_FOREIGN,     // FILE.bak is no copy of this file as it was
     CAUSE_BACKUP_UNREADABLE,  // FILE.bak cannot be read to check it
+    CAUSE_HARD_LINKED,        // the file has another name too, which may be anyone's
     CAUSE_COUNT
 };
 

@@ -293,7 +293,7 @@ TEST(zandor_patcher_cli, runs_each_case_as_documented)
 TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
 {
     enum obstacle { SIG_COPY, COPY_ON_THE_WAY, LONG_NAME, FOLDER_AS_BACKUP, READ_ONLY_FOLDER, LOCKED,
-                    FOLDER_AS_PARTIAL, DANGLING_BACKUP, EMPTY_BACKUP, SHORT_BACKUP, OTHER_BACKUP };
+                    FOLDER_AS_PARTIAL, DANGLING_BACKUP, EMPTY_BACKUP, SHORT_BACKUP, OTHER_BACKUP, HARD_LINKED };
     const struct { obstacle what; const char *args; int exit; std::vector<std::string> err_has; } cases[] = {
         // 27200 is 40 6a: with ff 33 db 68 after it, "6a ff 33 db 68" again.
         {.what = SIG_COPY, .args = "--start-year 27200", .exit = 2,
@@ -314,6 +314,7 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
          .err_has = {"not a backup of this file", "Move FILE.bak away"}},
         {.what = SHORT_BACKUP, .args = "--exit-fix on --backup", .exit = 3, .err_has = {"not a backup of this file"}},
         {.what = OTHER_BACKUP, .args = "--exit-fix on --backup", .exit = 3, .err_has = {"not a backup of this file"}},
+        {.what = HARD_LINKED, .args = "--exit-fix on --backup", .exit = 3, .err_has = {"another name too"}},
         {.what = READ_ONLY_FOLDER, .args = "--exit-fix on --backup", .exit = 3,
          .err_has = {"made; nothing was written\n", "The folder cannot be written"}},
         // Another copy of the patcher, between its check and its last write.
@@ -347,6 +348,7 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
                                                             && write_file(F + ".bak.partial/x", b)))
                         && (c.what != DANGLING_BACKUP || symlink("nowhere", (F + ".bak").c_str()) == 0)
                         && (!backup_file || write_file(F + ".bak", other))
+                        && (c.what != HARD_LINKED || link(F.c_str(), (dir + "/other").c_str()) == 0)
                         && (c.what != LOCKED || flock(held, LOCK_EX) == 0) && chmod(F.c_str(), 0666) == 0
                         && chmod(dir.c_str(), c.what == READ_ONLY_FOLDER ? 0555 : 0755) == 0);
             const auto there = folder_snapshot(dir);
