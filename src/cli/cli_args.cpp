@@ -22,29 +22,36 @@ enum option_id : int {
     OPT_EXITGAME,
     OPT_DRY_RUN,
     OPT_BACKUP,
+    OPT_FROM,
     OPT_COUNT
 };
+
+// The commands an option goes with, a bit per cli_command.
+constexpr int FOR_APPLY = 1 << CLI_APPLY;
+constexpr int FOR_WRITES = FOR_APPLY | 1 << CLI_RESTORE;
+constexpr int FOR_ALL = FOR_WRITES | 1 << CLI_SCAN;
 
 struct option_entry {
     const char *name;
     option_id id;
     int takes_value;
-    cli_command command;  // CLI_NONE: every command
+    int commands;
 };
 
 const option_entry options[] = {
-    {"--json", OPT_JSON, 0, CLI_NONE},
-    {"--verbose", OPT_VERBOSE, 0, CLI_NONE},
-    {"--start-year", OPT_START_YEAR, 1, CLI_APPLY},
-    {"--bosman-year", OPT_BOSMAN_YEAR, 1, CLI_APPLY},
-    {"--wc06", OPT_WC06, 0, CLI_APPLY},
-    {"--promoted", OPT_PROMOTED, 1, CLI_APPLY},
-    {"--relegated", OPT_RELEGATED, 1, CLI_APPLY},
-    {"--conference-original", OPT_CONFERENCE_ORIGINAL, 0, CLI_APPLY},
-    {"--click-delay", OPT_CLICK_DELAY, 1, CLI_APPLY},
-    {"--exit-fix", OPT_EXITGAME, 1, CLI_APPLY},
-    {"--dry-run", OPT_DRY_RUN, 0, CLI_APPLY},
-    {"--backup", OPT_BACKUP, 0, CLI_APPLY},
+    {"--json", OPT_JSON, 0, FOR_ALL},
+    {"--verbose", OPT_VERBOSE, 0, FOR_ALL},
+    {"--start-year", OPT_START_YEAR, 1, FOR_APPLY},
+    {"--bosman-year", OPT_BOSMAN_YEAR, 1, FOR_APPLY},
+    {"--wc06", OPT_WC06, 0, FOR_APPLY},
+    {"--promoted", OPT_PROMOTED, 1, FOR_APPLY},
+    {"--relegated", OPT_RELEGATED, 1, FOR_APPLY},
+    {"--conference-original", OPT_CONFERENCE_ORIGINAL, 0, FOR_APPLY},
+    {"--click-delay", OPT_CLICK_DELAY, 1, FOR_APPLY},
+    {"--exit-fix", OPT_EXITGAME, 1, FOR_APPLY},
+    {"--dry-run", OPT_DRY_RUN, 0, FOR_WRITES},
+    {"--backup", OPT_BACKUP, 0, FOR_APPLY},
+    {"--from", OPT_FROM, 1, 1 << CLI_RESTORE},
 };
 static_assert(std::size(options) == OPT_COUNT, "an entry for every option_id");
 
@@ -120,6 +127,9 @@ void store_option(option_id id, const char *value, cli_args *out)
     case OPT_BACKUP:
         r.backup = BACKUP_ON;
         break;
+    case OPT_FROM:
+        out->from = value;
+        break;
     case OPT_COUNT:
         break;
     }
@@ -160,6 +170,8 @@ int parse_cli_args(int argc, char **argv, cli_args *out)
         out->command = CLI_SCAN;
     else if (std::strcmp(command, "apply") == 0)
         out->command = CLI_APPLY;
+    else if (std::strcmp(command, "restore") == 0)
+        out->command = CLI_RESTORE;
     else
         return fail(out, "unknown command '%s'", command);
 
@@ -178,7 +190,7 @@ int parse_cli_args(int argc, char **argv, cli_args *out)
             continue;
         }
         const option_entry *o = find_option(arg);
-        if (o == nullptr || (o->command != CLI_NONE && o->command != out->command))
+        if (o == nullptr || (o->commands & 1 << out->command) == 0)
             return fail(out, "unknown option '%s'", arg);
         if (seen[o->id])
             return fail(out, "%s given more than once", o->name);

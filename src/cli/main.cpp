@@ -19,8 +19,10 @@
 #include "cli/scan_report.h"
 #include "cli/site_words.h"
 #include "patch/file_io.h"
+#include "patch/backup.h"
 #include "patch/fixed_text.h"
 #include "patch/patch_run.h"
+#include "patch/restore.h"
 #include "patch/rules.h"
 
 namespace {
@@ -30,6 +32,7 @@ const char program[] = "zandor-patcher-cli";
 constexpr auto help_text = with_numbers(
     "usage: zandor-patcher-cli scan [--json] [--verbose] FILE\n"
     "       zandor-patcher-cli apply FILE [options]\n"
+    "       zandor-patcher-cli restore FILE [--from BACKUP] [--dry-run] [--json]\n"
     "       zandor-patcher-cli --help | -h | --version\n"
     "\n"
     "scan shows where each patch site is and what it holds, or why it is absent.\n"
@@ -51,7 +54,11 @@ constexpr auto help_text = with_numbers(
     "It prints each site it writes as \"now -> after\", with \"(no change)\" when\n"
     "not one of its bytes changes.\n"
     "\n"
-    "both commands:\n"
+    "restore puts a backup of FILE back (BACKUP: FILE.bak when not given): only\n"
+    "one that equals FILE outside the patched places, and holds every site\n"
+    "FILE has; it writes as apply does, then checks that FILE equals BACKUP.\n"
+    "\n"
+    "every command:\n"
     "  --json                 print one JSON object instead of the text (its\n"
     "                         schema: docs/cli-output.schema.json)\n"
     "  --verbose              also print the scan's notes on standard error\n"
@@ -169,6 +176,11 @@ int run_scan(const cli_args &a)
     if (scanned != RESULT_OK)
         return report(a.file, outcome_of(scanned, -1, cause));
     (void)(a.json ? print_scan_json(stdout, a.file, t) : print_scan_table(stdout, a.file, t));  // finish() checks
+    const backup_beside bak = a.json ? BACKUP_NONE : backup_beside_of(t);
+    if (bak != BACKUP_NONE)
+        std::printf("Backup: %s.bak %s\n", a.file,
+                    bak == BACKUP_VERIFIED ? "is a backup of this file: restore puts it back"
+                                           : "is not a backup of this file");
     // What a read error hid cannot be told.
     int unread = target_read_error_site(t);
     close_target(t);
@@ -203,16 +215,20 @@ void say_backup(void *ctx, int made)
                     run->args->file);
 }
 
-int run_apply(cli_args &a)
+// apply and restore: one path to the file, told the same way.
+int run_write(cli_args &a)
 {
     apply_run run{&a, {}};
     apply_json_init(&run.json, a.file, a.request.dry_run);
     const patch_events events{&run, say_plan, say_backup};
-    patch_outcome o = patch_file(a.file, &a.request, &events);
+    const bool restore = a.command == CLI_RESTORE;
+    patch_outcome o = restore ? restore_file(a.file, a.from, a.request.dry_run, &events)
+                              : patch_file(a.file, &a.request, &events);
     if (!a.json && o.result == RESULT_OK && a.request.dry_run)
         std::printf("Dry run: nothing was written%s.\n", a.request.backup ? " and no backup made" : "");
     else if (!a.json && o.result == RESULT_OK)
-        std::printf("Checked: every written site reads back as requested.\n");
+        std::printf(restore ? "Checked: the file now equals the backup.\n"
+                            : "Checked: every written site reads back as requested.\n");
     (void)std::fflush(stdout);  // said in order before any error line; finish() checks
     int status = o.result == RESULT_OK ? 0 : report(a.file, o);
     if (a.json && o.result != RESULT_REPORT_FAILED)
@@ -285,7 +301,8 @@ int main(int argc, char **argv)
     case CLI_SCAN:
         return run_scan(a);
     case CLI_APPLY:
-        return run_apply(a);
+    case CLI_RESTORE:
+        return run_write(a);
     case CLI_NONE:
         break;
     }

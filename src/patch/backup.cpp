@@ -75,7 +75,7 @@ int same_outside_sites(const patch_target *scanned, std::FILE *bak)
 
 } // namespace
 
-patch_outcome backup_verify(const patch_target *scanned, std::FILE *bak, const char *bak_path)
+patch_outcome backup_verify(const patch_target *scanned, std::FILE *bak, const char *bak_path, patch_target **bak_scan)
 {
     const int64_t len = file_length(bak);
     if (len < 0)
@@ -94,12 +94,33 @@ patch_outcome backup_verify(const patch_target *scanned, std::FILE *bak, const c
     for (int site = 0; site < SITE_COUNT && o.result == RESULT_OK; ++site)
         if (site_usable(target_site_ofs(scanned, site)) && target_site_ofs(other, site) != target_site_ofs(scanned, site))
             o = outcome_of(RESULT_BACKUP_UNVERIFIED, site, CAUSE_BACKUP_FOREIGN);
-    close_target(other);
-    if (o.result != RESULT_OK)
-        return o;
-    const int same = same_outside_sites(scanned, bak);
-    return same == 1 ? o : outcome_of(same == 0 ? RESULT_BACKUP_UNVERIFIED : RESULT_READ_FAILED, -1,
-                                       same == 0 ? CAUSE_BACKUP_FOREIGN : CAUSE_NONE);
+    const int same = o.result == RESULT_OK ? same_outside_sites(scanned, bak) : 1;
+    if (same != 1)
+        o = outcome_of(same == 0 ? RESULT_BACKUP_UNVERIFIED : RESULT_READ_FAILED, -1,
+                       same == 0 ? CAUSE_BACKUP_FOREIGN : CAUSE_NONE);
+    if (o.result == RESULT_OK && bak_scan != nullptr)
+        *bak_scan = other;
+    else
+        close_target(other);
+    return o;
+}
+
+backup_beside backup_beside_of(const patch_target *scanned)
+{
+    std::size_t len = std::strlen(scanned->path) + sizeof BACKUP_SUFFIX;
+    auto *name = static_cast<char *>(std::malloc(len));
+    if (name == nullptr)
+        return BACKUP_NOT_VERIFIED;
+    std::snprintf(name, len, "%s%s", scanned->path, BACKUP_SUFFIX);
+    file_cause cause = CAUSE_NONE;
+    std::FILE *bak = open_for_read(name, &cause);
+    backup_beside b = bak == nullptr && cause == CAUSE_MISSING ? BACKUP_NONE : BACKUP_NOT_VERIFIED;
+    if (bak != nullptr && backup_verify(scanned, bak, name).result == RESULT_OK)
+        b = BACKUP_VERIFIED;
+    if (bak != nullptr)
+        (void)close_file(bak);  // opened for reading: nothing to lose
+    std::free(name);
+    return b;
 }
 
 patch_outcome backup_prepare(const patch_target *scanned, backup_job *b)

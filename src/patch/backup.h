@@ -34,10 +34,16 @@ patch_outcome backup_commit(backup_job *b);
 // Removes a copy that never took its name, and lets the folder go.
 void backup_release(backup_job *b);
 
+// What has the name FILE.bak beside the scanned file, for the scan to say.
+enum backup_beside : int { BACKUP_NONE, BACKUP_VERIFIED, BACKUP_NOT_VERIFIED };
+backup_beside backup_beside_of(const patch_target *scanned);
+
 // Whether `bak` is a backup of the file `scanned` was scanned from: the same
 // length, the same bytes outside the patch sites, and every site the scan
 // recognised found at the same place in `bak` too. `bak_path` names it for
 // the backup's own scan, which must read the very file `bak` has open.
 // RESULT_OK, RESULT_BACKUP_UNVERIFIED (with the site where they differ, or
-// -1), or RESULT_READ_FAILED.
-patch_outcome backup_verify(const patch_target *scanned, std::FILE *bak, const char *bak_path);
+// -1), or RESULT_READ_FAILED. On RESULT_OK, `*bak_scan` (when given) is the
+// backup's own scan, for the caller to close.
+patch_outcome backup_verify(const patch_target *scanned, std::FILE *bak, const char *bak_path,
+                            patch_target **bak_scan = nullptr);

@@ -79,6 +79,12 @@ const result_entry result_table[] = {
      nullptr, nullptr},
     {RESULT_REPORT_FAILED, "report_failed", RESULT_KIND_REPORT,
      "the plan could not be reported; nothing was written", nullptr, nullptr},
+    {RESULT_BACKUP_MISMATCH, "backup_mismatch", RESULT_KIND_SITE,
+     "the backup does not fit this file (it differs outside the patched places, or holds what cannot be "
+     "written back exactly); nothing was written",
+     nullptr, nullptr},
+    {RESULT_BACKUP_UNREADABLE, "backup_unreadable", RESULT_KIND_FILE,
+     "the backup cannot be read; nothing was written", nullptr, nullptr},
 };
 static_assert(std::size(result_table) == RESULT_COUNT, "a text for every result");
 

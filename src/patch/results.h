@@ -37,11 +37,15 @@ enum patch_result : int {
     RESULT_UNCHECKED,  // written, but a read error kept the read-back from checking it
     // The front end could not tell the user what it is about to write.
     RESULT_REPORT_FAILED,
+    // A restore's backup: not one of this file, or not one this patcher can
+    // write back exactly; or one that cannot be read.
+    RESULT_BACKUP_MISMATCH,
+    RESULT_BACKUP_UNREADABLE,
 };
 // How many results there are: those from RESULT_SITES_CLASH to
 // RESULT_WC06_KEPT, and those from RESULT_NOTHING_REQUESTED on.
 constexpr int RESULT_COUNT =
-    (RESULT_WC06_KEPT - RESULT_SITES_CLASH + 1) + (RESULT_REPORT_FAILED - RESULT_NOTHING_REQUESTED + 1);
+    (RESULT_WC06_KEPT - RESULT_SITES_CLASH + 1) + (RESULT_BACKUP_UNREADABLE - RESULT_NOTHING_REQUESTED + 1);
 
 // What a result means for the user, and so for a front end's exit status.
 enum result_kind : int {

@@ -368,6 +368,65 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
     std::filesystem::remove_all(dir);
 }
 
+// restore puts a backup of the file back exactly, and only such a backup:
+// one that cannot be read is exit 3, one that does not fit exit 2, and
+// either way, or in a dry run, the file and the backup stay as they are.
+TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
+{
+    enum backup_kind { MADE, CHANGED_OUTSIDE, EMPTY, CUT_SHORT, MISSING, FOLDER, THE_FILE };
+    const struct {
+        int line;
+        backup_kind kind;
+        const char *args;
+        int exit;
+        std::vector<std::string> err_has;
+    } cases[] = {
+        {__LINE__, MADE, "", 0, {}},
+        {__LINE__, MADE, "--dry-run", 0, {}},
+        {__LINE__, MADE, "--json", 0, {}},
+        {__LINE__, MADE, "scan", 0, {}},
+        {__LINE__, CHANGED_OUTSIDE, "scan", 0, {}},
+        {__LINE__, THE_FILE, "", 0, {}},
+        {__LINE__, CHANGED_OUTSIDE, "", 2, {"the backup does not fit this file"}},
+        {__LINE__, CHANGED_OUTSIDE, "--dry-run", 2, {"the backup does not fit this file"}},
+        {__LINE__, EMPTY, "", 2, {"the backup does not fit this file"}},
+        {__LINE__, CUT_SHORT, "", 2, {"the backup does not fit this file"}},
+        {__LINE__, MISSING, "--dry-run", 3, {"the backup cannot be read", "not there"}},
+        {__LINE__, FOLDER, "", 3, {"the backup cannot be read", "not a regular file"}},
+    };
+    const std::string dir = scratch_path("restore"), F = dir + "/ZANDOR.EXE", B = dir + "/old.bak";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "cli_test.cpp:" << c.line);
+        std::filesystem::remove_all(dir);
+        ASSERT_TRUE(std::filesystem::create_directory(dir));
+        ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, {F, "--size", "200000"}).exit_code, 0);
+        bytes original = read_file(F);
+        ASSERT_EQ(run_program(CLI_PATH, {"apply", F, "--start-year", "2010", "--wc06", "--promoted", "5", "--click-delay",
+                                         "2", "--exit-fix", "on"}).exit_code, 0);
+        original[1] ^= c.kind == CHANGED_OUTSIDE ? 1 : 0;
+        original.resize(c.kind == EMPTY ? 0 : c.kind == CUT_SHORT ? original.size() - 1 : original.size());
+        ASSERT_TRUE(c.kind == MISSING || c.kind == THE_FILE || (c.kind == FOLDER ? mkdir(B.c_str(), 0755) == 0 : write_file(B, original)));
+        const bytes patched = read_file(F), kept = c.kind == THE_FILE ? patched : c.kind == FOLDER ? bytes{} : read_file(B);
+        const bool scan = has(c.args, "scan");
+        std::vector<std::string> argv = {"restore", F, "--from", c.kind == THE_FILE ? F : B};
+        if (*c.args != '\0')
+            argv.push_back(c.args);
+        // scan names a backup beside the file, and whether it is one.
+        if (scan && std::rename(B.c_str(), (F + ".bak").c_str()) == 0)
+            argv = {"scan", F};
+        const run_result r = run_program(CLI_PATH, argv);
+        EXPECT_EQ(r.exit_code, c.exit) << r.err;
+        for (const std::string &p : c.err_has)
+            EXPECT_TRUE(has(r.err, p)) << p << " in:\n" << r.err;
+        EXPECT_TRUE(!scan || has(r.out, c.kind == MADE ? ".bak is a backup of this file" : ".bak is not a backup")) << r.out;
+        const bool restored = c.exit == 0 && !has(c.args, "--dry-run") && !scan;
+        EXPECT_TRUE(read_file(F) == (restored ? kept : patched));
+        EXPECT_TRUE(c.kind == FOLDER || read_file(c.kind == THE_FILE ? F : scan ? F + ".bak" : B) == kept);
+        EXPECT_TRUE(!has(c.args, "--json") || has(r.out, "\"result\": \"done\"")) << r.out;
+    }
+    std::filesystem::remove_all(dir);
+}
+
 // A reader that went away neither kills the tool nor leaves the player
 // guessing: exit 4, and nothing written. (Output that fails once the file is
 // written is the fault tests' business.)

@@ -223,6 +223,28 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
     }
 }
 
+// restore killed after any of its writes leaves a file whose every site the
+// next scan recognises, and restore run again puts the backup back exactly.
+TEST(killed_runs, restore_run_again_finishes)
+{
+    const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", fired = dir + "/fired";
+    const bytes before = game_image(file, false);
+    ASSERT_TRUE(write_file(file + ".bak", before) && run(file).exit_code == 0);
+    const bytes patched = read_file(file);
+    for (int k = 1;; ++k) {
+        SCOPED_TRACE(testing::Message() << "killed after write " << k);
+        ASSERT_TRUE(write_file(file, patched) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
+        const run_result killed = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill",
+                                             "ZANDOR_FAULT_AT=" + std::to_string(k), "ZANDOR_FAULT_FIRED=" + fired}, {}, "restore");
+        if (access(fired.c_str(), F_OK) != 0)
+            break;
+        EXPECT_TRUE(killed.crashed) << killed.err;
+        EXPECT_EQ(run_program(FAULT_CLI, {"scan", "--json", file}, 20).out.find("ofs\": -1"), std::string::npos);
+        EXPECT_EQ(run(file, {}, {}, "restore").exit_code, 0);
+        EXPECT_TRUE(read_file(file) == before && read_file(file + ".bak") == before);
+    }
+}
+
 // A backup cut short leaves nothing written, and FILE.bak whole or not at
 // all; only a kill leaves the partial copy, which the next run removes. That
 // run, the same command, makes or keeps the backup and finishes the change.
