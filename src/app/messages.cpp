@@ -36,6 +36,8 @@ const message_box message_boxes[] = {
     {"Error loading system DLL", "Error", MB_OK | MB_ICONERROR | NO_DEFAULT_BUTTON},
     /* MSG_OUT_OF_RANGE */
     {nullptr, "Error", MB_OK | MB_ICONERROR | NO_DEFAULT_BUTTON},
+    /* MSG_DONE */
+    {nullptr, "Done", MB_OK | MB_ICONINFORMATION | NO_DEFAULT_BUTTON},
 };
 static_assert(std::size(message_boxes) == MSG_COUNT, "a box for every message_id");
 

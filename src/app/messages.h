@@ -13,6 +13,7 @@ enum message_id : int {
     MSG_WC06_KEPT,    // text comes from the plan's outcome
     MSG_SYSTEM_DLL,
     MSG_OUT_OF_RANGE, // text names the field and its range
+    MSG_DONE,         // text says what OK did
     MSG_COUNT
 };
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "cli/site_words.h"
+#include "patch/site_words.h"
 #include "patch/results.h"
 
 // apply --json: one JSON object, given out in two parts so that the file is

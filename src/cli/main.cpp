@@ -17,7 +17,7 @@
 #include "cli/apply_json.h"
 #include "cli/cli_args.h"
 #include "cli/scan_report.h"
-#include "cli/site_words.h"
+#include "patch/site_words.h"
 #include "patch/file_io.h"
 #include "patch/backup.h"
 #include "patch/fixed_text.h"

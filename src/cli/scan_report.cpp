@@ -1,6 +1,6 @@
 #include "cli/scan_report.h"
 
-#include "cli/site_words.h"
+#include "patch/site_words.h"
 
 void print_scan_table(std::FILE *out, const char *file, const patch_target *t)
 {

@@ -53,10 +53,12 @@ bool refuse_bad_value(HWND dlg, const options_values &v, const patch_target *t)
     return true;
 }
 
-// 1 when the write failed, so that the exit code tells; 0 otherwise.
+// 1 when the write failed, so that the exit code tells; 0 otherwise. Either
+// way the player is told what OK did.
 INT_PTR write_choices(const options_values &v, const patch_target *t)
 {
-    const patch_outcome o = options_apply(&v, t);
+    options_done done;
+    const patch_outcome o = options_apply(&v, t, &done);
     if (result_kind_of(o.result) != RESULT_KIND_OK) {
         char detail[PATH_TEXT_SIZE + 512];
         options_failure_text(&o, t->path, detail, sizeof detail);
@@ -65,6 +67,9 @@ INT_PTR write_choices(const options_values &v, const patch_target *t)
     }
     if (o.result == RESULT_WC06_KEPT)
         show_message(MSG_WC06_KEPT, result_text(o.result));
+    char text[SITE_COUNT * 160 + 3 * PATH_TEXT_SIZE + 256];
+    options_done_text(&done, t, text, sizeof text);
+    show_message(MSG_DONE, text);
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 #include "patch/patch_run.h"
 
@@ -69,6 +70,44 @@ int32_t chosen(const options_values *v, const patch_target *t, int pair, int32_t
 {
     const int32_t file = scanned_value(t, pair);
     return !in_range(file, pair) && v->position[pair] == shown(t, pair) ? file : typed;
+}
+
+// Each site in the dialog's words; the promoted block's change is the
+// conference's, told once with the counts.
+const char *const done_labels[] = {
+    "Game starts",        "World Cup 06 fix",        "Bosman ruling",     "Click repeat delay",
+    "Close window exits game", "Conference league", nullptr,
+};
+static_assert(std::size(done_labels) == SITE_COUNT, "a label for every site");
+
+bool planned(void *ctx, const patch_target *scanned, const patch_target *plan)
+{
+    auto *done = static_cast<options_done *>(ctx);
+    done->count = plan_lines(scanned, plan, done->lines);
+    return true;
+}
+
+void backed_up(void *ctx, int made)
+{
+    static_cast<options_done *>(ctx)->backup = made;
+}
+
+// The file's own name, without its folder.
+const char *leaf_of(const char *path)
+{
+    const char *leaf = path;
+    for (const char *c = path; *c != '\0'; ++c)
+        if (*c == '\\' || *c == '/' || *c == ':')
+            leaf = c + 1;
+    return leaf;
+}
+
+// Appends to `buf`, as far as it has room.
+void add(char *buf, std::size_t len, const char *format, const char *a, const char *b = "", const char *c = "")
+{
+    const std::size_t used = std::strlen(buf);
+    if (used + 1 < len)
+        std::snprintf(buf + used, len - used, format, a, b, c);
 }
 
 // Asks for `value` unless it is outside what the site takes.
@@ -138,12 +177,48 @@ patch_request options_request(const options_values *v, const patch_target *t)
     return r;
 }
 
-patch_outcome options_apply(const options_values *v, const patch_target *t)
+patch_outcome options_apply(const options_values *v, const patch_target *t, options_done *done)
 {
+    *done = options_done{};
+    done->backup = -1;
     patch_request r = options_request(v, t);
     if (patch_request_empty(&r))
         return outcome_of(RESULT_OK);
-    return patch_scanned(&r, t, nullptr);
+    const patch_events events{done, planned, backed_up};
+    return patch_scanned(&r, t, &events);
+}
+
+void options_done_text(const options_done *done, const patch_target *t, char *buf, std::size_t len)
+{
+    const char *file = leaf_of(t->path);
+    buf[0] = '\0';
+    bool recognised = false;
+    for (int site = 0; site < SITE_COUNT; ++site)
+        recognised = recognised || site_usable(target_site_ofs(t, site));
+    if (!recognised) {
+        add(buf, len, "No part of %s was recognised as ZANDOR.EXE's, so nothing could be written.", file);
+        return;
+    }
+    bool changed = false;
+    for (int i = 0; i < done->count; ++i) {
+        const plan_line &l = done->lines[i];
+        const char *label = done_labels[l.site] != nullptr ? done_labels[l.site] : done_labels[SITE_CONF_COUNTS];
+        // The promoted block's change shows with the counts, when they change too.
+        const bool told = l.site == SITE_CONF_PROMOTED && i > 0 && done->lines[i - 1].site == SITE_CONF_COUNTS
+                          && done->lines[i - 1].change;
+        if (l.change && !told) {
+            add(buf, len, changed ? "\n%s: %s" : "%s: %s", label, l.before);
+            add(buf, len, " -> %s", l.after);
+            changed = true;
+        }
+    }
+    if (!changed)
+        add(buf, len, "Nothing was changed: %s already holds these settings.", file);
+    if (done->backup < 0)
+        return;
+    add(buf, len, "\n\nThe game as it was is kept in %s.bak.", file);
+    add(buf, len, "\nTo undo the changes, run zandor-patcher-cli restore %s, or copy %s.bak back over %s.", file, file,
+        file);
 }
 
 void options_failure_text(const patch_outcome *o, const char *path, char *buf, std::size_t len)

@@ -7,6 +7,7 @@
 #include "dialog/options_ids.h"
 #include "patch/patch_request.h"
 #include "patch/rules.h"
+#include "patch/site_words.h"
 
 // The options dialog's logic without a window: what each control shows after
 // the scan, and what OK asks for from the controls' values.
@@ -79,10 +80,23 @@ void options_range_text(int pair, char *buf, std::size_t len);
 // follows the start year, or stays where the plan cannot take it out.
 patch_request options_request(const options_values *v, const patch_target *t);
 
+// What OK did, for the box that says so: the sites the plan wrote, in the
+// core's words, and the backup.
+struct options_done {
+    plan_line lines[SITE_COUNT];
+    int count;
+    int backup;  // 1 made, 0 a verified one kept, -1 none
+};
+
 // OK: writes what the values ask for through the shared path (plan, guarded
-// write, read-back). RESULT_OK also when there is nothing to write;
-// RESULT_WC06_KEPT when the installed fix stayed.
-patch_outcome options_apply(const options_values *v, const patch_target *t);
+// write, read-back), telling `done` what it did. RESULT_OK also when there
+// is nothing to write; RESULT_WC06_KEPT when the installed fix stayed.
+patch_outcome options_apply(const options_values *v, const patch_target *t, options_done *done);
+
+// What the "Done" box says after a write that worked: each changed setting
+// in the dialog's words ("Game starts: year 2001 -> year 2010") and the way
+// back; or that nothing changed, or that nothing could be written.
+void options_done_text(const options_done *done, const patch_target *t, char *buf, std::size_t len);
 
 // What the write-error box says under its first line: what failed, why when
 // that is known, and, when part of the new bytes may be in the file, that

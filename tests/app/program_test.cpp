@@ -171,6 +171,47 @@ TEST(options_dialog, a_failed_write_says_why_and_the_way_back)
     }
 }
 
+// After OK, the "Done" box names each setting changed in the dialog's words
+// (the conference once), the backup and the way back; or says that nothing
+// changed, or that nothing could be written.
+TEST(options_dialog, done_says_what_ok_changed)
+{
+    patch_target t{};
+    t.path = const_cast<char *>("C:\\Games\\ZANDOR.EXE");
+    t.start_year_ofs = t.exitgame_ofs = t.conf_counts_ofs = t.conf_promoted_ofs = -1;
+    const plan_line year = {SITE_START_YEAR, 9, "year 2001", "year 2010", true},
+                    exit_same = {SITE_EXITGAME, 99, "installed", "installed", false},
+                    counts = {SITE_CONF_COUNTS, 20, "game's code", "promoted 5, relegated 3", true},
+                    promoted = {SITE_CONF_PROMOTED, 40, "game's code", "promoted 5", true};
+    const std::string undo = "\n\nThe game as it was is kept in ZANDOR.EXE.bak.\nTo undo the changes, run "
+                             "zandor-patcher-cli restore ZANDOR.EXE, or copy ZANDOR.EXE.bak back over ZANDOR.EXE.";
+    const struct {
+        int line;
+        bool recognised;
+        std::vector<plan_line> lines;
+        int backup;
+        std::string says;
+    } cases[] = {
+        {__LINE__, false, {}, -1, "No part of ZANDOR.EXE was recognised as ZANDOR.EXE's, so nothing could be written."},
+        {__LINE__, true, {}, -1, "Nothing was changed: ZANDOR.EXE already holds these settings."},
+        {__LINE__, true, {exit_same}, 0, "Nothing was changed: ZANDOR.EXE already holds these settings." + undo},
+        {__LINE__, true, {year, exit_same, counts, promoted}, 1,
+         "Game starts: year 2001 -> year 2010\nConference league: game's code -> promoted 5, relegated 3" + undo},
+        {__LINE__, true, {promoted}, 1, "Conference league: game's code -> promoted 5" + undo},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "program_test.cpp:" << c.line);
+        t.exitgame_ofs = c.recognised ? 99 : -1;
+        options_done done{};
+        std::copy(c.lines.begin(), c.lines.end(), done.lines);
+        done.count = static_cast<int>(c.lines.size());
+        done.backup = c.backup;
+        char text[1024];
+        options_done_text(&done, &t, text, sizeof text);
+        EXPECT_EQ(text, c.says);
+    }
+}
+
 // The bytes that the dialog managers of Windows and Wine were seen to take,
 // for every site found, none, and a mix that tells the enabling rules apart.
 TEST(options_dialog, template_bytes)
@@ -231,18 +272,20 @@ const flow_case FLOW_CASES[] = {
      "Error 915 Error opening file |", nullptr},
     {"missing file", SAMPLE_GAME, {MISSING}, {}, {}, nullptr, false, false, -1, "Error 910 Error opening file|", nullptr},
     {"close box", SAMPLE_GAME, {""}, {}, {ESCAPE, CLOSE, OK}, nullptr, false, false, 0, "", nullptr},
-    {"OK writes", SAMPLE_GAME, {""}, {}, CHOICES, nullptr, false, false, 0, "", "2010 1 7 3 6 1"},
+    {"OK writes", SAMPLE_GAME, {""}, {}, CHOICES, nullptr, false, false, 0, "Done 840 Game starts: year 2001 -> year 2010|",
+     "2010 1 7 3 6 1"},
     // The player is told, and the dialog stays open until a value in range.
     {"typed out of range", SAMPLE_GAME, {""}, {},
      {{STEP_POS, ID_START_YEAR_UPDOWN, 1999}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 4}, OK,
       {STEP_POS, ID_START_YEAR_UPDOWN, 2010}, OK}, nullptr, false, false, 0,
-     "Error 810 Game starts: choose a year from 2001 to 2020.|", "2010 0 1 3 4 0"},
+     "Error 810 Game starts: choose a year from 2001 to 2020.|Done 840 Game starts: year 2001 -> year 2010|",
+     "2010 0 1 3 4 0"},
     {"file grown while open", SAMPLE_GAME, {""}, {}, {OK},
      [] { std::filesystem::resize_file(GAME, std::filesystem::file_size(GAME) + 1); }, false, false, 1,
      "Error 910 Error writing file|", nullptr},
     {"World Cup 06 fix kept", SAMPLE_PATCHED, {""}, {}, {{STEP_POS, ID_START_YEAR_UPDOWN, 2002}, OK}, nullptr, false,
      false, 0, "Warning 830 The World Cup 06 fix could not be removed: the game's original code is not known. "
-               "Everything else was written.|", "2002 1 1 3 5 0"},
+               "Everything else was written.|Done 840 Game starts: year 2001 -> year 2002|", "2002 1 1 3 5 0"},
     {"no memory for the template", SAMPLE_GAME, {""}, {}, {}, nullptr, true, false, 1, "", nullptr},
     {"dialog cannot be made", SAMPLE_GAME, {""}, {}, {}, nullptr, false, true, 1407, "", nullptr},
     // Before the welcome box, which does not come.

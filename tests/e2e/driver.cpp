@@ -426,6 +426,16 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
     }
     if (run.box != nullptr)
         meet(*run.box, IDOK);
+    // An OK that worked says what it did: the settings changed and the way
+    // back, or that nothing could be written.
+    if (run.how == OK && run.exit_code == 0) {
+        HWND done = wait_window("Done");
+        const std::string text = text_of(GetDlgItem(done, 0xFFFF));
+        expect(run.after != nullptr ? text.find(" -> ") != text.npos && text.find("restore") != text.npos
+                                    : text.starts_with("No part of") || text.starts_with("Nothing was changed"),
+               "Done box says \"" + text + "\"");
+        press(done, IDOK);
+    }
     HWND still = run.how == TYPO ? wait_window("Velmar's ZANDOR patcher") : nullptr;
     if (still != nullptr)
         press(still, 101);

@@ -5,7 +5,7 @@
 
 #include "patch/patch_target.h"
 
-// How the command line names sites and their states.
+// How the front ends name sites and their states.
 
 // The site's name as the user sees it in messages; "file" for none.
 const char *site_label(int site);

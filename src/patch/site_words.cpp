@@ -1,4 +1,4 @@
-#include "cli/site_words.h"
+#include "patch/site_words.h"
 
 #include <cstring>
 #include <iterator>
