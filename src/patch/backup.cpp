@@ -105,13 +105,20 @@ patch_outcome backup_verify(const patch_target *scanned, std::FILE *bak, const c
     return o;
 }
 
+char *backup_path_of(const char *path)
+{
+    std::size_t len = std::strlen(path) + sizeof BACKUP_SUFFIX;
+    auto *name = static_cast<char *>(std::malloc(len));
+    if (name != nullptr)
+        std::snprintf(name, len, "%s%s", path, BACKUP_SUFFIX);
+    return name;
+}
+
 backup_beside backup_beside_of(const patch_target *scanned)
 {
-    std::size_t len = std::strlen(scanned->path) + sizeof BACKUP_SUFFIX;
-    auto *name = static_cast<char *>(std::malloc(len));
+    char *name = backup_path_of(scanned->path);
     if (name == nullptr)
         return BACKUP_NOT_VERIFIED;
-    std::snprintf(name, len, "%s%s", scanned->path, BACKUP_SUFFIX);
     file_cause cause = CAUSE_NONE;
     std::FILE *bak = open_for_read(name, &cause);
     backup_beside b = bak == nullptr && cause == CAUSE_MISSING ? BACKUP_NONE : BACKUP_NOT_VERIFIED;

@@ -34,6 +34,9 @@ patch_outcome backup_commit(backup_job *b);
 // Removes a copy that never took its name, and lets the folder go.
 void backup_release(backup_job *b);
 
+// "PATH.bak", for the caller to free; null when memory is short.
+char *backup_path_of(const char *path);
+
 // What has the name FILE.bak beside the scanned file, for the scan to say.
 enum backup_beside : int { BACKUP_NONE, BACKUP_VERIFIED, BACKUP_NOT_VERIFIED };
 backup_beside backup_beside_of(const patch_target *scanned);

@@ -115,10 +115,7 @@ patch_outcome restore_file(const char *path, const char *backup_path, int dry_ru
     patch_result scanned = scan_file(path, &t, &cause);
     if (scanned != RESULT_OK)
         return outcome_of(scanned, -1, cause);
-    std::size_t len = std::strlen(path) + sizeof BACKUP_SUFFIX;
-    char *own = backup_path == nullptr ? static_cast<char *>(std::malloc(len)) : nullptr;
-    if (own != nullptr)
-        std::snprintf(own, len, "%s%s", path, BACKUP_SUFFIX);
+    char *own = backup_path == nullptr ? backup_path_of(path) : nullptr;
     const char *from = backup_path != nullptr ? backup_path : own;
     std::FILE *bak = from != nullptr ? open_for_read(from, &cause) : nullptr;
     patch_outcome o = bak != nullptr ? restore_scanned(t, bak, from, dry_run, events)
