@@ -373,7 +373,7 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
 // either way, or in a dry run, the file and the backup stay as they are.
 TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
 {
-    enum backup_kind { MADE, CHANGED_OUTSIDE, EMPTY, CUT_SHORT, MISSING, FOLDER, THE_FILE };
+    enum backup_kind { MADE, CHANGED_OUTSIDE, EMPTY, CUT_SHORT, MISSING, FOLDER, THE_FILE, DANGLING };
     const struct {
         int line;
         backup_kind kind;
@@ -393,6 +393,7 @@ TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
         {__LINE__, CUT_SHORT, "", 2, {"the backup does not fit this file"}},
         {__LINE__, MISSING, "--dry-run", 3, {"the backup cannot be read", "not there"}},
         {__LINE__, FOLDER, "", 3, {"the backup cannot be read", "not a regular file"}},
+        {__LINE__, DANGLING, "", 3, {"the backup cannot be read", "not there"}},
     };
     const std::string dir = scratch_path("restore"), F = dir + "/ZANDOR.EXE", B = dir + "/old.bak";
     for (const auto &c : cases) {
@@ -405,8 +406,10 @@ TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
                                          "2", "--exit-fix", "on"}).exit_code, 0);
         original[1] ^= c.kind == CHANGED_OUTSIDE ? 1 : 0;
         original.resize(c.kind == EMPTY ? 0 : c.kind == CUT_SHORT ? original.size() - 1 : original.size());
-        ASSERT_TRUE(c.kind == MISSING || c.kind == THE_FILE || (c.kind == FOLDER ? mkdir(B.c_str(), 0755) == 0 : write_file(B, original)));
-        const bytes patched = read_file(F), kept = c.kind == THE_FILE ? patched : c.kind == FOLDER ? bytes{} : read_file(B);
+        ASSERT_TRUE(c.kind == MISSING || c.kind == THE_FILE || (c.kind == DANGLING && symlink("gone", B.c_str()) == 0)
+                    || (c.kind == FOLDER ? mkdir(B.c_str(), 0755) == 0 : write_file(B, original)));
+        const bytes patched = read_file(F),
+                    kept = c.kind == THE_FILE ? patched : c.kind == FOLDER || c.kind == DANGLING ? bytes{} : read_file(B);
         const bool scan = has(c.args, "scan");
         std::vector<std::string> argv = {"restore", F, "--from", c.kind == THE_FILE ? F : B};
         if (*c.args != '\0')
@@ -421,7 +424,7 @@ TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
         EXPECT_TRUE(!scan || has(r.out, c.kind == MADE ? ".bak is a backup of this file" : ".bak is not a backup")) << r.out;
         const bool restored = c.exit == 0 && !has(c.args, "--dry-run") && !scan;
         EXPECT_TRUE(read_file(F) == (restored ? kept : patched));
-        EXPECT_TRUE(c.kind == FOLDER || read_file(c.kind == THE_FILE ? F : scan ? F + ".bak" : B) == kept);
+        EXPECT_TRUE(c.kind == FOLDER || c.kind == DANGLING || read_file(c.kind == THE_FILE ? F : scan ? F + ".bak" : B) == kept);
         EXPECT_TRUE(!has(c.args, "--json") || has(r.out, "\"result\": \"done\"")) << r.out;
     }
     std::filesystem::remove_all(dir);

@@ -223,6 +223,28 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
     }
 }
 
+// restore failing at any call of any kind is sound as apply is, and exit 0
+// means the backup is back, byte for byte.
+TEST(injected_faults, restore_fails_soundly_at_every_call)
+{
+    const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", fired = dir + "/fired";
+    const bytes before = game_image(file, false);
+    ASSERT_TRUE(write_file(file + ".bak", before) && run(file).exit_code == 0);
+    const bytes patched = read_file(file);
+    const std::vector<site_range> sites = planned_sites(run(file, {}, {"--dry-run"}, "restore"));
+    for (const std::string op : {"fread", "fwrite", "fseek", "fflush", "fstat"})
+        for (long n = 1;; ++n) {
+            SCOPED_TRACE(testing::Message() << op << " #" << n);
+            ASSERT_TRUE(write_file(file, patched) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
+            const run_result r = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=" + op,
+                                            "ZANDOR_FAULT_AT=" + std::to_string(n), "ZANDOR_FAULT_FIRED=" + fired}, {}, "restore");
+            if (access(fired.c_str(), F_OK) != 0)
+                break;
+            expect_sound(r, file, patched, before, sites, true);
+            EXPECT_TRUE(read_file(file + ".bak") == before);
+        }
+}
+
 // restore killed after any of its writes leaves a file whose every site the
 // next scan recognises, and restore run again puts the backup back exactly.
 TEST(killed_runs, restore_run_again_finishes)
