@@ -136,14 +136,14 @@ bool read_window(std::FILE *f, const site_write &w, int64_t size, site_window *w
     return std::fseek(f, static_cast<long>(start), SEEK_SET) == 0 && std::fread(win->before, 1, n, f) == n;
 }
 
-// The site still sits behind its signature and holds something we recognise.
-bool site_still_there(const site_write &w, const site_window &win)
+// The site still sits behind its signature and holds what the scan saw: a
+// value that another program wrote since is never written over.
+bool site_still_there(const patch_target *t, const site_write &w, const site_window &win)
 {
     const site_entry &e = patch_catalogue[w.site];
     const uint8_t *at = win.before + (w.ofs - win.start);
-    if (std::memcmp(at - e.sig_len, e.sig, static_cast<std::size_t>(e.sig_len)) != 0)
-        return false;
-    return e.kind == SITE_KIND_YEAR || at[0] == e.patched[0] || at[0] == e.unpatched[0];
+    return std::memcmp(at - e.sig_len, e.sig, static_cast<std::size_t>(e.sig_len)) == 0
+           && std::memcmp(at, t->seen[w.site].bytes, static_cast<std::size_t>(w.len)) == 0;
 }
 
 // No two sites may share a byte; one site may be written more than once.
@@ -233,11 +233,12 @@ patch_result check_file(std::FILE *f, const patch_target *t, write_plan *p, writ
         return RESULT_FILE_CHANGED;
     for (int i = 0; i < p->count; ++i) {
         const site_write &w = p->writes[i];
-        if (site_start(w) < 0 || write_end(w) > size)
+        // Only where the scan offers a site, which lies inside the file.
+        if (w.ofs != t->seen[w.site].ofs)
             return RESULT_FILE_CHANGED;
         if (!read_window(f, w, size, &c->windows[i]))
             return RESULT_READ_FAILED;
-        if (!site_still_there(w, c->windows[i]))
+        if (!site_still_there(t, w, c->windows[i]))
             return RESULT_FILE_CHANGED;
     }
     skip_round_trip(p, c);

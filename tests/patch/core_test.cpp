@@ -1,5 +1,6 @@
 // The core where runs of the command-line tool cannot tell faults apart:
-// catalogue bytes, window edges, and the read-back check.
+// catalogue bytes, window edges, the read-back check, and a file changed
+// between the scan and the write.
 
 #include <gtest/gtest.h>
 
@@ -108,6 +109,38 @@ TEST(patch_verify, names_the_site_that_did_not_read_back)
         EXPECT_EQ(outcome_cause(o), c.site == -2 ? CAUSE_NONE : CAUSE_READ_BACK) << &c - cases;
     }
     close_target(t);
+}
+
+// Another program changes a byte between the scan and the write (while the
+// options dialog is open, say): a site that the run writes is written only
+// while it holds what the scan saw, and then nothing at all is written.
+TEST(patch_scanned, writes_over_no_site_changed_since_the_scan)
+{
+    // The site and the byte in it changed (-1: in its signature), the Bosman year asked for (0: none).
+    const struct { int site, at, bosman; patch_result want; } cases[] = {
+        {SITE_BOSMAN_YEAR, 0, 2002, RESULT_FILE_CHANGED}, // now 2007: 2002 would go back over it
+        {SITE_BOSMAN_YEAR, 0, 0, RESULT_OK},               // not written: 2007 stays
+        {SITE_WC06_FIX, 100, 0, RESULT_FILE_CHANGED},      // past the byte that tells the block
+        {SITE_START_YEAR, -1, 0, RESULT_FILE_CHANGED},
+    };
+    const std::string path = scratch_path("image");
+    sample_recipe r;
+    sample_defaults(&r, 1 << 18);
+    for (const auto &c : cases) {
+        patch_target *t = nullptr;
+        ASSERT_TRUE(sample_write(path.c_str(), &r) == 0 && scan_file(path.c_str(), &t) == RESULT_OK);
+        bytes b = read_file(path);
+        b[target_site_ofs(t, c.site) + c.at] ^= 5; // 2002 (d2 07) becomes 2007
+        patch_request q;
+        patch_request_init(&q);
+        q.start_year = {1, 2010}, q.wc06 = WC06_FOLLOW, q.bosman_year = {c.bosman != 0, c.bosman};
+        ASSERT_TRUE(write_file(path, b));
+        EXPECT_EQ(patch_scanned(&q, t, nullptr).result, c.want) << &c - cases;
+        close_target(t);
+        ASSERT_EQ(scan_file(path.c_str(), &t), RESULT_OK);
+        EXPECT_TRUE(c.want == RESULT_OK ? t->start_year == 2010 && t->bosman_year == 2007 : read_file(path) == b);
+        close_target(t);
+    }
 }
 
 } // namespace
