@@ -236,12 +236,12 @@ const flow_case FLOW_CASES[] = {
     {"typed out of range", SAMPLE_GAME, {""}, {},
      {{STEP_POS, ID_START_YEAR_UPDOWN, 1999}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 4}, OK,
       {STEP_POS, ID_START_YEAR_UPDOWN, 2010}, OK}, nullptr, false, false, 0,
-     "Error 810 Game starts: choose a year from 2001 to 2020.|", "2010 0 1 3 4 0"},
+     "Error 2810 Game starts: choose a year from 2001 to 2020.|", "2010 0 1 3 4 0"},
     {"file grown while open", SAMPLE_GAME, {""}, {}, {OK},
      [] { std::filesystem::resize_file(GAME, std::filesystem::file_size(GAME) + 1); }, false, false, 1,
-     "Error 910 Error writing file|", nullptr},
+     "Error 2910 Error writing file|", nullptr},
     {"World Cup 06 fix kept", SAMPLE_PATCHED, {""}, {}, {{STEP_POS, ID_START_YEAR_UPDOWN, 2002}, OK}, nullptr, false,
-     false, 0, "Warning 830 The World Cup 06 fix could not be removed: the game's original code is not known. "
+     false, 0, "Warning 2830 The World Cup 06 fix could not be removed: the game's original code is not known. "
                "Everything else was written.|", "2002 1 1 3 5 0"},
     {"no memory for the template", SAMPLE_GAME, {""}, {}, {}, nullptr, true, false, 1, "", nullptr},
     {"dialog cannot be made", SAMPLE_GAME, {""}, {}, {}, nullptr, false, true, 1407, "", nullptr},
