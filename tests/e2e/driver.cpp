@@ -423,10 +423,7 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
     }
     if (run.box != nullptr)
         meet(*run.box, IDOK, dlg);
-    // After the range box the dialog takes input again.
-    for (int ms = 0; run.how == TYPO && ms < WAIT_MS && !IsWindowEnabled(dlg); ms += POLL_MS)
-        Sleep(POLL_MS);
-    if (run.how == TYPO && expect(IsWindowEnabled(dlg), "the dialog stays disabled after the range box"))
+    if (run.how == TYPO)
         press(dlg, 101);
     DWORD code = STILL_ACTIVE;
     WaitForSingleObject(pi.hProcess, WAIT_MS);

@@ -108,8 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     bytes applied = image;
     bool recognised = true, apart = true, same_signatures = true;
     for (std::size_t i = 0; i < m.size(); ++i) {
-        const int64_t from = m[i].ofs - patch_catalogue[m[i].site].sig_len;
-        const int64_t to = m[i].ofs + static_cast<int64_t>(m[i].data.size());
+        const int64_t from = m[i].ofs - patch_catalogue[m[i].site].sig_len, to = m[i].ofs + std::ssize(m[i].data);
         recognised = recognised && m[i].ofs == target_site_ofs(&scanned, m[i].site);
         for (std::size_t j = 0; j < i; ++j)
             apart = apart && (m[j].site == m[i].site || to <= m[j].ofs - patch_catalogue[m[j].site].sig_len

@@ -64,17 +64,6 @@ TEST(sig_stream, finds_each_occurrence_across_window_edges)
     }
 }
 
-// What no front end asks for but a caller of the core could: an exit fix
-// that is neither on (1) nor off (0).
-TEST(patch_request, takes_the_exit_fix_as_on_or_off_only)
-{
-    for (const auto &[value, want] : {std::pair{-1, RESULT_BAD_EXITGAME}, {0, RESULT_OK}, {1, RESULT_OK}, {2, RESULT_BAD_EXITGAME}}) {
-        patch_request r{};
-        r.exitgame = {1, value};
-        EXPECT_EQ(patch_request_check(&r), want) << value;
-    }
-}
-
 // Only a write gone wrong makes a site read back otherwise: here the record
 // of a second scan is changed instead.
 TEST(patch_verify, names_the_site_that_did_not_read_back)
@@ -131,8 +120,7 @@ TEST(patch_scanned, writes_over_no_site_changed_since_the_scan)
         ASSERT_TRUE(sample_write(path.c_str(), &r) == 0 && scan_file(path.c_str(), &t) == RESULT_OK);
         bytes b = read_file(path);
         b[target_site_ofs(t, c.site) + c.at] ^= 5; // 2002 (d2 07) becomes 2007
-        patch_request q;
-        patch_request_init(&q);
+        patch_request q{};
         q.start_year = {1, 2010}, q.wc06 = WC06_FOLLOW, q.bosman_year = {c.bosman != 0, c.bosman};
         ASSERT_TRUE(write_file(path, b));
         EXPECT_EQ(patch_scanned(&q, t, nullptr).result, c.want) << &c - cases;
