@@ -30,7 +30,7 @@ const char program[] = "zandor-patcher-cli";
 constexpr auto help_text = with_numbers(
     "usage: zandor-patcher-cli scan [--json] [--verbose] FILE\n"
     "       zandor-patcher-cli apply FILE [options]\n"
-    "       zandor-patcher-cli --help | -h | --version\n"
+    "       zandor-patcher-cli --help | -h | /? | --version\n"
     "\n"
     "scan shows where each patch site is and what it holds, or why it is absent.\n"
     "\n"

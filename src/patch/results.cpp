@@ -101,8 +101,7 @@ const char *const cause_texts[] = {
 #ifdef _WIN32
     "Access denied: clear the file's read-only attribute (Properties) or check the folder's permissions.",
 #else
-    "Permission denied: make the file readable and writable for you (chmod u+rw FILE, as its owner) or "
-    "check the folder's permissions.",
+    "Permission denied: make the file readable and writable (chmod u+rw, as its owner) or check the folder's permissions.",
 #endif
     "This is not a regular file (a folder or a device).",
     "The disk is full: free some space and try again.",
