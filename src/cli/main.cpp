@@ -192,10 +192,11 @@ int run_scan(const cli_args &a)
         // As apply --json says a file it cannot read.
         const patch_outcome o = outcome_of(scanned, -1, cause);
         const int status = report(a.file, o);
-        apply_json none;
-        apply_json_init(&none, a.file, 0);
-        if (a.json)
+        if (a.json) {
+            apply_json none;
+            apply_json_init(&none, a.file, 0);
             apply_json_end(&none, o, json_failure(o).text, status, stdout);
+        }
         return finish(status, "");
     }
     (void)(a.json ? print_scan_json(stdout, a.file, t) : print_scan_table(stdout, a.file, t));  // finish() checks

@@ -355,7 +355,7 @@ void scan_target(patch_target *t)
     // read is one that the writer sees.
     for (int i = 0; i < SITE_COUNT; ++i) {
         const auto len = static_cast<std::size_t>(patch_catalogue[i].block_len);
-        if (hits[i].ofs > 0 && !read_at(t, hits[i].ofs, t->seen[i].bytes, len))
+        if (site_usable(hits[i].ofs) && !read_at(t, hits[i].ofs, t->seen[i].bytes, len))
             hits[i] = {hits[i].first, hits[i].second, -1, ABSENT_READ_ERROR};
         t->seen[i].ofs = hits[i].ofs;
     }
