@@ -357,7 +357,6 @@ void scan_target(patch_target *t)
         const auto len = static_cast<std::size_t>(patch_catalogue[i].block_len);
         if (site_usable(hits[i].ofs) && !read_at(t, hits[i].ofs, t->seen[i].bytes, len))
             hits[i] = {hits[i].first, hits[i].second, -1, ABSENT_READ_ERROR};
-        t->seen[i].ofs = hits[i].ofs;
     }
     for (int i = 0; i < SITE_COUNT; ++i) {
         t->absent[i] = hits[i].why;
@@ -365,8 +364,7 @@ void scan_target(patch_target *t)
     }
     // The writer may write only where the scan offers a site.
     for (int i = 0; i < SITE_COUNT; ++i)
-        if (!site_usable(target_site_ofs(t, i)))
-            t->seen[i].ofs = 0;
+        t->seen[i].ofs = target_site_ofs(t, i);
 }
 
 int target_read_error_site(const patch_target *t)

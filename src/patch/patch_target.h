@@ -19,8 +19,8 @@ enum site_absence : uint8_t {
 };
 
 // A site as the scan read it, before it read what the site holds: its offset
-// (0 when the scan offers no site there; a site offset is never 0) and its
-// bytes, a year or the whole block.
+// (-1 when the scan offers no site there) and its bytes, a year or the whole
+// block.
 struct site_seen {
     int32_t ofs;
     uint8_t bytes[MAX_BLOCK_LEN];
