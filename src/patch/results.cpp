@@ -55,8 +55,8 @@ const result_entry result_table[] = {
     {RESULT_SITE_ABSENT, "site_absent", RESULT_KIND_SITE, "cannot be used; nothing was written", nullptr, nullptr},
     {RESULT_WC06_ORIGINAL_UNKNOWN, "wc06_original_unknown", RESULT_KIND_SITE, wc06_unknown.text, nullptr, nullptr},
     {RESULT_SITES_CLASH, "sites_clash", RESULT_KIND_SITE,
-     "these changes would alter where the patch sites are found (sites overlap, or a value, or a "
-     "step on the way to it, would form or break a copy of a signature); nothing was written",
+     "these changes would alter where the patch sites are found (a value, or a step on the way to it, "
+     "would form or break a copy of a signature); nothing was written",
      nullptr, nullptr},
     {RESULT_OPEN_FAILED, "open_failed", RESULT_KIND_FILE, "cannot be opened for reading", nullptr, nullptr},
     {RESULT_READ_FAILED, "read_failed", RESULT_KIND_FILE, "could not be read", nullptr, nullptr},

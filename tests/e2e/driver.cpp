@@ -305,8 +305,7 @@ const scenario SCENARIOS[] = {
     // year: OK would put the 2002 it shows back.
     {"write-obstacles", "GGGGGGG",
      {{IMMUTABLE, FULL, nullptr, 1, &WRITE_DENIED}, {HELD_OPEN, FULL, nullptr, 1, &WRITE_IN_USE},
-      {GROWN, FULL, nullptr, 1, &WRITE_CHANGED},
-      {CHANGED, {{2010, 2002, 1, 3, 5}, "-----"}, nullptr, 1, &WRITE_CHANGED}}},
+      {GROWN, FULL, nullptr, 1, &WRITE_CHANGED}, {CHANGED, {{2010, 2002, 1, 3, 5}, "-----"}, nullptr, 1, &WRITE_CHANGED}}},
     // A virus scanner opens the backup copy as soon as it appears, without
     // delete sharing, so that it cannot take its name: nothing is written,
     // and the box says why. Large, so that the copy takes a while.
