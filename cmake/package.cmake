@@ -1,13 +1,15 @@
 # The release package: cmake --build --preset win32 --target package makes
 # zandor-patcher-<version>-win32.zip (-win64.zip from the win64 preset, for
 # the Wine steps only) with both programs, the players' README (CRLF line
-# ends, naming the commit: cmake/provenance.cmake), the licence and
+# ends, naming the commit: cmake/provenance.cmake), the licence, the schema
+# of the command-line tool's --json output (which its --help names) and
 # SHA256SUMS, every file with one fixed time so that two builds of one commit
 # give the same archive; beside it, the archive's own checksum (.zip.sha256).
 # Both programs are signed first when a certificate is given
 # (cmake/package_sign.cmake).
 install(TARGETS zandor-patcher zandor-patcher-cli RUNTIME DESTINATION .)
-install(FILES ${ZANDOR_PROVENANCE}/README.txt ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
+install(FILES ${ZANDOR_PROVENANCE}/README.txt ${CMAKE_SOURCE_DIR}/LICENSE
+  ${CMAKE_SOURCE_DIR}/docs/cli-output.schema.json DESTINATION .)
 set(ZANDOR_SIGN_PFX "" CACHE FILEPATH "PKCS#12 code-signing certificate for the package (none: unsigned)")
 set(ZANDOR_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the certificate's password")
 set(ZANDOR_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server for signing (optional)")

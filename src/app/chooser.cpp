@@ -12,8 +12,10 @@ namespace {
 constexpr char FILE_FILTER[] = "Executables\0*.EXE\0All\0*.*\0";
 constexpr const char *CHOOSER_TITLE = "Select your ZANDOR executable";
 // OFN_LONGNAMES: without it the old-style dialog returns 8.3 names, which do
-// not exist where the volume makes none.
-constexpr DWORD CHOOSER_FLAGS = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ENABLEHOOK | OFN_LONGNAMES;
+// not exist where the volume makes none. OFN_HIDEREADONLY: its "Read Only"
+// box would promise what the patcher, which writes the file, cannot keep.
+constexpr DWORD CHOOSER_FLAGS =
+    OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ENABLEHOOK | OFN_LONGNAMES | OFN_HIDEREADONLY;
 constexpr int RETRY_TEXT_SIZE = PATH_TEXT_SIZE + 128;
 
 } // namespace

@@ -6,6 +6,11 @@
 namespace {
 
 constexpr UINT NO_DEFAULT_BUTTON = 0x800;
+// For the boxes shown over the options dialog. They have no owner, so the
+// system would leave the dialog open to input, and a second OK would stack a
+// second box (or write again): with no owner, MB_TASKMODAL disables every
+// window of the thread while the box is up.
+constexpr UINT OVER_DIALOG = MB_TASKMODAL;
 
 const message_box message_boxes[] = {
     /* MSG_WELCOME */
@@ -29,15 +34,15 @@ const message_box message_boxes[] = {
     /* MSG_RETRY */
     {"Error opening file %s", "Error", MB_RETRYCANCEL | MB_ICONERROR | MB_DEFBUTTON2 | NO_DEFAULT_BUTTON},
     /* MSG_WRITE_ERROR */
-    {"Error writing file", "Error", MB_OK | MB_ICONERROR | MB_DEFBUTTON2 | NO_DEFAULT_BUTTON},
+    {"Error writing file", "Error", MB_OK | MB_ICONERROR | MB_DEFBUTTON2 | NO_DEFAULT_BUTTON | OVER_DIALOG},
     /* MSG_WC06_KEPT */
-    {nullptr, "Warning", MB_OK | MB_ICONWARNING | NO_DEFAULT_BUTTON},
+    {nullptr, "Warning", MB_OK | MB_ICONWARNING | NO_DEFAULT_BUTTON | OVER_DIALOG},
     /* MSG_SYSTEM_DLL */
     {"Error loading system DLL", "Error", MB_OK | MB_ICONERROR | NO_DEFAULT_BUTTON},
     /* MSG_OUT_OF_RANGE */
-    {nullptr, "Error", MB_OK | MB_ICONERROR | NO_DEFAULT_BUTTON},
+    {nullptr, "Error", MB_OK | MB_ICONERROR | NO_DEFAULT_BUTTON | OVER_DIALOG},
     /* MSG_DONE */
-    {nullptr, "Done", MB_OK | MB_ICONINFORMATION | NO_DEFAULT_BUTTON},
+    {nullptr, "Done", MB_OK | MB_ICONINFORMATION | NO_DEFAULT_BUTTON | OVER_DIALOG},
 };
 static_assert(std::size(message_boxes) == MSG_COUNT, "a box for every message_id");
 

@@ -161,7 +161,8 @@ int parse_cli_args(int argc, char **argv, cli_args *out)
         return fail(out, "%sno command given", "");
 
     const char *command = argv[1];
-    if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0
+    // "/?" as Windows programs take it; where it stands no file can.
+    if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0 || std::strcmp(command, "/?") == 0
         || std::strcmp(command, "help") == 0 || std::strcmp(command, "--version") == 0) {
         out->command = std::strcmp(command, "--version") == 0 ? CLI_VERSION : CLI_HELP;
         return argc == 2 ? 0 : fail(out, "unexpected argument '%s'", argv[2]);

@@ -33,7 +33,7 @@ constexpr auto help_text = with_numbers(
     "usage: zandor-patcher-cli scan [--json] [--verbose] FILE\n"
     "       zandor-patcher-cli apply FILE [options]\n"
     "       zandor-patcher-cli restore FILE [--from BACKUP] [--dry-run] [--json]\n"
-    "       zandor-patcher-cli --help | -h | --version\n"
+    "       zandor-patcher-cli --help | -h | /? | --version\n"
     "\n"
     "scan shows where each patch site is and what it holds, or why it is absent.\n"
     "\n"
@@ -60,7 +60,8 @@ constexpr auto help_text = with_numbers(
     "\n"
     "every command:\n"
     "  --json                 print one JSON object instead of the text (its\n"
-    "                         schema: docs/cli-output.schema.json)\n"
+    "                         schema: cli-output.schema.json in the release\n"
+    "                         zip, docs/cli-output.schema.json in the sources)\n"
     "  --verbose              also print the scan's notes on standard error\n"
     "An option's value may also follow an '=': --start-year=2010.\n"
     "\n"
@@ -133,18 +134,40 @@ void say_unrestored(const char *file, int unrestored, int whole_new)
         std::fprintf(stderr, "%s: %s: %s\n", program, file, unrestored_text(NOTE_PAIR_MAY_DIFFER));
 }
 
+// What went wrong, as standard error says it after the file's name.
+message_text failure(const patch_outcome &o)
+{
+    message_text m = message(o.result);
+    if (o.result == RESULT_SITE_ABSENT)
+        std::snprintf(m.text, sizeof m.text, "%s: absent (%s); nothing was written", site_label(o.site),
+                      absence_words(o.why));
+    else if (o.site >= 0)
+        std::snprintf(m.text, sizeof m.text, "%s: %s", site_label(o.site), result_text(o.result));
+    return m;
+}
+
+// --json's message: the failure and, when there is one, its likely cause
+// with what to do, as standard error tells them.
+struct json_message {
+    char text[sizeof(message_text) + 256];
+};
+
+json_message json_failure(const patch_outcome &o)
+{
+    json_message m{};
+    const char *why = cause_text(outcome_cause(o));
+    std::snprintf(m.text, sizeof m.text, "%s%s%s", failure(o).text, why != nullptr ? ". " : "",
+                  why != nullptr ? why : "");
+    return m;
+}
+
 int report(const char *file, patch_outcome o)
 {
     result_kind kind = result_kind_of(o.result);
     if (kind == RESULT_KIND_USAGE)
         std::fprintf(stderr, "%s: %s\n", program, message(o.result).text);
-    else if (o.result == RESULT_SITE_ABSENT)
-        std::fprintf(stderr, "%s: %s: %s: absent (%s); nothing was written\n", program, file, site_label(o.site),
-                     absence_words(o.why));
-    else if (o.site >= 0)
-        std::fprintf(stderr, "%s: %s: %s: %s\n", program, file, site_label(o.site), message(o.result).text);
     else
-        std::fprintf(stderr, "%s: %s: %s\n", program, file, message(o.result).text);
+        std::fprintf(stderr, "%s: %s: %s\n", program, file, failure(o).text);
     // Missing, access denied, in use, not a regular file...: why, and what to do.
     if (const char *why = cause_text(outcome_cause(o)))
         std::fprintf(stderr, "%s: %s: %s\n", program, file, why);
@@ -173,8 +196,17 @@ int run_scan(const cli_args &a)
     patch_target *t = nullptr;
     file_cause cause = CAUSE_NONE;
     patch_result scanned = scan_file(a.file, &t, &cause);
-    if (scanned != RESULT_OK)
-        return report(a.file, outcome_of(scanned, -1, cause));
+    if (scanned != RESULT_OK) {
+        // As apply --json says a file it cannot read.
+        const patch_outcome o = outcome_of(scanned, -1, cause);
+        const int status = report(a.file, o);
+        if (a.json) {
+            apply_json none;
+            apply_json_init(&none, a.file, 0);
+            apply_json_end(&none, o, json_failure(o).text, status, stdout);
+        }
+        return finish(status, "");
+    }
     (void)(a.json ? print_scan_json(stdout, a.file, t) : print_scan_table(stdout, a.file, t));  // finish() checks
     const backup_beside bak = a.json ? BACKUP_NONE : backup_beside_of(t);
     if (bak != BACKUP_NONE)
@@ -232,7 +264,7 @@ int run_write(cli_args &a)
     (void)std::fflush(stdout);  // said in order before any error line; finish() checks
     int status = o.result == RESULT_OK ? 0 : report(a.file, o);
     if (a.json && o.result != RESULT_REPORT_FAILED)
-        apply_json_end(&run.json, o, message(o.result).text, status, stdout);
+        apply_json_end(&run.json, o, json_failure(o).text, status, stdout);
     return finish(status, a.request.dry_run ? "" : "; the file was written and reads back as requested");
 }
 

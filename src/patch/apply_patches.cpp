@@ -113,12 +113,6 @@ struct write_check {
     site_window windows[MAX_WRITES];
 };
 
-// [sig start, block end) of a write: the bytes that make the site what it is.
-int64_t site_start(const site_write &w)
-{
-    return static_cast<int64_t>(w.ofs) - patch_catalogue[w.site].sig_len;
-}
-
 int64_t write_end(const site_write &w)
 {
     return static_cast<int64_t>(w.ofs) + w.len;
@@ -136,25 +130,14 @@ bool read_window(std::FILE *f, const site_write &w, int64_t size, site_window *w
     return std::fseek(f, static_cast<long>(start), SEEK_SET) == 0 && std::fread(win->before, 1, n, f) == n;
 }
 
-// The site still sits behind its signature and holds something we recognise.
-bool site_still_there(const site_write &w, const site_window &win)
+// The site still sits behind its signature and holds what the scan saw: a
+// value that another program wrote since is never written over.
+bool site_still_there(const patch_target *t, const site_write &w, const site_window &win)
 {
     const site_entry &e = patch_catalogue[w.site];
     const uint8_t *at = win.before + (w.ofs - win.start);
-    if (std::memcmp(at - e.sig_len, e.sig, static_cast<std::size_t>(e.sig_len)) != 0)
-        return false;
-    return e.kind == SITE_KIND_YEAR || at[0] == e.patched[0] || at[0] == e.unpatched[0];
-}
-
-// No two sites may share a byte; one site may be written more than once.
-bool sites_apart(const write_plan &p)
-{
-    for (int i = 0; i < p.count; ++i)
-        for (int j = 0; j < i; ++j)
-            if (p.writes[i].site != p.writes[j].site && site_start(p.writes[i]) < write_end(p.writes[j])
-                && site_start(p.writes[j]) < write_end(p.writes[i]))
-                return false;
-    return true;
+    return std::memcmp(at - e.sig_len, e.sig, static_cast<std::size_t>(e.sig_len)) == 0
+           && std::memcmp(at, t->seen[w.site].bytes, static_cast<std::size_t>(w.len)) == 0;
 }
 
 // The first `steps` writes that reach into the window, put into `after`.
@@ -233,16 +216,16 @@ patch_result check_file(std::FILE *f, const patch_target *t, write_plan *p, writ
         return RESULT_FILE_CHANGED;
     for (int i = 0; i < p->count; ++i) {
         const site_write &w = p->writes[i];
-        if (site_start(w) < 0 || write_end(w) > size)
+        // Only where the scan offers a site, which lies inside the file.
+        if (w.ofs != t->seen[w.site].ofs)
             return RESULT_FILE_CHANGED;
         if (!read_window(f, w, size, &c->windows[i]))
             return RESULT_READ_FAILED;
-        if (!site_still_there(w, c->windows[i]))
+        if (!site_still_there(t, w, c->windows[i]))
             return RESULT_FILE_CHANGED;
     }
     skip_round_trip(p, c);
-    if (!sites_apart(*p))
-        return RESULT_SITES_CLASH;
+    // Sites that share a byte are none the scan offers: the writes are apart.
     return occurrences_kept(*p, c) ? RESULT_OK : RESULT_SITES_CLASH;
 }
 

@@ -4,7 +4,9 @@
 #include "patch/results.h"
 
 // Writes every site whose offset is > 0, as the target's values say, after
-// checking that the file is still the one scanned. RESULT_OK, or the
+// checking that the file is still the one scanned: `t` is a scan, or a plan
+// copied from one, and each site it writes must be one the scan offered and
+// still hold the bytes the scan read there. RESULT_OK, or the
 // writer's failures: RESULT_WRITE_OPEN_FAILED,
 // RESULT_FILE_CHANGED, RESULT_READ_FAILED and RESULT_SITES_CLASH with nothing written,
 // RESULT_WRITE_UNDONE, RESULT_WRITE_FAILED.

@@ -351,10 +351,20 @@ void scan_target(patch_target *t)
     for (int i = 0; i < SITE_COUNT; ++i)
         hits[i] = locate(t, patch_catalogue[i]);
     drop_overlapping(hits);
+    // Each site whole, before what it holds is read: a change after this
+    // read is one that the writer sees.
+    for (int i = 0; i < SITE_COUNT; ++i) {
+        const auto len = static_cast<std::size_t>(patch_catalogue[i].block_len);
+        if (site_usable(hits[i].ofs) && !read_at(t, hits[i].ofs, t->seen[i].bytes, len))
+            hits[i] = {hits[i].first, hits[i].second, -1, ABSENT_READ_ERROR};
+    }
     for (int i = 0; i < SITE_COUNT; ++i) {
         t->absent[i] = hits[i].why;
         site_scanners[i](t, hits[i]);
     }
+    // The writer may write only where the scan offers a site.
+    for (int i = 0; i < SITE_COUNT; ++i)
+        t->seen[i].ofs = target_site_ofs(t, i);
 }
 
 int target_read_error_site(const patch_target *t)

@@ -18,6 +18,14 @@ enum site_absence : uint8_t {
     ABSENT_READ_ERROR,
 };
 
+// A site as the scan read it, before it read what the site holds: its offset
+// (-1 when the scan offers no site there) and its bytes, a year or the whole
+// block.
+struct site_seen {
+    int32_t ofs;
+    uint8_t bytes[MAX_BLOCK_LEN];
+};
+
 // The one game executable of a run: its path, a read handle held for the
 // whole run, and each patch site's offset (> 0 when usable, -1 when absent or
 // not to be written) with its current, later chosen, value.
@@ -57,6 +65,8 @@ struct patch_target {
     uint8_t wc06_original[WC06_BLOCK_LEN];
     // Per site_id: SITE_PRESENT, or why the site is absent.
     site_absence absent[SITE_COUNT];
+    // Per site_id: the writer writes only over what the scan saw.
+    site_seen seen[SITE_COUNT];
 };
 
 // Whether a site offset names a usable site: found and recognised (or, in a

@@ -55,8 +55,8 @@ const result_entry result_table[] = {
     {RESULT_SITE_ABSENT, "site_absent", RESULT_KIND_SITE, "cannot be used; nothing was written", nullptr, nullptr},
     {RESULT_WC06_ORIGINAL_UNKNOWN, "wc06_original_unknown", RESULT_KIND_SITE, wc06_unknown.text, nullptr, nullptr},
     {RESULT_SITES_CLASH, "sites_clash", RESULT_KIND_SITE,
-     "these changes would alter where the patch sites are found (sites overlap, or a value, or a "
-     "step on the way to it, would form or break a copy of a signature); nothing was written",
+     "these changes would alter where the patch sites are found (a value, or a step on the way to it, "
+     "would form or break a copy of a signature); nothing was written",
      nullptr, nullptr},
     {RESULT_OPEN_FAILED, "open_failed", RESULT_KIND_FILE, "cannot be opened for reading", nullptr, nullptr},
     {RESULT_READ_FAILED, "read_failed", RESULT_KIND_FILE, "could not be read", nullptr, nullptr},
@@ -73,7 +73,7 @@ const result_entry result_table[] = {
     {RESULT_WRITE_UNDONE, "write_undone", RESULT_KIND_FILE,
      "writing failed; what had been written was put back, so the file is as it was", nullptr, nullptr},
     {RESULT_FILE_CHANGED, "file_changed", RESULT_KIND_FILE,
-     "the file changed while it was being patched; nothing was written", nullptr, nullptr},
+     "the file changed since it was read; nothing was written", nullptr, nullptr},
     {RESULT_VERIFY_FAILED, "verify_failed", RESULT_KIND_FILE, "does not read back as written", nullptr, nullptr},
     {RESULT_UNCHECKED, "unchecked", RESULT_KIND_FILE, "was written, but could not be read back to check it",
      nullptr, nullptr},
@@ -105,10 +105,14 @@ const char *const cause_texts[] = {
     nullptr,
     "The file is not there: it was moved, renamed or deleted.",
     "Another program is using the file, most likely the game: close it and try again.",
+#ifdef _WIN32
     "Access denied: clear the file's read-only attribute (Properties) or check the folder's permissions.",
+#else
+    "Permission denied: make the file readable and writable (chmod u+rw, as its owner) or check the folder's permissions.",
+#endif
     "This is not a regular file (a folder or a device).",
     "The disk is full: free some space and try again.",
-    "Another program changed the file since the patcher opened it: run the patcher again.",
+    "Another program changed the file since the patcher read it: run the patcher again.",
     "The file does not hold what was written: the disk may be failing; put the backup copy back.",
     "The backup copy's name would be too long for the folder: give the file a shorter name, or copy it by hand.",
     "The folder cannot be written to (read-only, or no permission): check the folder's permissions.",

@@ -272,20 +272,20 @@ const flow_case FLOW_CASES[] = {
      "Error 915 Error opening file |", nullptr},
     {"missing file", SAMPLE_GAME, {MISSING}, {}, {}, nullptr, false, false, -1, "Error 910 Error opening file|", nullptr},
     {"close box", SAMPLE_GAME, {""}, {}, {ESCAPE, CLOSE, OK}, nullptr, false, false, 0, "", nullptr},
-    {"OK writes", SAMPLE_GAME, {""}, {}, CHOICES, nullptr, false, false, 0, "Done 840 Game starts: year 2001 -> year 2010|",
+    {"OK writes", SAMPLE_GAME, {""}, {}, CHOICES, nullptr, false, false, 0, "Done 2840 Game starts: year 2001 -> year 2010|",
      "2010 1 7 3 6 1"},
     // The player is told, and the dialog stays open until a value in range.
     {"typed out of range", SAMPLE_GAME, {""}, {},
      {{STEP_POS, ID_START_YEAR_UPDOWN, 1999}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 4}, OK,
       {STEP_POS, ID_START_YEAR_UPDOWN, 2010}, OK}, nullptr, false, false, 0,
-     "Error 810 Game starts: choose a year from 2001 to 2020.|Done 840 Game starts: year 2001 -> year 2010|",
+     "Error 2810 Game starts: choose a year from 2001 to 2020.|Done 2840 Game starts: year 2001 -> year 2010|",
      "2010 0 1 3 4 0"},
     {"file grown while open", SAMPLE_GAME, {""}, {}, {OK},
      [] { std::filesystem::resize_file(GAME, std::filesystem::file_size(GAME) + 1); }, false, false, 1,
-     "Error 910 Error writing file|", nullptr},
+     "Error 2910 Error writing file|", nullptr},
     {"World Cup 06 fix kept", SAMPLE_PATCHED, {""}, {}, {{STEP_POS, ID_START_YEAR_UPDOWN, 2002}, OK}, nullptr, false,
-     false, 0, "Warning 830 The World Cup 06 fix could not be removed: the game's original code is not known. "
-               "Everything else was written.|Done 840 Game starts: year 2001 -> year 2002|", "2002 1 1 3 5 0"},
+     false, 0, "Warning 2830 The World Cup 06 fix could not be removed: the game's original code is not known. "
+               "Everything else was written.|Done 2840 Game starts: year 2001 -> year 2002|", "2002 1 1 3 5 0"},
     {"no memory for the template", SAMPLE_GAME, {""}, {}, {}, nullptr, true, false, 1, "", nullptr},
     {"dialog cannot be made", SAMPLE_GAME, {""}, {}, {}, nullptr, false, true, 1407, "", nullptr},
     // Before the welcome box, which does not come.

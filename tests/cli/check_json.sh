@@ -1,7 +1,8 @@
 #!/bin/sh
 # Every form of --json output against the schema in docs/: scans with every
-# site found and with absent ones, and applies that write, only plan, and
-# are refused. The file's name needs escaping in JSON.
+# site found and with absent ones, and one that cannot read the file, and
+# applies that write, only plan, and are refused. The file's name needs
+# escaping in JSON.
 # check_json.sh CLI MAKE_SAMPLE SCHEMA PYTHON
 set -eu
 cli=$1 make_sample=$2 schema=$3 python=$4
@@ -32,6 +33,7 @@ run 1 apply "$f" --json --start-year 1999
   --site conf_counts=patched:4,3 --site conf_promoted=patched:5 >/dev/null
 run 0 scan --json "$f"
 run 2 apply "$f" --json --start-year 2010
+run 3 scan --json "$dir/missing"
 # The schema does refuse: a scan without its keys.
 if echo '{"path": "x"}' | valid 2>/dev/null; then echo "the schema takes anything"; exit 1; fi
-echo "json: 7 passed, 0 failed"
+echo "json: 8 passed, 0 failed"

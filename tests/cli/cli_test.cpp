@@ -177,6 +177,7 @@ const cli_case cases[] = {
     {.args = "--version", .out_has = {"zandor-patcher-cli 1.0.0\n"}},
     {.args = "-h", .out_has = {"usage:", "--version", "--start-year=2010", "4 standard output"}},
     {.args = "--help", .out_has = {"usage:"}},
+    {.args = "/?", .out_has = {"usage:"}},
     {.args = "apply GAME --backup --exit-fix on", .out_has = {"Backup written"}, .w = {.exitgame = OURS}},
     // A backup of the game as it came is kept, and the run goes on.
     {.image = "exitgame=patched", .backup = "", .args = "apply GAME --backup --exit-fix off --json",
@@ -187,7 +188,7 @@ const cli_case cases[] = {
     // A requested site that is absent or cannot take the change: exit 2.
     {.image = ours, .args = "apply GAME --start-year 2001 --wc06", .exit = 2, .err_has = {"World Cup 06 fix"}},
     {.image = odd, .args = "apply GAME --json --start-year 2010 --bosman-year 2010", .exit = 2,
-     .out_has = {"\"site\": \"start_year\""}, .err_has = {"start year"}},
+     .out_has = {"\"message\": \"start year: absent (not found); nothing was written\", \"site\": \"start_year\""}},
     {.image = odd, .args = "apply GAME --click-delay off --backup", .exit = 2, .err_has = {"click"}},
     {.image = odd, .args = "apply GAME --exit-fix on", .exit = 2, .err_has = {"exit fix"}},
     {.image = odd, .args = "apply GAME --conference-original", .exit = 2, .err_has = {"conference counts"}},
@@ -219,18 +220,20 @@ const cli_case cases[] = {
     {.args = "apply MISSING --exit-fix yes", .exit = 1, .err_has = {"--exit-fix must"}},
 
     // Files that cannot be used: exit 3, nothing written or made.
-    {.args = "scan MISSING", .exit = 3, .err_has = {"cannot be opened for reading", "not there"}},
+    // scan --json says why as apply --json does.
+    {.args = "scan --json MISSING", .exit = 3, .out_has = {"\"open_failed\", \"message\": \"cannot be opened for reading. The file is not there"}},
     {.args = "apply MISSING --exit-fix on", .exit = 3, .err_has = {"opened for reading"}},
-    {.args = "scan FOLDER", .exit = 3, .err_has = {"cannot be opened for reading", "not a regular file"}},
+    {.args = "scan --json FOLDER", .exit = 3, .out_has = {"reading. This is not a regular file"}},
+    {.args = "scan --json EMPTY", .exit = 3, .out_has = {"\"result\": \"empty_file\""}},
     {.args = "apply FIFO --exit-fix on", .exit = 3, .err_has = {"not a regular file"}},
     {.args = "apply LINK --exit-fix on", .exit = 3, .err_has = {"not there"}},
     {.args = "apply EMPTY --exit-fix on --backup", .exit = 3, .err_has = {"empty"}},
-    {.args = "apply GAME --exit-fix on --backup", .exit = 3, .err_has = {"cannot be opened for writing", "Access denied"},
+    {.args = "apply GAME --exit-fix on --backup", .exit = 3, .err_has = {"cannot be opened for writing", "chmod u+rw"},
      .mode = 0444},
     {.args = "apply GAME --exit-fix on --dry-run", .exit = 3,
-     .err_has = {"cannot be opened for writing", "Access denied"}, .mode = 0444},
+     .err_has = {"cannot be opened for writing", "chmod u+rw"}, .mode = 0444},
     {.args = "scan GAME", .out_has = {"year 2001"}, .mode = 0444},
-    {.args = "scan --json GAME", .exit = 3, .err_has = {"cannot be opened for reading", "Access denied"}, .mode = 0},
+    {.args = "scan --json GAME", .exit = 3, .out_has = {"for reading. Permission denied: make the file"}, .mode = 0},
 };
 
 bool has(const std::string &seen, const std::string &part)

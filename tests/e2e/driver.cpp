@@ -211,24 +211,27 @@ const box_spec BACKUP_HELD = {"Error", "Error writing file\n\n", 4, CAUSE_BACKUP
 const box_spec WC06_KEPT = {"Warning", "The World Cup 06 fix could not be removed: ", 1};
 const box_spec OUT_OF_RANGE = {"Error", "Game starts: choose a year from 2001 to 2020.", 1};
 
-// Waits for the box, checks its text and answers it: a button id, or 0 for the Enter key.
-void meet(const box_spec &b, int answer, where w = where::current())
+// Waits for the box, checks its text and answers it: a button id, or 0 for
+// the Enter key. The options dialog, when open, must take no input meanwhile.
+void meet(const box_spec &b, int answer, HWND dlg = nullptr, where w = where::current())
 {
     HWND box = wait_window(b.caption, w);
     std::string text = text_of(GetDlgItem(box, 0xFFFF));
     expect(text.starts_with(b.text) && std::count(text.begin(), text.end(), '\n') == b.lines - 1
-               && !text.ends_with('\n') && (b.cause == CAUSE_NONE || text.ends_with(cause_text(b.cause))),
-           std::string(b.caption) + " box says \"" + text + "\"", w);
+               && !text.ends_with('\n') && (b.cause == CAUSE_NONE || text.ends_with(cause_text(b.cause)))
+               && !IsWindowEnabled(dlg),
+           std::string(b.caption) + " box says \"" + text + "\", or the dialog under it takes input", w);
     answer != 0 ? press(box, answer) : (void)host("keys Return");
 }
 
-// The old-style chooser, showing files of this type.
+// The old-style chooser, showing files of this type, its Read Only box (chx1) hidden.
 HWND meet_chooser(const char *filter, where w = where::current())
 {
     HWND dlg = wait_window("Select your ZANDOR executable", w);
     std::string type = text_of(GetDlgItem(dlg, 0x470));
-    expect(GetDlgItem(dlg, 0x480) != nullptr && GetDlgItem(dlg, 0x460) != nullptr && type.starts_with(filter),
-           "no old-style chooser showing " + std::string(filter) + " files: " + type, w);
+    expect(GetDlgItem(dlg, 0x480) != nullptr && GetDlgItem(dlg, 0x460) != nullptr && type.starts_with(filter)
+               && GetDlgItem(dlg, 0x410) != nullptr && !IsWindowVisible(GetDlgItem(dlg, 0x410)),
+           "no old-style chooser showing " + std::string(filter) + " files without Read Only: " + type, w);
     return dlg;
 }
 
@@ -293,10 +296,11 @@ const scenario SCENARIOS[] = {
     {"typed-out-of-range", "GGGGGGG", {{TYPO, {{1999, 2005, 3, 2, 4}, "x---x"}, nullptr, 0, &OUT_OF_RANGE}}},
     // Root writes through mode 0444, under Wine too: only chattr +i stops it.
     // The running game holds its exe. Another program grows the file, then
-    // puts code we do not know in the exit block.
+    // makes the Bosman year 2007 while the player changes only the start
+    // year: OK would put the 2002 it shows back.
     {"write-obstacles", "GGGGGGG",
      {{IMMUTABLE, FULL, nullptr, 1, &WRITE_DENIED}, {HELD_OPEN, FULL, nullptr, 1, &WRITE_IN_USE},
-      {GROWN, FULL, nullptr, 1, &WRITE_CHANGED}, {CHANGED, FULL, nullptr, 1, &WRITE_CHANGED}}},
+      {GROWN, FULL, nullptr, 1, &WRITE_CHANGED}, {CHANGED, {{2010, 2002, 1, 3, 5}, "-----"}, nullptr, 1, &WRITE_CHANGED}}},
     // A virus scanner holds a copy a killed run left: it cannot go, so no
     // backup can be made, nothing is written, and the box says why.
     {"backup-held", "GGGGGGG", {{HELD_BACKUP, FULL, nullptr, 1, &BACKUP_HELD}}},
@@ -377,8 +381,9 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         SetDlgItemTextA(chooser, 0x480, run.how == MISSING ? "no-such-file.exe" : full);
         press(chooser, IDOK);
     }
+    HWND dlg = nullptr;
     if (run.how != RETRY_CHOOSER && run.how != MISSING) {
-        HWND dlg = wait_window("Velmar's ZANDOR patcher");
+        dlg = wait_window("Velmar's ZANDOR patcher");
         expect_options(dlg, *now);
         // Real keys; or the values typed and the boxes clicked that differ,
         // skipping the disabled ones as a player must.
@@ -401,8 +406,8 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         if (run.how == GROWN || run.how == CHANGED) {
             std::fstream f(name, std::ios::binary | std::ios::in | std::ios::out);
             f.seekp(run.how == GROWN ? now->size
-                                     : now->site[SITE_EXITGAME].at + patch_catalogue[SITE_EXITGAME].sig_len);
-            f.put('\x90');
+                                     : now->site[SITE_BOSMAN_YEAR].at + patch_catalogue[SITE_BOSMAN_YEAR].sig_len);
+            f.put(run.how == GROWN ? '\x90' : '\xd7'); // 2002 (d2 07) made 2007
         }
         if (run.how == HELD_BACKUP)
             stale = make_file(partial, "cut short")
@@ -425,7 +430,7 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
             press(dlg, run.how == CANCEL || run.how == PLANTED ? 101 : 100);
     }
     if (run.box != nullptr)
-        meet(*run.box, IDOK);
+        meet(*run.box, IDOK, dlg);
     // An OK that worked says what it did: the settings changed and the way
     // back, or that nothing could be written.
     if (run.how == OK && run.exit_code == 0) {
@@ -434,11 +439,11 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         expect(run.after != nullptr ? text.find(" -> ") != text.npos && text.find("restore") != text.npos
                                     : text.starts_with("No part of") || text.starts_with("Nothing was changed"),
                "Done box says \"" + text + "\"");
+        expect(!IsWindowEnabled(dlg), "the dialog under the Done box takes input");
         press(done, IDOK);
     }
-    HWND still = run.how == TYPO ? wait_window("Velmar's ZANDOR patcher") : nullptr;
-    if (still != nullptr)
-        press(still, 101);
+    if (run.how == TYPO)
+        press(dlg, 101);
     DWORD code = STILL_ACTIVE;
     WaitForSingleObject(pi.hProcess, WAIT_MS);
     GetExitCodeProcess(pi.hProcess, &code);

@@ -1,10 +1,8 @@
 // Scan, write arbitrary settings (now and then at offsets dropped, moved or
 // made up), scan again. The writer must write exactly what the writing rules
-// say, or nothing when a site is no longer recognised, two writes meet or a
-// write would make or break any signature occurrence; the file keeps its
-// length, and the second scan is the reference's of the written image.
-
-#include <cstring>
+// say, or nothing when a site is not where the scan offered it or a write
+// would make or break any signature occurrence; the file keeps its length,
+// and the second scan is the reference's of the written image.
 
 #include "fuzz.h"
 #include "patch/apply_patches.h"
@@ -99,34 +97,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const bytes image = build_image(&in);
     const char *path = scratch_file(image);
     patch_target *t = scan_checked(path, image);
+    const patch_target scanned = *t;
     choose(t, &settings);
     const std::vector<model_write> m = model_writes(t, image);
 
-    // What the file must hold: each write behind its signature, on a block
-    // we recognise, apart from the others, and no state on the way making
-    // or breaking a signature.
+    // What the file must hold: each write where the scan offered its site
+    // (and so apart from the others), and no state on the way making or
+    // breaking a signature.
     bytes applied = image;
-    bool recognised = true, apart = true, same_signatures = true;
-    for (std::size_t i = 0; i < m.size(); ++i) {
-        const site_entry &e = patch_catalogue[m[i].site];
-        const int64_t from = m[i].ofs - e.sig_len, to = m[i].ofs + static_cast<int64_t>(m[i].data.size());
-        const auto byte0 = [&] { return image[static_cast<std::size_t>(m[i].ofs)]; };
-        recognised = recognised && from >= 0 && to <= static_cast<int64_t>(image.size())
-                     && std::memcmp(&image[static_cast<std::size_t>(from)], e.sig, static_cast<std::size_t>(e.sig_len)) == 0
-                     && (e.kind == SITE_KIND_YEAR || byte0() == e.patched[0] || byte0() == e.unpatched[0]);
-        for (std::size_t j = 0; j < i; ++j)
-            apart = apart && (m[j].site == m[i].site || to <= m[j].ofs - patch_catalogue[m[j].site].sig_len
-                              || m[j].ofs + static_cast<int64_t>(m[j].data.size()) <= from);
-    }
+    bool recognised = true, same_signatures = true;
+    for (const model_write &w : m)
+        recognised = recognised && w.ofs == target_site_ofs(&scanned, w.site);
     for (std::size_t i = 0; i < m.size() && recognised; ++i) {
         std::copy(m[i].data.begin(), m[i].data.end(), applied.begin() + m[i].ofs);
         for (const site_entry &e : patch_catalogue)
             same_signatures = same_signatures && reference_search(image, bytes(e.sig, e.sig + e.sig_len))
                                                      == reference_search(applied, bytes(e.sig, e.sig + e.sig_len));
     }
-    const patch_result want = !recognised                  ? RESULT_FILE_CHANGED
-                              : !apart || !same_signatures ? RESULT_SITES_CLASH
-                                                           : RESULT_OK;
+    const patch_result want = !recognised        ? RESULT_FILE_CHANGED
+                              : !same_signatures ? RESULT_SITES_CLASH
+                                                 : RESULT_OK;
     fuzz_check(apply_patches(t) == want, "the writer's result is not the one the rules give");
     const bool written = want == RESULT_OK;
     fuzz_check(read_file(path) == (written ? applied : image), "the file does not hold exactly the writes");

@@ -1,5 +1,6 @@
 // The core where runs of the command-line tool cannot tell faults apart:
-// catalogue bytes, window edges, and the read-back check.
+// catalogue bytes, window edges, the read-back check, and a file changed
+// between the scan and the write.
 
 #include <gtest/gtest.h>
 
@@ -63,17 +64,6 @@ TEST(sig_stream, finds_each_occurrence_across_window_edges)
     }
 }
 
-// What no front end asks for but a caller of the core could: an exit fix
-// that is neither on (1) nor off (0).
-TEST(patch_request, takes_the_exit_fix_as_on_or_off_only)
-{
-    for (const auto &[value, want] : {std::pair{-1, RESULT_BAD_EXITGAME}, {0, RESULT_OK}, {1, RESULT_OK}, {2, RESULT_BAD_EXITGAME}}) {
-        patch_request r{};
-        r.exitgame = {1, value};
-        EXPECT_EQ(patch_request_check(&r), want) << value;
-    }
-}
-
 // Only a write gone wrong makes a site read back otherwise: here the record
 // of a second scan is changed instead.
 TEST(patch_verify, names_the_site_that_did_not_read_back)
@@ -108,6 +98,37 @@ TEST(patch_verify, names_the_site_that_did_not_read_back)
         EXPECT_EQ(outcome_cause(o), c.site == -2 ? CAUSE_NONE : CAUSE_READ_BACK) << &c - cases;
     }
     close_target(t);
+}
+
+// Another program changes a byte between the scan and the write (while the
+// options dialog is open, say): a site that the run writes is written only
+// while it holds what the scan saw, and then nothing at all is written.
+TEST(patch_scanned, writes_over_no_site_changed_since_the_scan)
+{
+    // The site and the byte in it changed (-1: in its signature), the Bosman year asked for (0: none).
+    const struct { int site, at, bosman; patch_result want; } cases[] = {
+        {SITE_BOSMAN_YEAR, 0, 2002, RESULT_FILE_CHANGED}, // now 2007: 2002 would go back over it
+        {SITE_BOSMAN_YEAR, 0, 0, RESULT_OK},               // not written: 2007 stays
+        {SITE_WC06_FIX, 100, 0, RESULT_FILE_CHANGED},      // past the byte that tells the block
+        {SITE_START_YEAR, -1, 0, RESULT_FILE_CHANGED},
+    };
+    const std::string path = scratch_path("image");
+    sample_recipe r;
+    sample_defaults(&r, 1 << 18);
+    for (const auto &c : cases) {
+        patch_target *t = nullptr;
+        ASSERT_TRUE(sample_write(path.c_str(), &r) == 0 && scan_file(path.c_str(), &t) == RESULT_OK);
+        bytes b = read_file(path);
+        b[target_site_ofs(t, c.site) + c.at] ^= 5; // 2002 (d2 07) becomes 2007
+        patch_request q{};
+        q.start_year = {1, 2010}, q.wc06 = WC06_FOLLOW, q.bosman_year = {c.bosman != 0, c.bosman};
+        ASSERT_TRUE(write_file(path, b));
+        EXPECT_EQ(patch_scanned(&q, t, nullptr).result, c.want) << &c - cases;
+        // Nothing written; or the start year written and read back, the other program's year kept.
+        const bytes now = read_file(path);
+        EXPECT_TRUE(c.want == RESULT_OK ? now[t->bosman_year_ofs] == b[t->bosman_year_ofs] : now == b) << &c - cases;
+        close_target(t);
+    }
 }
 
 } // namespace

@@ -118,11 +118,13 @@ constexpr UINT MB_ICONERROR = 0x10;
 constexpr UINT MB_ICONWARNING = 0x30;
 constexpr UINT MB_ICONINFORMATION = 0x40;
 constexpr UINT MB_DEFBUTTON2 = 0x100;
+constexpr UINT MB_TASKMODAL = 0x2000;
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr int IDRETRY = 4;
 
 // Open-file dialog
+constexpr DWORD OFN_HIDEREADONLY = 0x4;
 constexpr DWORD OFN_ENABLEHOOK = 0x20;
 constexpr DWORD OFN_LONGNAMES = 0x200000;
 constexpr DWORD OFN_PATHMUSTEXIST = 0x800;
