@@ -18,6 +18,12 @@
 #include <unistd.h>
 #endif
 
+#ifdef _WIN32
+using folder_handle = HANDLE;
+#else
+using folder_handle = int;
+#endif
+
 namespace {
 
 // The path given, with its folder and its last name told apart.
@@ -71,12 +77,13 @@ char *leaf_with(const split_path &s, const char *suffix)
 
 } // namespace
 
-#ifdef _WIN32
-
+// The folder's handle, or on Linux its descriptor.
 struct held_folder {
-    HANDLE dir;
+    folder_handle dir;
     split_path name;
 };
+
+#ifdef _WIN32
 
 namespace {
 
@@ -344,11 +351,6 @@ void held_folder_remove(const held_folder *, std::FILE *made, const char *)
 }
 
 #else
-
-struct held_folder {
-    int dir;
-    split_path name;
-};
 
 namespace {
 
