@@ -157,6 +157,8 @@ patch_outcome patch_scanned(const patch_request *r, const patch_target *scanned,
         patch_outcome o = outcome_of(written, -1, report.cause);
         o.unrestored = report.unrestored;
         o.whole_new = report.whole_new;
+        o.unread = report.unread;
+        o.pair_may_differ = report.pair_may_differ;
         return o;
     }
 
