@@ -388,6 +388,22 @@ void look_again(std::FILE *f, const write_plan &p, write_check *c, write_report 
 
 } // namespace
 
+int planned_changes(const patch_target *t)
+{
+    const write_plan p = plan_writes(t);
+    int changes = 0;
+    // A site's last write leaves its bytes.
+    for (int i = 0; i < p.count; ++i) {
+        const site_write &w = p.writes[i];
+        uint8_t now[MAX_BLOCK_LEN];
+        const auto n = static_cast<std::size_t>(w.len);
+        const bool same = std::fseek(t->file, w.ofs, SEEK_SET) == 0 && std::fread(now, 1, n, t->file) == n
+                          && std::memcmp(now, w.bytes, n) == 0;
+        changes = same ? changes & ~(1 << w.site) : changes | (1 << w.site);
+    }
+    return changes;
+}
+
 patch_result check_before_write(const patch_target *t)
 {
     write_plan p = plan_writes(t);

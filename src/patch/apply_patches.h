@@ -26,6 +26,11 @@ struct write_report {
 // apply_patches, telling in `r` what a failed write left behind.
 patch_result write_patches(const patch_target *t, write_report *r);
 
+// The sites (a bit per site_id) whose bytes the writes that `t` asks for
+// change, read now through `t`'s read handle; one that cannot be read
+// counts as changing.
+int planned_changes(const patch_target *t);
+
 // The writer's checks without writing: RESULT_OK when apply_patches would
 // write, else RESULT_FILE_CHANGED, RESULT_READ_FAILED, RESULT_SITES_CLASH or
 // RESULT_OPEN_FAILED.
