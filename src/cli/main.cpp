@@ -11,6 +11,9 @@
 
 #include "platform/dll_search.h"
 #else
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
 #endif
 
@@ -245,6 +248,19 @@ void console_speaks_utf8()
 }
 #endif
 
+// With descriptor 1 closed, the null sink for the scan's notes would take
+// it, and the plan and the report would go there: the run stops before it
+// starts. (On Windows a missing standard output fails the first write of
+// the plan, before the file is written.)
+bool stdout_open()
+{
+#ifdef _WIN32
+    return true;
+#else
+    return fcntl(STDOUT_FILENO, F_GETFD) != -1;
+#endif
+}
+
 // A reader that went away (`| head -1`) must not end the tool mid-report: the
 // failed write is seen and told, and says whether the file was written.
 void survive_closed_pipes()
@@ -267,6 +283,10 @@ int main(int argc, char **argv)
     if (parse_cli_args(argc, argv, &a) != 0) {
         std::fprintf(stderr, "%s: %s (see %s --help)\n", program, a.error, program);
         return 1;
+    }
+    if (!stdout_open()) {
+        std::fprintf(stderr, "%s: cannot write to standard output; nothing was written\n", program);
+        return EXIT_REPORT_FAILED;
     }
     // Standard output carries only the report. The scan's notes repeat what
     // the report says, and a script may take anything on standard error for

@@ -1,5 +1,6 @@
 #include "patch/patch_target.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -353,11 +354,13 @@ patch_target *open_target(const char *path, file_cause *cause)
     file_cause why = CAUSE_NONE;
     if (t->path != nullptr)
         t->file = open_for_read(path, &why);
-    // A directory or a device is no executable, even where it can be opened.
+    // A directory or a device is no executable, even where it can be opened;
+    // a length that the system fails to give (an I/O error) is no such thing.
+    error_clear();
     if (t->file != nullptr && file_length(t->file) < 0) {
+        why = errno != 0 ? error_cause() : CAUSE_NOT_REGULAR;
         close_file(t->file);
         t->file = nullptr;
-        why = CAUSE_NOT_REGULAR;
     }
     if (cause != nullptr)
         *cause = why;

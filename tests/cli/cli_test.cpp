@@ -362,16 +362,22 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
 // A reader that went away neither kills the tool nor leaves the player
 // guessing: exit 4, and nothing written. (Output that fails once the file is
 // written is the fault tests' business.)
+// A pipe whose reader is gone before the tool starts, or no standard output
+// at all (where the scan's null sink would take its place): with and without
+// the scan's notes, and in JSON, exit 4 and nothing written.
 TEST(zandor_patcher_cli, a_closed_pipe_is_told_not_fatal)
 {
     const std::string F = scratch_path("pipe"), fifo = scratch_path("fifo");
     ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, {F, "--size", "70000"}).exit_code, 0);
     const bytes before = read_file(F);
-    // A pipe whose reader is gone before the tool starts.
-    const char *const shell = "mkfifo \"$2\" && exec 3<>\"$2\" 4>\"$2\" 3<&- && rm \"$2\" && \"$0\" apply \"$1\" --start-year 2010 >&4";
-    const run_result r = run_program("/bin/bash", {"-c", shell, CLI_PATH, F, fifo});
-    EXPECT_TRUE(r.exit_code == 4 && r.err.find("nothing was written") != r.err.npos) << r.err;
-    EXPECT_TRUE(read_file(F) == before);
+    const char *const gone = "mkfifo \"$2\" && exec 3<>\"$2\" 4>\"$2\" 3<&- && rm \"$2\" && \"$0\" apply \"$1\" --start-year 2010 $3 >&4";
+    const char *const closed = "exec \"$0\" apply \"$1\" --start-year 2010 $3 >&-";
+    for (const char *shell : {gone, closed})
+        for (const char *more : {"", "--verbose", "--json"}) {
+            const run_result r = run_program("/bin/bash", {"-c", shell, CLI_PATH, F, fifo, more});
+            EXPECT_TRUE(r.exit_code == 4 && r.err.find("nothing was written") != r.err.npos) << r.err << more;
+            EXPECT_TRUE(read_file(F) == before);
+        }
 }
 
 } // namespace
