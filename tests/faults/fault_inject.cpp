@@ -82,12 +82,6 @@ bool must_fail(const char *name, std::FILE *f)
     return f != nullptr && must_fail(name, fileno(f));
 }
 
-// After the fault: whether this fwrite on the watched file is the one to
-// kill the process after.
-bool must_fail_after(std::FILE *f)
-{
-    return then_kill > 0 && watched(fileno(f)) && ++writes_after == then_kill;
-}
 
 // A failed call's result; the handle (when given) marked as the C library
 // marks it on a real error, so that ferror() tells.
@@ -117,17 +111,18 @@ std::size_t fwrite(const void *buf, std::size_t size, std::size_t n, std::FILE *
     const bool was_fired = fired;
     const bool fail = must_fail("fwrite", f);
     const auto real_fwrite = real<decltype(&fwrite)>("fwrite");
-    if ((fail && std::strcmp(mode, "kill") == 0) || (was_fired && must_fail_after(f))) {
+    // After the fault, the fwrite on the watched file to kill the process after.
+    const bool then = was_fired && then_kill > 0 && watched(fileno(f)) && ++writes_after == then_kill;
+    if ((fail && std::strcmp(mode, "kill") == 0) || then) {
         real_fwrite(buf, size, n, f);
         raise(SIGKILL);  // as a power cut or a kill right after this write
     }
     if (fail && std::strncmp(mode, "tear", 4) == 0) {
         // Sectors land whole: only the part in the first (or the last) one.
         const long at = std::ftell(f), len = static_cast<long>(size * n);
-        const long first_end = std::min(len, (at / 512 + 1) * 512 - at);
         const long last_start = std::max(0L, ((at + len - 1) / 512) * 512 - at);
         if (std::strcmp(mode, "tear") == 0)
-            real_fwrite(buf, 1, static_cast<std::size_t>(first_end), f);
+            real_fwrite(buf, 1, static_cast<std::size_t>(std::min(len, (at / 512 + 1) * 512 - at)), f);
         else if (std::fseek(f, last_start, SEEK_CUR) == 0)
             real_fwrite(static_cast<const char *>(buf) + last_start, 1, static_cast<std::size_t>(len - last_start), f);
         raise(SIGKILL);

@@ -97,9 +97,9 @@ std::vector<model_write> model_writes(const patch_target *t, const bytes &image)
 std::vector<std::pair<int64_t, int64_t>> pieces(const model_write &w)
 {
     std::vector<std::pair<int64_t, int64_t>> out;
-    const site_entry &e = patch_catalogue[w.site];
     const int64_t from = w.ofs, to = w.ofs + static_cast<int64_t>(w.data.size());
-    const bool block = e.kind == SITE_KIND_BLOCK, ours_last = block && w.data[0] == e.patched[0];
+    const bool block = w.site != SITE_START_YEAR && w.site != SITE_BOSMAN_YEAR;
+    const bool ours_last = block && w.data[0] == patch_catalogue[w.site].patched[0];
     if (block && !ours_last)
         out.emplace_back(from, from + 1);
     for (int64_t at = block ? from + 1 : from; at < to; at = std::min(to, (at / 512 + 1) * 512))

@@ -184,29 +184,23 @@ patch_target reference_scan(const bytes &image)
     const int64_t parameters[SITE_COUNT][2] = {{}, {}, {}, {25, 25}, {}, {6, 9}, {9, 9}};
     for (int s = 0; s < SITE_COUNT; ++s) {
         const uint8_t *want = state[s] == 1 ? patch_catalogue[s].patched : patch_catalogue[s].unpatched;
-        for (int64_t i = 1; block_len[s] > 2 && state[s] >= 0 && state[s] <= 1 && i < block_len[s]; ++i)
-            if (at(ofs[s] + i) != want[i] && (state[s] == 0 || (i != parameters[s][0] && i != parameters[s][1]))
-                && !(state[s] == 0 && s == SITE_WC06_FIX && i >= 64))
+        const int64_t known = state[s] == 0 && s == SITE_WC06_FIX ? 64 : block_len[s];
+        for (int64_t i = 1; block_len[s] > 2 && state[s] >= 0 && state[s] <= 1 && i < known; ++i)
+            if (at(ofs[s] + i) != want[i] && (state[s] == 0 || (i != parameters[s][0] && i != parameters[s][1])))
                 r.damaged |= 1 << s;
     }
     return r;
 }
 
-// Damage counts only in a site that is there.
-int64_t present_damage(const patch_target &r)
-{
-    int64_t d = 0;
-    for (int s = 0; s < SITE_COUNT; ++s)
-        d |= target_site_ofs(&r, s) > 0 ? r.damaged & (1 << s) : 0;
-    return d;
-}
-
 std::vector<int64_t> scan_fields(const patch_target &r)
 {
+    int64_t damage = 0;  // counts only in a site that is there
+    for (int s = 0; s < SITE_COUNT; ++s)
+        damage |= target_site_ofs(&r, s) > 0 ? r.damaged & (1 << s) : 0;
     return {r.start_year_ofs,  r.start_year,      r.wc06_ofs,          r.wc06_installed,    r.wc06_original_known,
             r.bosman_year_ofs, r.bosman_year,     r.click_delay_ofs,   r.click_delay,       r.exitgame_ofs,
             r.exitgame_installed, r.conf_counts_ofs, r.conf_promoted_ofs, r.promoted, r.relegated,
-            r.touch_conference, r.file_size, present_damage(r)};
+            r.touch_conference, r.file_size, damage};
 }
 
 } // namespace
