@@ -108,11 +108,10 @@ std::size_t fread(void *buf, std::size_t size, std::size_t n, std::FILE *f)
 
 std::size_t fwrite(const void *buf, std::size_t size, std::size_t n, std::FILE *f)
 {
-    const bool was_fired = fired;
+    // After the fault, the fwrite on the watched file to kill the process after.
+    const bool then = fired && then_kill > 0 && watched(fileno(f)) && ++writes_after == then_kill;
     const bool fail = must_fail("fwrite", f);
     const auto real_fwrite = real<decltype(&fwrite)>("fwrite");
-    // After the fault, the fwrite on the watched file to kill the process after.
-    const bool then = was_fired && then_kill > 0 && watched(fileno(f)) && ++writes_after == then_kill;
     if ((fail && std::strcmp(mode, "kill") == 0) || then) {
         real_fwrite(buf, size, n, f);
         raise(SIGKILL);  // as a power cut or a kill right after this write
