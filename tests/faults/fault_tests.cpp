@@ -108,6 +108,7 @@ void expect_sound(const run_result &r, const std::string &file, const bytes &bef
     EXPECT_TRUE(r.exit_code != 0 || got == full) << "success, but not every site is written";
     EXPECT_TRUE(r.exit_code != 2 || got == before) << "nothing written, it says, but something is";
     EXPECT_TRUE(!single_failure || got == before || got == full) << "one failure left some sites written, some not";
+    EXPECT_TRUE(!single_failure || got != before || r.err.find("not put back") == r.err.npos) << "put back, but told not";
     EXPECT_TRUE(r.exit_code != 3 || got == before || r.err.find("not put back") != std::string::npos
                 || r.err.find("could not be read back to check") != std::string::npos) << r.err;
     const bool pair_told = r.err.find("may no longer match") != std::string::npos;
