@@ -8,8 +8,8 @@ void print_head(const apply_json *r, std::FILE *out)
 {
     std::fputs("{\"path\": ", out);
     print_json_string(out, r->file);
-    std::fprintf(out, ", \"size\": %lld, \"version\": \"%s\", \"dry_run\": %d, \"planned\": [",
-                 static_cast<long long>(r->size), ZANDOR_VERSION, r->dry_run);
+    print_json_size(out, r->size);
+    std::fprintf(out, ", \"version\": \"%s\", \"dry_run\": %d, \"planned\": [", ZANDOR_VERSION, r->dry_run);
     for (int i = 0; i < r->planned; ++i) {
         const plan_line &l = r->lines[i];
         std::fprintf(out, "%s{\"site\": \"%s\", \"offset\": %d, \"old\": ", i > 0 ? ", " : "",

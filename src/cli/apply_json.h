@@ -12,7 +12,7 @@ struct apply_json {
     const char *file;
     int dry_run;
     int backup_made;
-    int64_t size;  // -1 until the plan stands
+    int64_t size;  // -1 until the plan stands (null in the output)
     int planned;   // sites in `lines`
     plan_line lines[SITE_COUNT];
     bool begun;    // the first part is out

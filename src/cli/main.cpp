@@ -11,6 +11,9 @@
 
 #include "platform/dll_search.h"
 #else
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
 #endif
 
@@ -116,21 +119,23 @@ const int exit_status[] = {0, 1, 2, 3, 4};
 static_assert(std::size(exit_status) == RESULT_KIND_COUNT, "a status for every result_kind");
 constexpr int EXIT_REPORT_FAILED = 4;
 
-// The sites a failed write left changed, and what each holds now.
-void say_unrestored(const char *file, int unrestored, int whole_new)
+// The sites a failed write left changed, and what each holds now, as the
+// core read it back.
+void say_unrestored(const char *file, const patch_outcome &o)
 {
     std::fprintf(stderr, "%s: %s: %s", program, file, unrestored_text(NOTE_NOT_PUT_BACK));
     const char *separator = " ";
     for (int site = 0; site < SITE_COUNT; ++site)
-        if (unrestored & (1 << site)) {
+        if (o.unrestored & (1 << site)) {
+            const int bit = 1 << site;
             std::fprintf(stderr, "%s%s (%s)", separator, site_label(site),
-                         unrestored_text(whole_new & (1 << site) ? NOTE_HOLDS_NEW : NOTE_HOLDS_PART));
+                         unrestored_text((o.whole_new & bit)  ? NOTE_HOLDS_NEW
+                                         : (o.unread & bit) ? NOTE_UNREAD
+                                                            : NOTE_HOLDS_NEITHER));
             separator = ", ";
         }
     std::fputc('\n', stderr);
-    // Both blocks whole and new match, as the write left them.
-    const int pair = (1 << SITE_CONF_COUNTS) | (1 << SITE_CONF_PROMOTED);
-    if (unrestored & pair & ~whole_new)
+    if (o.pair_may_differ)
         std::fprintf(stderr, "%s: %s: %s\n", program, file, unrestored_text(NOTE_PAIR_MAY_DIFFER));
 }
 
@@ -172,7 +177,7 @@ int report(const char *file, patch_outcome o)
     if (const char *why = cause_text(outcome_cause(o)))
         std::fprintf(stderr, "%s: %s: %s\n", program, file, why);
     if (o.unrestored != 0)
-        say_unrestored(file, o.unrestored, o.whole_new);
+        say_unrestored(file, o);
     return exit_status[kind];
 }
 
@@ -293,6 +298,19 @@ void console_speaks_utf8()
 }
 #endif
 
+// With descriptor 1 closed, the null sink for the scan's notes would take
+// it, and the plan and the report would go there: the run stops before it
+// starts. (On Windows a missing standard output fails the first write of
+// the plan, before the file is written.)
+bool stdout_open()
+{
+#ifdef _WIN32
+    return true;
+#else
+    return fcntl(STDOUT_FILENO, F_GETFD) != -1;
+#endif
+}
+
 // A reader that went away (`| head -1`) must not end the tool mid-report: the
 // failed write is seen and told, and says whether the file was written. Nor
 // may the file-size limit end it mid-copy: the backup's copy would stay.
@@ -317,6 +335,10 @@ int main(int argc, char **argv)
     if (parse_cli_args(argc, argv, &a) != 0) {
         std::fprintf(stderr, "%s: %s (see %s --help)\n", program, a.error, program);
         return 1;
+    }
+    if (!stdout_open()) {
+        std::fprintf(stderr, "%s: cannot write to standard output; nothing was written\n", program);
+        return EXIT_REPORT_FAILED;
     }
     // Standard output carries only the report. The scan's notes repeat what
     // the report says, and a script may take anything on standard error for

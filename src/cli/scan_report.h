@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "patch/patch_target.h"
@@ -8,8 +9,11 @@
 // reached `out` is for the caller to check.
 void print_scan_table(std::FILE *out, const char *file, const patch_target *t);
 // One JSON object: the record's fields, then `file`, its size, this tool's
-// version and why each absent site is absent.
+// version, why each absent site is absent and which present ones are damaged.
 void print_scan_json(std::FILE *out, const char *file, const patch_target *t);
 
-// `s` as a JSON string, quoted; bytes from 0x80 up pass as they are (UTF-8).
+// `s` as a JSON string, quoted: UTF-8 passes as it is, a byte that is no
+// part of UTF-8 goes as the \u escape of that byte read as Latin-1.
 void print_json_string(std::FILE *out, const char *s);
+// The "size" member, after a comma: null when the length is not known.
+void print_json_size(std::FILE *out, int64_t size);

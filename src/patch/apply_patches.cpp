@@ -18,9 +18,26 @@ struct site_write {
 // conf_promoted may be written twice: see plan_writes.
 constexpr int MAX_WRITES = SITE_COUNT + 1;
 
+// A disk keeps a sector whole, but a write that spans two can land in part.
+// Each write therefore goes out in pieces that lie within one sector, each
+// on the disk before the next: a power cut leaves a prefix of the pieces.
+constexpr int64_t SECTOR = 512;
+static_assert(MAX_BLOCK_LEN < SECTOR, "a block spans at most two sectors");
+// Byte 0 alone, and the rest in at most two.
+constexpr int MAX_PIECES = MAX_WRITES * 3;
+
+// Bytes [from, to) of the plan's write `write`.
+struct write_piece {
+    int write;
+    int32_t from;
+    int32_t to;
+};
+
 struct write_plan {
     site_write writes[MAX_WRITES];
     int count;
+    write_piece pieces[MAX_PIECES];
+    int piece_count;
 };
 
 void plan_block(write_plan *p, site_id site, int32_t ofs, const uint8_t *block)
@@ -140,15 +157,17 @@ bool site_still_there(const patch_target *t, const site_write &w, const site_win
            && std::memcmp(at, t->seen[w.site].bytes, static_cast<std::size_t>(w.len)) == 0;
 }
 
-// The first `steps` writes that reach into the window, put into `after`.
+// The window as the first `steps` pieces leave it, in `after`.
 void apply_in_window(const write_plan &p, int steps, site_window *win)
 {
     std::memcpy(win->after, win->before, static_cast<std::size_t>(win->len));
     const int64_t win_end = win->start + win->len;
     for (int j = 0; j < steps; ++j) {
-        const site_write &w = p.writes[j];
-        int64_t from = w.ofs > win->start ? w.ofs : win->start;
-        int64_t to = write_end(w) < win_end ? write_end(w) : win_end;
+        const site_write &w = p.writes[p.pieces[j].write];
+        const int64_t piece_start = static_cast<int64_t>(w.ofs) + p.pieces[j].from;
+        const int64_t piece_end = static_cast<int64_t>(w.ofs) + p.pieces[j].to;
+        int64_t from = piece_start > win->start ? piece_start : win->start;
+        int64_t to = piece_end < win_end ? piece_end : win_end;
         for (int64_t k = from; k < to; ++k)
             win->after[k - win->start] = w.bytes[k - w.ofs];
     }
@@ -180,20 +199,57 @@ void skip_round_trip(write_plan *p, write_check *c)
     --p->count;
 }
 
+// Pieces of bytes [from, to) of write `write`, cut at the sector boundaries.
+void add_pieces(write_plan *p, int write, int32_t from, int32_t to)
+{
+    const int64_t ofs = p->writes[write].ofs;
+    while (from < to) {
+        const int64_t boundary = ((ofs + from) / SECTOR + 1) * SECTOR - ofs;
+        const int32_t end = boundary < to ? static_cast<int32_t>(boundary) : to;
+        p->pieces[p->piece_count++] = {write, from, end};
+        from = end;
+    }
+}
+
+// Byte 0 tells the scan which variant a block is, and only behind our byte 0
+// does it read the rest (the parameters). So going to our code, byte 0 goes
+// last, after the rest; going to the game's, first: every prefix of the
+// pieces reads as the old variant or the new one, never as ours with a
+// count half there.
+void cut_pieces(write_plan *p)
+{
+    p->piece_count = 0;
+    for (int i = 0; i < p->count; ++i) {
+        const site_write &w = p->writes[i];
+        const site_entry &e = patch_catalogue[w.site];
+        if (e.kind == SITE_KIND_YEAR) {
+            add_pieces(p, i, 0, w.len);
+            continue;
+        }
+        const bool to_ours = w.bytes[0] == e.patched[0];
+        if (!to_ours)
+            add_pieces(p, i, 0, 1);
+        add_pieces(p, i, 1, w.len);
+        if (to_ours)
+            add_pieces(p, i, 0, 1);
+    }
+}
+
 bool occurs_at(const uint8_t *buf, int64_t at, const site_entry &e)
 {
     return std::memcmp(buf + at, e.sig, static_cast<std::size_t>(e.sig_len)) == 0;
 }
 
 // A later scan must find every signature exactly where it is now, and so must
-// a scan after a run cut off between two writes: no state the file passes
-// through may make a new occurrence or break one. Every window holds all the
+// a scan after a run cut off anywhere, inside a write too: no state the file
+// passes through (a prefix of the pieces; an undo walks back through the
+// same) may make a new occurrence or break one. Every window holds all the
 // writes, so an occurrence near two writes gives the same answer in either
 // window; none further off can change, and in the window what no write
 // touches compares equal.
 bool occurrences_kept(const write_plan &p, write_check *c)
 {
-    for (int steps = 1; steps <= p.count; ++steps)
+    for (int steps = 1; steps <= p.piece_count; ++steps)
         for (int i = 0; i < p.count; ++i) {
             site_window &win = c->windows[i];
             apply_in_window(p, steps, &win);
@@ -226,6 +282,7 @@ patch_result check_file(std::FILE *f, const patch_target *t, write_plan *p, writ
     }
     skip_round_trip(p, c);
     // Sites that share a byte are none the scan offers: the writes are apart.
+    cut_pieces(p);
     return occurrences_kept(*p, c) ? RESULT_OK : RESULT_SITES_CLASH;
 }
 
@@ -235,44 +292,100 @@ bool write_at(std::FILE *f, int32_t ofs, const uint8_t *data, int32_t len)
     return std::fseek(f, ofs, SEEK_SET) == 0 && std::fwrite(data, 1, n, f) == n;
 }
 
-// Puts back what the first `count` writes replaced, latest first, each on its
-// own: one that fails (a full disk, say) does not keep the others from being
-// tried. Marks in `r` every site that could not be put back.
-void undo_writes(std::FILE *f, const write_plan &p, const write_check &c, int count, write_report *r)
+// The bytes of a site as the first `steps` pieces leave it; from the
+// window of the plan's write `write`, one of the site's writes, and valid
+// until the next call for that write.
+const uint8_t *site_after(const write_plan &p, int steps, int write, write_check *c)
 {
-    for (int i = count - 1; i >= 0; --i) {
+    site_window &win = c->windows[write];
+    apply_in_window(p, steps, &win);
+    return win.after + (p.writes[write].ofs - win.start);
+}
+
+// Walks back over the first `done` pieces, latest first, each put back to
+// what it held before it, and on the disk before the next: the undo passes
+// through the very states the writes passed through, all checked, and so
+// keeps the conference pair recognised (our counts go back before our
+// promoted block does). A piece that cannot be written back stops the walk:
+// going on would leave a state never checked, the same command finishes the
+// one left. A failed sync does not stop it: the bytes are back for every
+// reader, and only a power cut could lose them.
+void undo_pieces(std::FILE *f, const write_plan &p, write_check *c, int done)
+{
+    for (int j = done - 1; j >= 0; --j) {
         std::clearerr(f);
-        const site_write &w = p.writes[i];
-        const site_window &win = c.windows[i];
-        if (!write_at(f, w.ofs, win.before + (w.ofs - win.start), w.len))
-            r->unrestored |= 1 << w.site;
+        const write_piece &pc = p.pieces[j];
+        const uint8_t *was = site_after(p, j, pc.write, c);
+        if (!write_at(f, p.writes[pc.write].ofs + pc.from, was + pc.from, pc.to - pc.from))
+            return;
+        (void)sync_file(f);  // see above
     }
 }
 
-// What each site that could not be put back holds now, each site by the last
-// write to it: its old bytes after all (the failed write moved none), the new
-// ones whole (marked in `whole_new`), or a mix. Unreadable ones stay in doubt.
-void look_again(std::FILE *f, const write_plan &p, const write_check &c, int count, write_report *r)
+// What each planned site holds now, read back: its old bytes, its new ones
+// (marked in `whole_new`), neither, or what could not be read (in `unread`);
+// every one but the old goes into `unrestored`. And whether the conference
+// blocks hold together a pair that some state on the way held.
+void look_again(std::FILE *f, const write_plan &p, write_check *c, write_report *r)
 {
     int seen = 0;
-    for (int i = count - 1; i >= 0; --i) {
+    int pair_write[2] = {-1, -1};
+    uint8_t pair_now[2][MAX_BLOCK_LEN];
+    bool pair_read = true;
+    for (int i = 0; i < p.count; ++i) {
         const site_write &w = p.writes[i];
         const int bit = 1 << w.site;
         const auto n = static_cast<std::size_t>(w.len);
-        uint8_t now[MAX_BLOCK_LEN];
-        std::clearerr(f);
-        if ((r->unrestored & bit) == 0 || (seen & bit) != 0 || std::fseek(f, w.ofs, SEEK_SET) != 0
-            || std::fread(now, 1, n, f) != n)
+        if ((seen & bit) != 0)
             continue;
         seen |= bit;
-        if (std::memcmp(now, c.windows[i].before + (w.ofs - c.windows[i].start), n) == 0)
-            r->unrestored &= ~bit;
-        else if (std::memcmp(now, w.bytes, n) == 0)
+        const int slot = w.site == SITE_CONF_COUNTS ? 0 : w.site == SITE_CONF_PROMOTED ? 1 : -1;
+        uint8_t now[MAX_BLOCK_LEN] = {};
+        std::clearerr(f);
+        const bool read = std::fseek(f, w.ofs, SEEK_SET) == 0 && std::fread(now, 1, n, f) == n;
+        if (slot >= 0) {
+            pair_write[slot] = i;
+            pair_read = pair_read && read;
+            std::memcpy(pair_now[slot], now, n);
+        }
+        if (!read)
+            r->unread |= bit;
+        else if (std::memcmp(now, site_after(p, 0, i, c), n) == 0)
+            continue;
+        else if (std::memcmp(now, site_after(p, p.piece_count, i, c), n) == 0)
             r->whole_new |= bit;
+        r->unrestored |= bit;
     }
+    if (pair_write[0] < 0 || pair_write[1] < 0)
+        return;
+    // Some one state on the way must have held both blocks as they are.
+    bool together = false;
+    for (int steps = 0; pair_read && !together && steps <= p.piece_count; ++steps) {
+        together = true;
+        for (int k = 0; k < 2; ++k)
+            together = together && std::memcmp(pair_now[k], site_after(p, steps, pair_write[k], c),
+                                               static_cast<std::size_t>(p.writes[pair_write[k]].len)) == 0;
+    }
+    r->pair_may_differ = !together;
 }
 
 } // namespace
+
+int planned_changes(const patch_target *t)
+{
+    const write_plan p = plan_writes(t);
+    int changes = 0;
+    // A site's last write leaves its bytes.
+    for (int i = 0; i < p.count; ++i) {
+        const site_write &w = p.writes[i];
+        uint8_t now[MAX_BLOCK_LEN];
+        const auto n = static_cast<std::size_t>(w.len);
+        const bool same = std::fseek(t->file, w.ofs, SEEK_SET) == 0 && std::fread(now, 1, n, t->file) == n
+                          && std::memcmp(now, w.bytes, n) == 0;
+        changes = same ? changes & ~(1 << w.site) : changes | (1 << w.site);
+    }
+    return changes;
+}
 
 patch_result check_before_write(const patch_target *t)
 {
@@ -292,9 +405,7 @@ patch_result apply_patches(const patch_target *t)
 
 patch_result write_patches(const patch_target *t, write_report *r)
 {
-    r->unrestored = 0;
-    r->whole_new = 0;
-    r->cause = CAUSE_NONE;
+    *r = write_report{};
     std::FILE *f = open_for_update(t->path, &r->cause);
     if (f == nullptr)
         return RESULT_WRITE_OPEN_FAILED;
@@ -314,37 +425,36 @@ patch_result write_patches(const patch_target *t, write_report *r)
             return checked;
         }
     }
-    // Each write is on the disk before the next one starts: a power cut can
-    // only stop the run between two of them, as a kill does, and never leave
-    // a later write without an earlier one.
     int done = 0;
     bool ok = true;
     error_clear();
-    while (done < p.count && ok) {
-        const site_write &w = p.writes[done++];
-        ok = write_at(f, w.ofs, w.bytes, w.len) && sync_file(f) == 0;
+    while (done < p.piece_count && ok) {
+        const write_piece &pc = p.pieces[done++];
+        const site_write &w = p.writes[pc.write];
+        ok = write_at(f, w.ofs + pc.from, w.bytes + pc.from, pc.to - pc.from) && sync_file(f) == 0;
     }
-    // A failed write may have left part of a site; what is known to have
-    // gone wrong is undone at once, through the handle still open. The
-    // cause is taken first: the undo's calls may report errors of their own.
+    // A failed write may have left part of a piece; what is known to have
+    // gone wrong is undone at once, through the handle still open, and what
+    // each site holds then is read back. The cause is taken first: the
+    // undo's calls may report errors of their own.
     if (!ok) {
         r->cause = error_cause();
-        undo_writes(f, p, c, done, r);
-        look_again(f, p, c, done, r);
+        undo_pieces(f, p, &c, done);
+        look_again(f, p, &c, r);
     }
-    bool undone = !ok && r->unrestored == 0 && sync_file(f) == 0;
     bool closed = close_file(f) == 0;
     if (ok && closed)
         return RESULT_OK;
-    if (undone)
-        return RESULT_WRITE_UNDONE;  // on the disk before the close: a failed close loses nothing
-    // Only the sites written can be other than they were. After a whole run
-    // on the disk a failed close leaves each of them new; after a failed undo
-    // nothing more is known of them than look_again found.
-    if (r->unrestored == 0) {
-        for (int i = 0; i < done; ++i)
+    if (!ok)
+        return r->unrestored == 0 ? RESULT_WRITE_UNDONE : RESULT_WRITE_FAILED;
+    // Every piece was on the disk before the close failed: each site whose
+    // bytes change holds its new ones.
+    for (int i = 0; i < p.count; ++i) {
+        const site_window &win = c.windows[i];
+        if (std::memcmp(win.before + (p.writes[i].ofs - win.start), site_after(p, p.piece_count, i, &c),
+                        static_cast<std::size_t>(p.writes[i].len)) != 0)
             r->unrestored |= 1 << p.writes[i].site;
-        r->whole_new = ok ? r->unrestored : 0;
     }
+    r->whole_new = r->unrestored;
     return RESULT_WRITE_FAILED;
 }

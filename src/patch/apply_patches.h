@@ -12,17 +12,26 @@
 // RESULT_WRITE_UNDONE, RESULT_WRITE_FAILED.
 patch_result apply_patches(const patch_target *t);
 
-// After a failed write: the sites (a bit per site_id) that could not be put
-// back, those of them that hold the new bytes whole (the others a mix, or
-// what could not be read), and what the system said about the open or the
-// write that failed.
+// After a failed write, from the bytes read back: the sites (a bit per
+// site_id) that do not hold their old bytes, those of them that hold the new
+// ones whole, those that could not be read, whether the two conference
+// blocks may hold a pair that no state on the way held (which the scan may
+// not recognise), and what the system said about the open or the write that
+// failed.
 struct write_report {
     int unrestored;
     int whole_new;
+    int unread;
+    bool pair_may_differ;
     file_cause cause;
 };
 // apply_patches, telling in `r` what a failed write left behind.
 patch_result write_patches(const patch_target *t, write_report *r);
+
+// The sites (a bit per site_id) whose bytes the writes that `t` asks for
+// change, read now through `t`'s read handle; one that cannot be read
+// counts as changing.
+int planned_changes(const patch_target *t);
 
 // The writer's checks without writing: RESULT_OK when apply_patches would
 // write, else RESULT_FILE_CHANGED, RESULT_READ_FAILED or RESULT_SITES_CLASH.

@@ -133,5 +133,9 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
         if (r->relegated.set)
             plan->relegated = static_cast<int8_t>(r->relegated.value);
     }
+    // Every block written goes out whole.
+    for (int site = 0; site < SITE_COUNT; ++site)
+        if (site_usable(target_site_ofs(plan, site)))
+            plan->damaged &= ~(1 << site);
     return keep_wc06 ? outcome_of(RESULT_WC06_KEPT, SITE_WC06_FIX) : outcome_of(RESULT_OK);
 }

@@ -71,6 +71,8 @@ patch_outcome write_planned(const patch_request *r, const patch_target *scanned,
         o = outcome_of(written, -1, report.cause);
         o.unrestored = report.unrestored;
         o.whole_new = report.whole_new;
+        o.unread = report.unread;
+        o.pair_may_differ = report.pair_may_differ;
     }
     return o;
 }

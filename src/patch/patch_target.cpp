@@ -1,5 +1,6 @@
 #include "patch/patch_target.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -71,16 +72,47 @@ int read_byte(const patch_target *t, int32_t ofs)
     return read_at(t, ofs, &b, 1) ? b : -1;
 }
 
-block_variant classify(const patch_target *t, const site_entry &e, int32_t ofs)
+
+bool is_parameter(site_id site, int32_t pos)
+{
+    switch (site) {
+    case SITE_CLICK_DELAY:
+        return pos == CLICK_DELAY_PARAM_POS;
+    case SITE_CONF_COUNTS:
+        return pos == CONF_COUNTS_PROMOTED_POS || pos == CONF_COUNTS_RELEGATED_POS;
+    case SITE_CONF_PROMOTED:
+        return pos == CONF_PROMOTED_PARAM_POS;
+    default:
+        return false;
+    }
+}
+
+// Byte 0 alone decides what a block is (`ours` or the game's); the rest
+// tells whether it is whole. False when it cannot be read.
+bool note_damage(patch_target *t, site_id site, int32_t ofs, bool ours)
+{
+    const site_entry &e = patch_catalogue[site];
+    const int32_t len = ours ? e.block_len : e.unpatched_known;
+    uint8_t now[MAX_BLOCK_LEN];
+    if (!read_at(t, ofs, now, static_cast<std::size_t>(len)))
+        return false;
+    for (int32_t i = 1; i < len; ++i)
+        if (now[i] != (ours ? e.patched : e.unpatched)[i] && !(ours && is_parameter(site, i)))
+            t->damaged |= 1 << site;
+    return true;
+}
+
+block_variant classify(patch_target *t, const site_entry &e, int32_t ofs)
 {
     int b = read_byte(t, ofs);
     if (b < 0)
         return VARIANT_UNREADABLE;
-    if (b == e.patched[0])
-        return VARIANT_OURS;
-    if (b == e.unpatched[0])
-        return VARIANT_GAME;
-    return VARIANT_NEITHER;
+    const bool ours = b == e.patched[0];
+    if (!ours && b != e.unpatched[0])
+        return VARIANT_NEITHER;
+    if (!note_damage(t, static_cast<site_id>(&e - patch_catalogue), ofs, ours))
+        return VARIANT_UNREADABLE;
+    return ours ? VARIANT_OURS : VARIANT_GAME;
 }
 
 site_absence absence_of(block_variant v)
@@ -322,11 +354,13 @@ patch_target *open_target(const char *path, file_cause *cause)
     file_cause why = CAUSE_NONE;
     if (t->path != nullptr)
         t->file = open_for_read(path, &why);
-    // A directory or a device is no executable, even where it can be opened.
+    // A directory or a device is no executable, even where it can be opened;
+    // a length that the system fails to give (an I/O error) is no such thing.
+    error_clear();
     if (t->file != nullptr && file_length(t->file) < 0) {
+        why = errno != 0 ? error_cause() : CAUSE_NOT_REGULAR;
         close_file(t->file);
         t->file = nullptr;
-        why = CAUSE_NOT_REGULAR;
     }
     if (cause != nullptr)
         *cause = why;

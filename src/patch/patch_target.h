@@ -55,6 +55,11 @@ struct patch_target {
     // a change or removal of the counts was cut off there, and `promoted` is
     // the one in conf_counts. The next apply of the conference finishes it.
     int32_t conf_half_written;
+    // A bit per site_id: a recognised block whose other bytes are not all
+    // those of the variant its byte 0 names (parameters and the unknown part
+    // of the game's World Cup 06 block aside): a write was cut off inside it,
+    // and the same change run again repairs it.
+    int32_t damaged;
 
     // What the scan saw, so the writer can tell whether the file is still the
     // one that was scanned. -1 before a scan.

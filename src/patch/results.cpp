@@ -128,7 +128,8 @@ static_assert(std::size(cause_texts) == CAUSE_COUNT, "a text for every cause");
 const char *const note_texts[] = {
     "not put back:",
     "holds the new bytes",
-    "may hold part of the new bytes",
+    "holds neither its old nor its new bytes: run the same change again",
+    "could not be read back",
     "the two conference blocks may no longer match; a backup copy of the file is the way back",
     "To undo it, copy %s.bak back over the file.",
 };
@@ -148,7 +149,7 @@ const char *unrestored_text(unrestored_note n)
 
 patch_outcome outcome_of(patch_result result, int site, file_cause cause)
 {
-    return patch_outcome{result, site, 0, 0, cause, 0};  // why 0: no site absent
+    return patch_outcome{result, site, 0, 0, cause, 0, 0, false};  // why 0: no site absent
 }
 
 file_cause outcome_cause(const patch_outcome &o)

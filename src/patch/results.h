@@ -82,8 +82,10 @@ enum file_cause : int {
 
 // A result, with the site it concerns (-1 when none), for an absent site why
 // the scan found it so, and after a write that could not all be put back,
-// those sites (a bit per site) and which of them hold the new bytes whole,
-// and the likely cause.
+// read back from the file: the sites (a bit per site) that do not hold their
+// old bytes, which of them hold the new bytes whole and which could not be
+// read, whether the conference pair may no longer match, and the likely
+// cause.
 struct patch_outcome {
     patch_result result;
     int site;
@@ -91,6 +93,8 @@ struct patch_outcome {
     int unrestored;
     file_cause cause;
     int whole_new;
+    int unread;
+    bool pair_may_differ;
 };
 
 const char *result_text(patch_result r);
@@ -115,8 +119,9 @@ result_kind result_kind_of(patch_result r);
 enum unrestored_note : int {
     NOTE_NOT_PUT_BACK,       // before the list of such sites
     NOTE_HOLDS_NEW,          // such a site holds the new bytes whole
-    NOTE_HOLDS_PART,         // such a site may hold part of them
-    NOTE_PAIR_MAY_DIFFER,    // a conference block holds part of its new bytes
+    NOTE_HOLDS_NEITHER,      // such a site holds neither its old nor its new bytes
+    NOTE_UNREAD,             // such a site could not be read back
+    NOTE_PAIR_MAY_DIFFER,    // the two conference blocks may hold no pair the scan reads
     NOTE_UNDO_FROM_BACKUP,   // a format for the file's path
     NOTE_COUNT
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "patch/apply_patches.h"
 #include "patch/patch_request.h"
 
 namespace {
@@ -67,7 +68,9 @@ const char *absence_code(int why)
     return absence_texts[absence_index(why)].code;
 }
 
-void site_state_words(const patch_target *t, int site, char *buf, std::size_t len)
+namespace {
+
+void state_words(const patch_target *t, int site, char *buf, std::size_t len)
 {
     switch (site) {
     case SITE_START_YEAR:
@@ -110,9 +113,25 @@ void site_state_words(const patch_target *t, int site, char *buf, std::size_t le
     std::snprintf(buf, len, "%s", absence_words(site >= 0 && site < SITE_COUNT ? t->absent[site] : ABSENT_NOT_FOUND));
 }
 
+} // namespace
+
+void site_state_words(const patch_target *t, int site, char *buf, std::size_t len)
+{
+    state_words(t, site, buf, len);
+    const std::size_t used = std::strlen(buf);
+    if (site_damaged(t, site) && used < len)
+        std::snprintf(buf + used, len - used, ", damaged: run the same change again");
+}
+
+bool site_damaged(const patch_target *t, int site)
+{
+    return site_usable(target_site_ofs(t, site)) && (t->damaged & (1 << site)) != 0;
+}
+
 int plan_lines(const patch_target *scanned, const patch_target *plan, plan_line out[SITE_COUNT])
 {
     int n = 0;
+    const int changes = planned_changes(plan);
     for (int site = 0; site < SITE_COUNT; ++site) {
         int32_t ofs = target_site_ofs(plan, site);
         if (!site_usable(ofs))
@@ -128,11 +147,7 @@ int plan_lines(const patch_target *scanned, const patch_target *plan, plan_line 
             conference_words(plan->touch_conference, 0, plan, site, l.after, sizeof l.after);
         else
             site_state_words(plan, site, l.after, sizeof l.after);
-        // Words that stay the same are the same bytes, but for a pair caught
-        // half-way between the game's code and ours: the promoted count in
-        // the words is then not the one its counts block holds.
-        l.change = std::strcmp(l.before, l.after) != 0
-                   || (conference && scanned->conf_installed != scanned->conf_promoted_installed);
+        l.change = (changes & (1 << site)) != 0;
     }
     return n;
 }

@@ -16,13 +16,16 @@ const char *absence_code(int why);
 // The state of a site in `t` in a few words ("year 2001", "installed",
 // "delay 5", "promoted 1, relegated 3"), or why it is absent.
 void site_state_words(const patch_target *t, int site, char *buf, std::size_t len);
+// A present block whose bytes beyond byte 0 are not all of the variant it
+// is taken for: a write cut off inside it.
+bool site_damaged(const patch_target *t, int site);
 // A site that a plan writes: where, what it holds now and after, and whether
 // any of its bytes change.
 struct plan_line {
     int site;
     int32_t ofs;
-    char before[64];
-    char after[64];
+    char before[96];
+    char after[96];
     bool change;
 };
 

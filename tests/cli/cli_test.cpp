@@ -83,6 +83,7 @@ const char *const odd2 = "wc06_fix=unrecognised bosman_year=duplicated click_del
 const char *const placed =
     "start_year=game@196602 wc06_fix=game@1000 bosman_year=game@5000 click_delay=game@65526 "
     "exitgame=game@9000 conf_counts=game@20000 conf_promoted=game@131007";
+const char *const damaged = "click_delay=unrecognised:0x85 exitgame=unrecognised:0xe9";
 // Our counts next to the game's promoted block: a change cut off after its first write.
 const char *const half_written = "conf_counts=patched:6,2";
 const char *const no_conf = "\"conf_counts_ofs\": -1, \"conf_promoted_ofs\": -1, \"promoted\": 1,";
@@ -94,7 +95,7 @@ const cli_case cases[] = {
      "\"bosman_year_ofs\": 5021, \"bosman_year\": 2002, \"click_delay_ofs\": 65544, \"click_delay\": -1, "
      "\"exitgame_ofs\": 9025, \"exitgame_installed\": 0, \"conf_counts_ofs\": 20063, \"conf_promoted_ofs\": "
      "131072, \"promoted\": 1, \"relegated\": 3, \"touch_conference\": 0, \"conf_installed\": 0, \"path\": \"/",
-     "\"size\": 262144, \"version\": \"1.0.0\", \"absent\": {}}\n"}},
+     "\"size\": 262144, \"version\": \"1.0.0\", \"absent\": {}, \"damaged\": []}\n"}},
     {.image = placed, .args = "scan GAME", .out_has = {"(262144 bytes)\nsite            offset                   state\n"
                                                        "start_year      0x0002ffff (196607)      year 2001\nwc06_fix  "}},
     {.image = ours, .args = "scan GAME", .out_has = {"  delay 6\n", "  year 2573\n", "  promoted 2, relegated 6\n",
@@ -111,7 +112,7 @@ const cli_case cases[] = {
     {.image = odd2, .args = "scan --json --verbose GAME",
      .out_has = {"\"wc06_ofs\": -1", "\"bosman_year_ofs\": -1, \"bosman_year\": 0",
                  "\"absent\": {\"wc06_fix\": \"unknown_code\", \"bosman_year\": \"found_twice\", \"exitgame\": "
-                 "\"cut_off\", \"conf_counts\": \"pair_mismatch\", \"conf_promoted\": \"found_twice\"}}"},
+                 "\"cut_off\", \"conf_counts\": \"pair_mismatch\", \"conf_promoted\": \"found_twice\"}, \"damaged\": []}"},
      .err_has = {"ofs2 = -1\n"}},
     {.image = "start_year=game:0x081a bosman_year=truncated click_delay=patched:1 conf_counts=patched:7,200 "
               "conf_promoted=patched:7", .args = "scan --json GAME",
@@ -133,7 +134,16 @@ const cli_case cases[] = {
      .out_has = {"promoted 6, relegated 2\n", "promoted 6, half-written: the next apply finishes it\n"}},
     {.image = half_written, .args = "apply GAME --relegated 7", .not_has = {"-> promoted 6, half-written"},
      .w = {.conference = OURS, .promoted = 6, .relegated = 7}},
+    // Whether a site changes is the bytes' business: here the counts stay, the promoted block does not.
+    {.image = half_written, .args = "apply GAME --relegated 2 --dry-run",
+     .out_has = {"relegated 2 -> promoted 6, relegated 2 (no change)\n", "finishes it -> promoted 6\n"}},
     {.image = "conf_promoted=patched:1", .args = "scan --json GAME", .out_has = {no_conf}},
+    // Our byte 0 before the game's other bytes, as a write cut off inside the block leaves it: told, and the
+    // same change repairs it, which is a change.
+    {.image = damaged, .args = "scan --json GAME", .out_has = {"\"damaged\": [\"click_delay\", \"exitgame\"]}"}},
+    {.image = damaged, .args = "apply GAME --exit-fix on --click-delay 5",
+     .out_has = {"again -> installed\n", "recognised, damaged"}, .not_has = {"(no change)"},
+     .w = {.click_delay = OURS, .delay = 5, .exitgame = OURS}},
     {.image = "conf_promoted=unrecognised", .args = "scan --json GAME", .out_has = {no_conf}},
     {.image = "conf_counts=unrecognised", .args = "scan --json GAME", .out_has = {"\"conf_counts_ofs\": -1"},
      .not_has = {"promoted_ofs\": -1"}},
@@ -175,9 +185,9 @@ const cli_case cases[] = {
     {.args = "apply GAME --json --dry-run --exit-fix on", .out_has = {"\"written\": {\"exitgame\": 0}, \"backup_made\": 0"}},
     {.args = "apply --json=1 GAME", .exit = 1, .err_has = {"--json takes no value"}},
     {.args = "--version", .out_has = {"zandor-patcher-cli 1.0.0\n"}},
-    {.args = "-h", .out_has = {"usage:", "--version", "--start-year=2010", "4 standard output"}},
     {.args = "--help", .out_has = {"usage:"}},
     {.args = "/?", .out_has = {"usage:"}},
+    {.args = "-h", .out_has = {"usage:", "--version", "--start-year=2010", "4 standard output"}},
     {.args = "apply GAME --backup --exit-fix on", .out_has = {"Backup written"}, .w = {.exitgame = OURS}},
     // A backup of the game as it came is kept, and the run goes on.
     {.image = "exitgame=patched", .backup = "", .args = "apply GAME --backup --exit-fix off --json",
@@ -437,16 +447,21 @@ TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
 // A reader that went away neither kills the tool nor leaves the player
 // guessing: exit 4, and nothing written. (Output that fails once the file is
 // written is the fault tests' business.)
+// A pipe whose reader is gone before the tool starts, or no standard output
+// at all (where the scan's null sink would take its place): with and without
+// the scan's notes, and in JSON, exit 4 and nothing written.
 TEST(zandor_patcher_cli, a_closed_pipe_is_told_not_fatal)
 {
     const std::string F = scratch_path("pipe"), fifo = scratch_path("fifo");
     ASSERT_EQ(run_program(MAKE_SAMPLE_PATH, {F, "--size", "70000"}).exit_code, 0);
     const bytes before = read_file(F);
-    // A pipe whose reader is gone before the tool starts.
-    const char *const shell = "mkfifo \"$2\" && exec 3<>\"$2\" 4>\"$2\" 3<&- && rm \"$2\" && \"$0\" apply \"$1\" --start-year 2010 >&4";
-    const run_result r = run_program("/bin/bash", {"-c", shell, CLI_PATH, F, fifo});
-    EXPECT_TRUE(r.exit_code == 4 && r.err.find("nothing was written") != r.err.npos) << r.err;
-    EXPECT_TRUE(read_file(F) == before);
+    const char *const gone = "mkfifo \"$2\" && exec 3<>\"$2\" 4>\"$2\" 3<&- && rm \"$2\" && \"$0\" apply \"$1\" --start-year 2010 $3 >&4";
+    for (const char *shell : {gone, "exec \"$0\" apply \"$1\" --start-year 2010 $3 >&-"})
+        for (const char *more : {"", "--verbose", "--json"}) {
+            const run_result r = run_program("/bin/bash", {"-c", shell, CLI_PATH, F, fifo, more});
+            EXPECT_TRUE(r.exit_code == 4 && r.err.find("nothing was written") != r.err.npos) << r.err << more;
+            EXPECT_TRUE(read_file(F) == before);
+        }
 }
 
 } // namespace

@@ -14,8 +14,13 @@
 //                        as another user re-points a folder of the path
 //   ZANDOR_FAULT_AT      which call of that op fails, from 1
 //   ZANDOR_FAULT_MODE    once (default), always (that call and every later
-//                        one), short (fread/fwrite move half, then fail) or
-//                        kill (the call is made, then the process killed)
+//                        one), short (fread/fwrite move half, then fail),
+//                        kill (the call is made, then the process killed),
+//                        or tear and tear2 (a power cut inside an fwrite:
+//                        only its bytes in the first, or the last, of the
+//                        512-byte sectors it spans land, then the kill)
+//   ZANDOR_FAULT_THEN_KILL  k: once a fault happened, the k-th fwrite on the
+//                        file after it is made and the process killed
 //   ZANDOR_FAULT_FIRED   a file created when a fault happens
 
 #include <dlfcn.h>
@@ -25,6 +30,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -45,7 +51,9 @@ const char *const mode = env("ZANDOR_FAULT_MODE", "once");
 const long fail_at = std::strtol(env("ZANDOR_FAULT_AT", "0"), nullptr, 10);
 // A failing fread or fwrite moves half first, as when a disk fills up mid-way.
 const bool half_first = std::strcmp(mode, "short") == 0;
-long calls;
+const long then_kill = std::strtol(env("ZANDOR_FAULT_THEN_KILL", "0"), nullptr, 10);
+long calls, writes_after;
+bool fired;
 
 template <typename F> F real(const char *name)
 {
@@ -54,16 +62,23 @@ template <typename F> F real(const char *name)
 
 // Counts a call of `name` on a descriptor open on the watched file; true
 // when this one must fail.
-bool must_fail(const char *name, int fd)
+// Whether a descriptor is open on the watched file.
+bool watched(int fd)
 {
     const auto real_fstat = real<int (*)(int, struct stat *)>("fstat");
     struct stat a{}, b{};
-    if (path == nullptr || fd < 0 || std::strcmp(name, op) != 0 || real_fstat(fd, &a) != 0
-        || stat(path, &b) != 0 || a.st_ino != b.st_ino || a.st_dev != b.st_dev)
+    return path != nullptr && fd >= 0 && real_fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_ino == b.st_ino
+           && a.st_dev == b.st_dev;
+}
+
+bool must_fail(const char *name, int fd)
+{
+    if (std::strcmp(name, op) != 0 || !watched(fd))
         return false;
     ++calls;
     if (calls != fail_at && (calls < fail_at || std::strcmp(mode, "always") != 0))
         return false;
+    fired = true;
     if (env("ZANDOR_FAULT_FIRED") != nullptr)  // so that the test knows the fault happened
         close(open(env("ZANDOR_FAULT_FIRED"), O_WRONLY | O_CREAT, 0644));
     return true;
@@ -73,6 +88,7 @@ bool must_fail(const char *name, std::FILE *f)
 {
     return f != nullptr && must_fail(name, fileno(f));
 }
+
 
 // A failed call's result; the handle (when given) marked as the C library
 // marks it on a real error, so that ferror() tells.
@@ -111,10 +127,23 @@ std::size_t fread(void *buf, std::size_t size, std::size_t n, std::FILE *f)
 
 std::size_t fwrite(const void *buf, std::size_t size, std::size_t n, std::FILE *f)
 {
+    // After the fault, the fwrite on the watched file to kill the process after.
+    const bool then = fired && then_kill > 0 && watched(fileno(f)) && ++writes_after == then_kill;
     const bool fail = must_fail("fwrite", f);
-    if (fail && std::strcmp(mode, "kill") == 0) {
-        real<decltype(&fwrite)>("fwrite")(buf, size, n, f);
+    const auto real_fwrite = real<decltype(&fwrite)>("fwrite");
+    if ((fail && std::strcmp(mode, "kill") == 0) || then) {
+        real_fwrite(buf, size, n, f);
         raise(SIGKILL);  // as a power cut or a kill right after this write
+    }
+    if (fail && std::strncmp(mode, "tear", 4) == 0) {
+        // Sectors land whole: only the part in the first (or the last) one.
+        const long at = std::ftell(f), len = static_cast<long>(size * n);
+        const long last_start = std::max(0L, ((at + len - 1) / 512) * 512 - at);
+        if (std::strcmp(mode, "tear") == 0)
+            real_fwrite(buf, 1, static_cast<std::size_t>(std::min(len, (at / 512 + 1) * 512 - at)), f);
+        else if (std::fseek(f, last_start, SEEK_CUR) == 0)
+            real_fwrite(static_cast<const char *>(buf) + last_start, 1, static_cast<std::size_t>(len - last_start), f);
+        raise(SIGKILL);
     }
     const std::size_t moved = real<decltype(&fwrite)>("fwrite")(buf, size, fail ? (half_first ? n / 2 : 0) : n, f);
     return fail ? failed(moved, f) : moved;

@@ -1,8 +1,11 @@
 // Scan, write arbitrary settings (now and then at offsets dropped, moved or
 // made up), scan again. The writer must write exactly what the writing rules
 // say, or nothing when a site is not where the scan offered it or a write
-// would make or break any signature occurrence; the file keeps its length,
-// and the second scan is the reference's of the written image.
+// would make or break any signature occurrence, after any piece; the file
+// keeps its length, and the second scan is the reference's of the written
+// image.
+
+#include <algorithm>
 
 #include "fuzz.h"
 #include "patch/apply_patches.h"
@@ -88,6 +91,24 @@ std::vector<model_write> model_writes(const patch_target *t, const bytes &image)
     return m;
 }
 
+// The pieces a write goes out in, [from, to) in the file, in order: each
+// within one 512-byte sector, and in a block byte 0 alone, last when it
+// makes the block ours, else first.
+std::vector<std::pair<int64_t, int64_t>> pieces(const model_write &w)
+{
+    std::vector<std::pair<int64_t, int64_t>> out;
+    const int64_t from = w.ofs, to = w.ofs + static_cast<int64_t>(w.data.size());
+    const bool block = w.site != SITE_START_YEAR && w.site != SITE_BOSMAN_YEAR;
+    const bool ours_last = block && w.data[0] == patch_catalogue[w.site].patched[0];
+    if (block && !ours_last)
+        out.emplace_back(from, from + 1);
+    for (int64_t at = block ? from + 1 : from; at < to; at = std::min(to, (at / 512 + 1) * 512))
+        out.emplace_back(at, std::min(to, (at / 512 + 1) * 512));
+    if (ours_last)
+        out.emplace_back(from, from + 1);
+    return out;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
@@ -102,18 +123,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const std::vector<model_write> m = model_writes(t, image);
 
     // What the file must hold: each write where the scan offered its site
-    // (and so apart from the others), and no state on the way making or
-    // breaking a signature.
+    // (and so apart from the others), and no state on the way, after any
+    // piece, making or breaking a signature.
     bytes applied = image;
     bool recognised = true, same_signatures = true;
     for (const model_write &w : m)
         recognised = recognised && w.ofs == target_site_ofs(&scanned, w.site);
-    for (std::size_t i = 0; i < m.size() && recognised; ++i) {
-        std::copy(m[i].data.begin(), m[i].data.end(), applied.begin() + m[i].ofs);
-        for (const site_entry &e : patch_catalogue)
-            same_signatures = same_signatures && reference_search(image, bytes(e.sig, e.sig + e.sig_len))
-                                                     == reference_search(applied, bytes(e.sig, e.sig + e.sig_len));
-    }
+    for (std::size_t i = 0; i < m.size() && recognised; ++i)
+        for (const auto &[from, to] : pieces(m[i])) {
+            std::copy(m[i].data.begin() + (from - m[i].ofs), m[i].data.begin() + (to - m[i].ofs), applied.begin() + from);
+            for (const site_entry &e : patch_catalogue)
+                same_signatures = same_signatures && reference_search(image, bytes(e.sig, e.sig + e.sig_len))
+                                                         == reference_search(applied, bytes(e.sig, e.sig + e.sig_len));
+        }
     const patch_result want = !recognised        ? RESULT_FILE_CHANGED
                               : !same_signatures ? RESULT_SITES_CLASH
                                                  : RESULT_OK;

@@ -179,15 +179,28 @@ patch_target reference_scan(const bytes &image)
     r.conf_promoted_ofs = found(SITE_CONF_PROMOTED, pair);
     r.promoted = static_cast<int8_t>(count >= 1 && count <= 7 ? count : 1);
     r.relegated = static_cast<int8_t>(state[SITE_CONF_COUNTS] == 1 ? at(ofs[SITE_CONF_COUNTS] + 9) : 3);
+    // A block is damaged when a byte after byte 0 is not that variant's, but
+    // for the parameters and the game's World Cup 06 bytes from 64 on.
+    const int64_t parameters[SITE_COUNT][2] = {{}, {}, {}, {25, 25}, {}, {6, 9}, {9, 9}};
+    for (int s = 0; s < SITE_COUNT; ++s) {
+        const uint8_t *want = state[s] == 1 ? patch_catalogue[s].patched : patch_catalogue[s].unpatched;
+        const int64_t known = state[s] == 0 && s == SITE_WC06_FIX ? 64 : block_len[s];
+        for (int64_t i = 1; block_len[s] > 2 && state[s] >= 0 && state[s] <= 1 && i < known; ++i)
+            if (at(ofs[s] + i) != want[i] && (state[s] == 0 || (i != parameters[s][0] && i != parameters[s][1])))
+                r.damaged |= 1 << s;
+    }
     return r;
 }
 
 std::vector<int64_t> scan_fields(const patch_target &r)
 {
+    int64_t damage = 0;  // counts only in a site that is there
+    for (int s = 0; s < SITE_COUNT; ++s)
+        damage |= target_site_ofs(&r, s) > 0 ? r.damaged & (1 << s) : 0;
     return {r.start_year_ofs,  r.start_year,      r.wc06_ofs,          r.wc06_installed,    r.wc06_original_known,
             r.bosman_year_ofs, r.bosman_year,     r.click_delay_ofs,   r.click_delay,       r.exitgame_ofs,
             r.exitgame_installed, r.conf_counts_ofs, r.conf_promoted_ofs, r.promoted, r.relegated,
-            r.touch_conference, r.file_size};
+            r.touch_conference, r.file_size, damage};
 }
 
 } // namespace
