@@ -212,9 +212,9 @@ int run_scan(const cli_args &a)
         }
         return finish(status, "");
     }
-    (void)(a.json ? print_scan_json(stdout, a.file, t) : print_scan_table(stdout, a.file, t));  // finish() checks
-    const backup_beside bak = a.json ? BACKUP_NONE : backup_beside_of(t);
-    if (bak != BACKUP_NONE)
+    const backup_beside bak = backup_beside_of(t);
+    (void)(a.json ? print_scan_json(stdout, a.file, t, bak) : print_scan_table(stdout, a.file, t));  // finish() checks
+    if (!a.json && bak != BACKUP_NONE)
         std::printf("Backup: %s.bak %s\n", a.file,
                     bak == BACKUP_VERIFIED ? "is a backup of this file: restore puts it back"
                                            : "is not a backup of this file");

@@ -81,7 +81,7 @@ void print_json_size(std::FILE *out, int64_t size)
         std::fprintf(out, ", \"size\": %lld", static_cast<long long>(size));
 }
 
-void print_scan_json(std::FILE *out, const char *file, const patch_target *t)
+void print_scan_json(std::FILE *out, const char *file, const patch_target *t, backup_beside bak)
 {
     const struct {
         const char *key;
@@ -126,5 +126,6 @@ void print_scan_json(std::FILE *out, const char *file, const patch_target *t)
             std::fprintf(out, "%s\"%s\"", separator, patch_catalogue[site].name);
             separator = ", ";
         }
-    std::fputs("]}\n", out);
+    const char *const backup_words[] = {"null", "\"verified\"", "\"not_verified\""};
+    std::fprintf(out, "], \"backup\": %s}\n", backup_words[bak]);
 }

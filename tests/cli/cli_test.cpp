@@ -95,7 +95,7 @@ const cli_case cases[] = {
      "\"bosman_year_ofs\": 5021, \"bosman_year\": 2002, \"click_delay_ofs\": 65544, \"click_delay\": -1, "
      "\"exitgame_ofs\": 9025, \"exitgame_installed\": 0, \"conf_counts_ofs\": 20063, \"conf_promoted_ofs\": "
      "131072, \"promoted\": 1, \"relegated\": 3, \"touch_conference\": 0, \"conf_installed\": 0, \"path\": \"/",
-     "\"size\": 262144, \"version\": \"1.0.0\", \"absent\": {}, \"damaged\": []}\n"}},
+     "\"size\": 262144, \"version\": \"1.0.0\", \"absent\": {}, \"damaged\": [], \"backup\": null}\n"}},
     {.image = placed, .args = "scan GAME", .out_has = {"(262144 bytes)\nsite            offset                   state\n"
                                                        "start_year      0x0002ffff (196607)      year 2001\nwc06_fix  "}},
     {.image = ours, .args = "scan GAME", .out_has = {"  delay 6\n", "  year 2573\n", "  promoted 2, relegated 6\n",
@@ -112,7 +112,7 @@ const cli_case cases[] = {
     {.image = odd2, .args = "scan --json --verbose GAME",
      .out_has = {"\"wc06_ofs\": -1", "\"bosman_year_ofs\": -1, \"bosman_year\": 0",
                  "\"absent\": {\"wc06_fix\": \"unknown_code\", \"bosman_year\": \"found_twice\", \"exitgame\": "
-                 "\"cut_off\", \"conf_counts\": \"pair_mismatch\", \"conf_promoted\": \"found_twice\"}, \"damaged\": []}"},
+                 "\"cut_off\", \"conf_counts\": \"pair_mismatch\", \"conf_promoted\": \"found_twice\"}, \"damaged\": [], \"backup\": null}"},
      .err_has = {"ofs2 = -1\n"}},
     {.image = "start_year=game:0x081a bosman_year=truncated click_delay=patched:1 conf_counts=patched:7,200 "
               "conf_promoted=patched:7", .args = "scan --json GAME",
@@ -140,7 +140,7 @@ const cli_case cases[] = {
     {.image = "conf_promoted=patched:1", .args = "scan --json GAME", .out_has = {no_conf}},
     // Our byte 0 before the game's other bytes, as a write cut off inside the block leaves it: told, and the
     // same change repairs it, which is a change.
-    {.image = damaged, .args = "scan --json GAME", .out_has = {"\"damaged\": [\"click_delay\", \"exitgame\"]}"}},
+    {.image = damaged, .args = "scan --json GAME", .out_has = {"\"damaged\": [\"click_delay\", \"exitgame\"], \"backup\": null}"}},
     {.image = damaged, .args = "apply GAME --exit-fix on --click-delay 5",
      .out_has = {"again -> installed\n", "recognised, damaged"}, .not_has = {"(no change)"},
      .w = {.click_delay = OURS, .delay = 5, .exitgame = OURS}},
@@ -400,6 +400,7 @@ TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
         {__LINE__, MADE, "--json", 0, {}},
         {__LINE__, MADE, "scan", 0, {}},
         {__LINE__, CHANGED_OUTSIDE, "scan", 0, {}},
+        {__LINE__, MADE, "scan --json", 0, {}},
         {__LINE__, THE_FILE, "", 0, {}},
         {__LINE__, CHANGED_OUTSIDE, "", 2, {"the backup does not fit this file"}},
         {__LINE__, CHANGED_OUTSIDE, "--dry-run", 2, {"the backup does not fit this file"}},
@@ -430,16 +431,18 @@ TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
             argv.push_back(c.args);
         // scan names a backup beside the file, and whether it is one.
         if (scan && std::rename(B.c_str(), (F + ".bak").c_str()) == 0)
-            argv = {"scan", F};
+            argv = {"scan", F, has(c.args, "--json") ? "--json" : "--verbose"};
         const run_result r = run_program(CLI_PATH, argv);
         EXPECT_EQ(r.exit_code, c.exit) << r.err;
         for (const std::string &p : c.err_has)
             EXPECT_TRUE(has(r.err, p)) << p << " in:\n" << r.err;
-        EXPECT_TRUE(!scan || has(r.out, c.kind == MADE ? ".bak is a backup of this file" : ".bak is not a backup")) << r.out;
+        EXPECT_TRUE(!scan || has(r.out, has(c.args, "--json")   ? "\"backup\": \"verified\"}"
+                                        : c.kind == MADE ? ".bak is a backup of this file"
+                                                         : ".bak is not a backup")) << r.out;
         const bool restored = c.exit == 0 && !has(c.args, "--dry-run") && !scan;
         EXPECT_TRUE(read_file(F) == (restored ? kept : patched));
         EXPECT_TRUE(c.kind == FOLDER || c.kind == DANGLING || read_file(c.kind == THE_FILE ? F : scan ? F + ".bak" : B) == kept);
-        EXPECT_TRUE(!has(c.args, "--json") || has(r.out, "\"result\": \"done\"")) << r.out;
+        EXPECT_TRUE(!has(c.args, "--json") || scan || has(r.out, "\"result\": \"done\"")) << r.out;
     }
     std::filesystem::remove_all(dir);
 }
