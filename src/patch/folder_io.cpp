@@ -241,50 +241,40 @@ bool held_folder_clear(const held_folder *d, const char *suffix, const char *kep
     return removed;
 }
 
-held_folder *held_folder_open(const char *path, std::FILE *same_as, file_cause *cause)
+namespace {
+
+// No sharing of delete: the folder cannot be renamed away while held.
+bool hold_folder(held_folder *d, const char *folder)
 {
-    auto *d = static_cast<held_folder *>(std::calloc(1, sizeof(held_folder)));
-    char *folder = nullptr;
-    *cause = CAUSE_NONE;
-    error_clear();
-    if (d == nullptr || !split(path, &d->name) || (folder = folder_of(d->name)) == nullptr) {
-        std::free(folder);
-        held_folder_close(d);
-        return nullptr;
-    }
-    // No sharing of delete: the folder cannot be renamed away while held.
     d->dir = CreateFileA(folder, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    std::free(folder);
-    if (d->dir == INVALID_HANDLE_VALUE) {
-        _doserrno = GetLastError();
-        *cause = error_cause();
-        held_folder_close(d);
-        return nullptr;
-    }
-    HANDLE h = INVALID_HANDLE_VALUE;
-    DWORD links = 0;
-    bool same = open_in(d, "", FILE_READ_ATTRIBUTES, SHARE_ALL, FILE_OPEN, LINK_NOT_FOLLOWED, &h) >= 0
-                && same_object(h, handle_of(same_as)) && plain(h, &links);
-    if (h != INVALID_HANDLE_VALUE)
-        CloseHandle(h);
-    if (!same || links != 1) {
-        *cause = same ? CAUSE_HARD_LINKED : CAUSE_CHANGED;
-        held_folder_close(d);
-        return nullptr;
-    }
-    return d;
+    if (d->dir != INVALID_HANDLE_VALUE)
+        return true;
+    _doserrno = GetLastError();
+    return false;
 }
 
-void held_folder_close(held_folder *d)
+void let_folder_go(held_folder *d)
 {
-    if (d == nullptr)
-        return;
     if (d->dir != nullptr && d->dir != INVALID_HANDLE_VALUE)
         CloseHandle(d->dir);
-    free_string(d->name.path);
-    std::free(d);
 }
+
+// Whether the file's name in the folder is the file `same_as` has open, and
+// how many names that file has.
+bool names_scanned(const held_folder *d, std::FILE *same_as, unsigned *links)
+{
+    HANDLE h = INVALID_HANDLE_VALUE;
+    DWORD n = 0;
+    const bool same = open_in(d, "", FILE_READ_ATTRIBUTES, SHARE_ALL, FILE_OPEN, LINK_NOT_FOLLOWED, &h) >= 0
+                      && same_object(h, handle_of(same_as)) && plain(h, &n);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    *links = n;
+    return same;
+}
+
+} // namespace
 
 std::FILE *held_folder_read(const held_folder *d, const char *suffix, file_cause *cause)
 {
@@ -421,43 +411,31 @@ bool held_folder_clear(const held_folder *d, const char *suffix, const char *kep
     return removed;
 }
 
-held_folder *held_folder_open(const char *path, std::FILE *same_as, file_cause *cause)
+namespace {
+
+bool hold_folder(held_folder *d, const char *folder)
 {
-    auto *d = static_cast<held_folder *>(std::calloc(1, sizeof(held_folder)));
-    char *folder = nullptr;
-    *cause = CAUSE_NONE;
-    if (d == nullptr || !split(path, &d->name) || (folder = folder_of(d->name)) == nullptr) {
-        std::free(folder);
-        held_folder_close(d);
-        return nullptr;
-    }
-    error_clear();
     d->dir = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    std::free(folder);
-    if (d->dir < 0) {
-        *cause = error_cause();
-        held_folder_close(d);
-        return nullptr;
-    }
-    struct stat st{};
-    const bool same = names_file(d, "", fileno(same_as)) && fstat(fileno(same_as), &st) == 0;
-    if (!same || st.st_nlink != 1) {
-        *cause = same ? CAUSE_HARD_LINKED : CAUSE_CHANGED;
-        held_folder_close(d);
-        return nullptr;
-    }
-    return d;
+    return d->dir >= 0;
 }
 
-void held_folder_close(held_folder *d)
+void let_folder_go(held_folder *d)
 {
-    if (d == nullptr)
-        return;
     if (d->dir > 0)
         close(d->dir);
-    free_string(d->name.path);
-    std::free(d);
 }
+
+// Whether the file's name in the folder is the file `same_as` has open, and
+// how many names that file has.
+bool names_scanned(const held_folder *d, std::FILE *same_as, unsigned *links)
+{
+    struct stat st{};
+    const bool same = names_file(d, "", fileno(same_as)) && fstat(fileno(same_as), &st) == 0;
+    *links = static_cast<unsigned>(st.st_nlink);
+    return same;
+}
+
+} // namespace
 
 std::FILE *held_folder_read(const held_folder *d, const char *suffix, file_cause *cause)
 {
@@ -517,6 +495,33 @@ void held_folder_remove(const held_folder *d, std::FILE *made, const char *suffi
 }
 
 #endif
+
+held_folder *held_folder_open(const char *path, std::FILE *same_as, file_cause *cause)
+{
+    auto *d = static_cast<held_folder *>(std::calloc(1, sizeof(held_folder)));
+    char *folder = nullptr;
+    *cause = CAUSE_NONE;
+    error_clear();
+    const bool held = d != nullptr && split(path, &d->name) && (folder = folder_of(d->name)) != nullptr
+                      && hold_folder(d, folder);
+    std::free(folder);
+    unsigned links = 0;
+    const bool same = held && names_scanned(d, same_as, &links);
+    if (same && links == 1)
+        return d;
+    *cause = !held ? error_cause() : same ? CAUSE_HARD_LINKED : CAUSE_CHANGED;
+    held_folder_close(d);
+    return nullptr;
+}
+
+void held_folder_close(held_folder *d)
+{
+    if (d == nullptr)
+        return;
+    let_folder_go(d);
+    free_string(d->name.path);
+    std::free(d);
+}
 
 char *held_folder_name(const held_folder *d, const char *suffix)
 {
