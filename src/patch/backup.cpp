@@ -45,9 +45,9 @@ bool copy_stream(std::FILE *from, std::FILE *to)
     return ok;
 }
 
-// Whether `bak` holds the scanned file's bytes everywhere but in the sites
-// the scan recognised; -1 when either cannot be read.
-int same_outside_sites(const patch_target *scanned, std::FILE *bak)
+} // namespace
+
+int backup_same_bytes(const patch_target *scanned, std::FILE *bak, bool but_sites)
 {
     auto *a = static_cast<uint8_t *>(std::malloc(2 * CHUNK));
     uint8_t *b = a + CHUNK;
@@ -64,7 +64,7 @@ int same_outside_sites(const patch_target *scanned, std::FILE *bak)
             const int64_t end = at + static_cast<int64_t>(n);
             const int64_t from = ofs > at ? ofs : at;
             const int64_t to = ofs + patch_catalogue[site].block_len < end ? ofs + patch_catalogue[site].block_len : end;
-            if (site_usable(target_site_ofs(scanned, site)) && from < to)
+            if (but_sites && site_usable(target_site_ofs(scanned, site)) && from < to)
                 std::memcpy(b + (from - at), a + (from - at), static_cast<std::size_t>(to - from));
         }
         same = std::memcmp(a, b, n) == 0 ? 1 : 0;
@@ -72,8 +72,6 @@ int same_outside_sites(const patch_target *scanned, std::FILE *bak)
     std::free(a);
     return same;
 }
-
-} // namespace
 
 patch_outcome backup_verify(const patch_target *scanned, std::FILE *bak, const char *bak_path, patch_target **bak_scan)
 {
@@ -94,7 +92,7 @@ patch_outcome backup_verify(const patch_target *scanned, std::FILE *bak, const c
     for (int site = 0; site < SITE_COUNT && o.result == RESULT_OK; ++site)
         if (site_usable(target_site_ofs(scanned, site)) && target_site_ofs(other, site) != target_site_ofs(scanned, site))
             o = outcome_of(RESULT_BACKUP_UNVERIFIED, site, CAUSE_BACKUP_FOREIGN);
-    const int same = o.result == RESULT_OK ? same_outside_sites(scanned, bak) : 1;
+    const int same = o.result == RESULT_OK ? backup_same_bytes(scanned, bak, true) : 1;
     if (same != 1)
         o = outcome_of(same == 0 ? RESULT_BACKUP_UNVERIFIED : RESULT_READ_FAILED, -1,
                        same == 0 ? CAUSE_BACKUP_FOREIGN : CAUSE_NONE);

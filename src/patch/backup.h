@@ -37,6 +37,11 @@ void backup_release(backup_job *b);
 // "PATH.bak", for the caller to free; null when memory is short.
 char *backup_path_of(const char *path);
 
+// Whether `bak` holds the scanned file's bytes, everywhere or, with
+// `but_sites`, everywhere but in the sites the scan recognised; -1 when
+// either cannot be read.
+int backup_same_bytes(const patch_target *scanned, std::FILE *bak, bool but_sites);
+
 // What has the name FILE.bak beside the scanned file, for the scan to say.
 enum backup_beside : int { BACKUP_NONE, BACKUP_VERIFIED, BACKUP_NOT_VERIFIED };
 backup_beside backup_beside_of(const patch_target *scanned);

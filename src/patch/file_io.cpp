@@ -135,17 +135,9 @@ int open_regular_fd(const char *path, int flags)
     return fd;
 }
 
-std::FILE *open_fd(int fd, const char *mode)
-{
-    std::FILE *f = fd >= 0 ? fdopen(fd, mode) : nullptr;
-    if (f == nullptr && fd >= 0)
-        close(fd);
-    return f;
-}
-
 std::FILE *open_read(const char *path)
 {
-    return open_fd(open_regular_fd(path, O_RDONLY), "rb");
+    return stream_of_fd(open_regular_fd(path, O_RDONLY), "rb");
 }
 
 // POSIX has no share modes; an exclusive lock keeps a second copy of the
@@ -158,7 +150,7 @@ std::FILE *open_update(const char *path)
         errno = EBUSY;
         return nullptr;
     }
-    return open_fd(fd, "rb+");
+    return stream_of_fd(fd, "rb+");
 }
 
 bool same_handle(std::FILE *a, std::FILE *b)
@@ -283,6 +275,20 @@ std::FILE *open_for_update(const char *path, file_cause *cause)
     // buffer to fail, or to fail the writes after it.
     if (f != nullptr)
         std::setvbuf(f, nullptr, _IONBF, 0);
+    return f;
+}
+
+std::FILE *stream_of_fd(int fd, const char *mode)
+{
+#ifdef _WIN32
+    std::FILE *f = fd >= 0 ? _fdopen(fd, mode) : nullptr;
+    if (f == nullptr && fd >= 0)
+        _close(fd);
+#else
+    std::FILE *f = fd >= 0 ? fdopen(fd, mode) : nullptr;
+    if (f == nullptr && fd >= 0)
+        close(fd);
+#endif
     return f;
 }
 

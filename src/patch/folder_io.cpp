@@ -191,14 +191,9 @@ bool plain(HANDLE h, DWORD *links)
 std::FILE *stream_of(HANDLE h, int flags, const char *mode)
 {
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags | _O_BINARY);
-    if (fd < 0) {
+    if (fd < 0)
         CloseHandle(h);
-        return nullptr;
-    }
-    std::FILE *f = _fdopen(fd, mode);
-    if (f == nullptr)
-        _close(fd);
-    return f;
+    return stream_of_fd(fd, mode);
 }
 
 bool delete_by_handle(HANDLE h)
@@ -380,14 +375,6 @@ int open_in(const held_folder *d, const char *suffix, int flags)
     return fd;
 }
 
-std::FILE *stream_of(int fd, const char *mode)
-{
-    std::FILE *f = fd >= 0 ? fdopen(fd, mode) : nullptr;
-    if (f == nullptr && fd >= 0)
-        close(fd);
-    return f;
-}
-
 } // namespace
 
 bool held_folder_clear(const held_folder *d, const char *suffix, const char *kept_suffix, file_cause *cause)
@@ -450,7 +437,7 @@ std::FILE *held_folder_read(const held_folder *d, const char *suffix, file_cause
         return nullptr;
     }
     *cause = CAUSE_NONE;
-    return stream_of(fd, "rb");
+    return stream_of_fd(fd, "rb");
 }
 
 std::FILE *held_folder_create(const held_folder *d, const char *suffix, file_cause *cause)
@@ -460,7 +447,7 @@ std::FILE *held_folder_create(const held_folder *d, const char *suffix, file_cau
     int fd = n.text != nullptr ? openat(d->dir, n.text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666) : -1;
     std::free(n.text);
     *cause = fd >= 0 ? CAUSE_NONE : error_cause();
-    return stream_of(fd, "wb");
+    return stream_of_fd(fd, "wb");
 }
 
 bool held_folder_rename(const held_folder *d, std::FILE *made, const char *from, const char *to, bool *on_disk,

@@ -59,23 +59,6 @@ patch_outcome restore_request(const patch_target *file, const patch_target *bak,
     return outcome_of(RESULT_OK);
 }
 
-// Whether the two files hold the same bytes; -1 when either cannot be read.
-int same_bytes(std::FILE *a, std::FILE *b, int64_t size)
-{
-    constexpr std::size_t CHUNK = 65536;
-    auto *x = static_cast<uint8_t *>(std::malloc(2 * CHUNK));
-    int same = x != nullptr && std::fseek(a, 0, SEEK_SET) == 0 && std::fseek(b, 0, SEEK_SET) == 0 ? 1 : -1;
-    for (int64_t at = 0; same == 1 && at < size; at += CHUNK) {
-        const auto n = static_cast<std::size_t>(size - at < static_cast<int64_t>(CHUNK) ? size - at : CHUNK);
-        if (std::fread(x, 1, n, a) != n || std::fread(x + CHUNK, 1, n, b) != n)
-            same = -1;
-        else if (std::memcmp(x, x + CHUNK, n) != 0)
-            same = 0;
-    }
-    std::free(x);
-    return same;
-}
-
 // The restore of a scanned file from an open, verified backup.
 patch_outcome restore_scanned(const patch_target *file, std::FILE *bak, const char *bak_path, int dry_run,
                               const patch_events *events)
@@ -102,7 +85,7 @@ patch_outcome restore_scanned(const patch_target *file, std::FILE *bak, const ch
     o = patch_scanned(&r, &from, events);
     if (o.result != RESULT_OK || dry_run)
         return o;
-    const int same = same_bytes(file->file, bak, file->file_size);
+    const int same = backup_same_bytes(file, bak, false);
     return same == 1 ? o : outcome_of(same == 0 ? RESULT_VERIFY_FAILED : RESULT_UNCHECKED);
 }
 
