@@ -67,14 +67,9 @@ void site_content(int site, const sample_site &s, uint8_t *out)
     }
     if (s.state == SAMPLE_PATCHED) {
         std::memcpy(block, e.patched, static_cast<size_t>(e.block_len));
-        if (site == SITE_CLICK_DELAY) {
-            block[CLICK_DELAY_PARAM_POS] = static_cast<uint8_t>(s.param);
-        } else if (site == SITE_CONF_COUNTS) {
-            block[CONF_COUNTS_PROMOTED_POS] = static_cast<uint8_t>(s.param);
-            block[CONF_COUNTS_RELEGATED_POS] = static_cast<uint8_t>(s.param2);
-        } else if (site == SITE_CONF_PROMOTED) {
-            block[CONF_PROMOTED_PARAM_POS] = static_cast<uint8_t>(s.param);
-        }
+        const int32_t params[MAX_PARAMS] = {s.param, s.param2};
+        for (int k = 0; k < e.param_count; ++k)
+            block[e.params[k].pos] = static_cast<uint8_t>(params[k]);
         return;
     }
     std::memcpy(block, e.unpatched, static_cast<size_t>(e.unpatched_known));

@@ -3,6 +3,7 @@
 #include "app/chooser.h"
 #include "app/current_target.h"
 #include "app/messages.h"
+#include "patch/site_words.h"
 #include "patch/strings.h"
 #include "dialog/options_layout.h"
 #include "dialog/options_proc.h"
@@ -48,6 +49,7 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int)
     }
     free_string(path);
     scan_target(current_target);
+    print_scan_notes(stdout, current_target);
     // What a read error hid could be anything: no file to offer for writing.
     if (target_read_error_site(current_target) >= 0) {
         close_target(current_target);

@@ -196,11 +196,20 @@ int finish(int status, const char *done)
     return status != 0 ? status : EXIT_REPORT_FAILED;
 }
 
+// Standard output carries only the report. The scan's notes repeat what the
+// report says, and a script may take anything on standard error for a
+// failure: they go there only when asked for.
+void say_notes(void *, const patch_target *t)
+{
+    print_scan_notes(stderr, t);
+}
+
 int run_scan(const cli_args &a)
 {
     patch_target *t = nullptr;
     file_cause cause = CAUSE_NONE;
-    patch_result scanned = scan_file(a.file, &t, &cause);
+    const patch_events events{nullptr, a.verbose ? say_notes : nullptr, nullptr, nullptr};
+    patch_result scanned = scan_file(a.file, &t, &cause, &events);
     if (scanned != RESULT_OK) {
         // As apply --json says a file it cannot read.
         const patch_outcome o = outcome_of(scanned, -1, cause);
@@ -257,7 +266,7 @@ int run_write(cli_args &a)
 {
     apply_run run{&a, {}};
     apply_json_init(&run.json, a.file, a.request.dry_run);
-    const patch_events events{&run, say_plan, say_backup};
+    const patch_events events{&run, a.verbose ? say_notes : nullptr, say_plan, say_backup};
     const bool restore = a.command == CLI_RESTORE;
     patch_outcome o = restore ? restore_file(a.file, a.from, a.request.dry_run, &events)
                               : patch_file(a.file, &a.request, &events);
@@ -298,8 +307,8 @@ void console_speaks_utf8()
 }
 #endif
 
-// With descriptor 1 closed, the null sink for the scan's notes would take
-// it, and the plan and the report would go there: the run stops before it
+// With descriptor 1 closed, the first file the run opens would take it,
+// and the plan and the report would go there: the run stops before it
 // starts. (On Windows a missing standard output fails the first write of
 // the plan, before the file is written.)
 bool stdout_open()
@@ -340,11 +349,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s: cannot write to standard output; nothing was written\n", program);
         return EXIT_REPORT_FAILED;
     }
-    // Standard output carries only the report. The scan's notes repeat what
-    // the report says, and a script may take anything on standard error for
-    // a failure: they go there only when asked for.
-    std::FILE *quiet = a.verbose ? nullptr : open_null_sink();
-    scan_diagnostics = quiet != nullptr ? quiet : stderr;
     switch (a.command) {
     case CLI_HELP:
         std::fputs(help_text.text, stdout);

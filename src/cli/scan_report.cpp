@@ -83,32 +83,28 @@ void print_json_size(std::FILE *out, int64_t size)
 
 void print_scan_json(std::FILE *out, const char *file, const patch_target *t, backup_beside bak)
 {
+    // The record's fields by their names: each site's offset and its own
+    // value, then the conference pair's.
+    const char *separator = "{";
+    for (const site_entry &e : patch_catalogue) {
+        std::fprintf(out, "%s\"%s\": %ld", separator, e.ofs_field, static_cast<long>(t->*e.ofs));
+        separator = ", ";
+        if (e.value_field == nullptr)
+            continue;
+        const long value = e.year != nullptr ? t->*e.year : e.installed != nullptr ? t->*e.installed : t->*e.params[0].field;
+        std::fprintf(out, ", \"%s\": %ld", e.value_field, value);
+    }
     const struct {
         const char *key;
         long value;
-    } fields[] = {
-        {"start_year_ofs", t->start_year_ofs},
-        {"start_year", t->start_year},
-        {"wc06_ofs", t->wc06_ofs},
-        {"wc06_installed", t->wc06_installed},
-        {"bosman_year_ofs", t->bosman_year_ofs},
-        {"bosman_year", t->bosman_year},
-        {"click_delay_ofs", t->click_delay_ofs},
-        {"click_delay", t->click_delay},
-        {"exitgame_ofs", t->exitgame_ofs},
-        {"exitgame_installed", t->exitgame_installed},
-        {"conf_counts_ofs", t->conf_counts_ofs},
-        {"conf_promoted_ofs", t->conf_promoted_ofs},
+    } pair_fields[] = {
         {"promoted", t->promoted},
         {"relegated", t->relegated},
         {"touch_conference", t->touch_conference},
         {"conf_installed", t->conf_installed},
     };
-    const char *separator = "{";
-    for (const auto &f : fields) {
-        std::fprintf(out, "%s\"%s\": %ld", separator, f.key, f.value);
-        separator = ", ";
-    }
+    for (const auto &f : pair_fields)
+        std::fprintf(out, ", \"%s\": %ld", f.key, f.value);
     std::fputs(", \"path\": ", out);
     print_json_string(out, file);
     print_json_size(out, t->file_size);

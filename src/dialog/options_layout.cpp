@@ -7,17 +7,21 @@ namespace {
 
 enum layout_kind : int { L_GROUP, L_EDIT, L_UPDOWN, L_LABEL, L_CHECK, L_BUTTON };
 
-// Which scan results a control needs to be enabled.
-enum layout_rule : int {
-    NEEDS_NOTHING,
-    NEEDS_START_YEAR,
-    NEEDS_START_YEAR_AND_WC06,
-    NEEDS_BOSMAN_YEAR,
-    NEEDS_EITHER_YEAR,
-    NEEDS_CONFERENCE,
-    NEEDS_CLICK_DELAY,
-    NEEDS_EXITGAME,
-};
+// Which sites the scan must offer for a control to be enabled: all of them,
+// or (NEEDS_ANY) any one.
+constexpr int site_bit(site_id site)
+{
+    return 1 << site;
+}
+constexpr int NEEDS_NOTHING = 0;
+constexpr int NEEDS_START_YEAR = site_bit(SITE_START_YEAR);
+constexpr int NEEDS_START_YEAR_AND_WC06 = site_bit(SITE_START_YEAR) | site_bit(SITE_WC06_FIX);
+constexpr int NEEDS_BOSMAN_YEAR = site_bit(SITE_BOSMAN_YEAR);
+constexpr int NEEDS_ANY = 1 << SITE_COUNT;
+constexpr int NEEDS_EITHER_YEAR = NEEDS_ANY | site_bit(SITE_START_YEAR) | site_bit(SITE_BOSMAN_YEAR);
+constexpr int NEEDS_CONFERENCE = site_bit(SITE_CONF_COUNTS) | site_bit(SITE_CONF_PROMOTED);
+constexpr int NEEDS_CLICK_DELAY = site_bit(SITE_CLICK_DELAY);
+constexpr int NEEDS_EXITGAME = site_bit(SITE_EXITGAME);
 
 struct layout_entry {
     layout_kind kind;
@@ -25,7 +29,7 @@ struct layout_entry {
     const char *text;
     int x, y, cx, cy;
     uint32_t style;
-    layout_rule rule;
+    int needs;
 };
 
 constexpr int NO_ID = 0xFFFF;
@@ -62,27 +66,13 @@ const layout_entry options_layout[] = {
     {L_BUTTON, ID_CANCEL, "Cancel", 60, 161, 30, 10, 0, NEEDS_NOTHING},
 };
 
-bool met(layout_rule rule, const patch_target *t)
+bool met(int needs, const patch_target *t)
 {
-    switch (rule) {
-    case NEEDS_NOTHING:
-        return true;
-    case NEEDS_START_YEAR:
-        return site_usable(t->start_year_ofs);
-    case NEEDS_START_YEAR_AND_WC06:
-        return site_usable(t->start_year_ofs) && site_usable(t->wc06_ofs);
-    case NEEDS_BOSMAN_YEAR:
-        return site_usable(t->bosman_year_ofs);
-    case NEEDS_EITHER_YEAR:
-        return site_usable(t->start_year_ofs) || site_usable(t->bosman_year_ofs);
-    case NEEDS_CONFERENCE:
-        return conference_usable(t);
-    case NEEDS_CLICK_DELAY:
-        return site_usable(t->click_delay_ofs);
-    case NEEDS_EXITGAME:
-        return site_usable(t->exitgame_ofs);
-    }
-    return false;
+    int found = 0;
+    for (int site = 0; site < SITE_COUNT; ++site)
+        found |= target_site_usable(t, site) ? site_bit(static_cast<site_id>(site)) : 0;
+    const int sites = needs & ~NEEDS_ANY;
+    return (needs & NEEDS_ANY) != 0 ? (found & sites) != 0 : (found & sites) == sites;
 }
 
 } // namespace
@@ -93,7 +83,7 @@ dlg_template *layout_options_dialog(const patch_target *t)
     if (d == nullptr)
         return nullptr;
     for (const layout_entry &e : options_layout) {
-        uint32_t style = e.style | (met(e.rule, t) ? 0 : WS_DISABLED);
+        uint32_t style = e.style | (met(e.needs, t) ? 0 : WS_DISABLED);
         switch (e.kind) {
         case L_GROUP:
             dlg_add_group(d, e.x, e.y, e.cx, e.cy, e.text, style);

@@ -29,18 +29,14 @@ int32_t as_count(int32_t position)
 // would install.
 int32_t scanned_value(const patch_target *t, int pair)
 {
-    switch (pair) {
-    case PAIR_START_YEAR:
-        return t->start_year;
-    case PAIR_BOSMAN:
-        return t->bosman_year;
-    case PAIR_PROMOTED:
-        return t->promoted;
-    case PAIR_RELEGATED:
-        return t->relegated;
-    default:
-        return t->click_delay > 0 ? t->click_delay : t->click_delay == -1 ? DEFAULT_CLICK_DELAY : UNKNOWN;
-    }
+    const updown_pair &p = options_pairs[pair];
+    const site_entry &e = patch_catalogue[p.site];
+    if (e.kind == SITE_KIND_YEAR)
+        return t->*e.year;
+    const int32_t v = t->*e.params[p.param].field;
+    if (p.site != SITE_CLICK_DELAY || v > 0)
+        return v;
+    return v == -1 ? DEFAULT_CLICK_DELAY : UNKNOWN;
 }
 
 bool in_range(int32_t value, int pair)
@@ -59,7 +55,7 @@ int32_t shown(const patch_target *t, int pair)
 bool pair_used(const options_values *v, const patch_target *t, int pair)
 {
     const updown_pair &p = options_pairs[pair];
-    const bool usable = p.site == SITE_CONF_COUNTS ? conference_usable(t) : site_usable(target_site_ofs(t, p.site));
+    const bool usable = p.site == SITE_CONF_COUNTS ? conference_usable(t) : target_site_usable(t, p.site);
     return usable && v->check[p.skip] == 0;
 }
 
@@ -159,7 +155,7 @@ patch_request options_request(const options_values *v, const patch_target *t)
     if (pair_used(v, t, PAIR_BOSMAN))
         take(&r.bosman_year, value[PAIR_BOSMAN], YEAR_MIN, YEAR_MAX);
     // The fix follows the start year, and is written only with it.
-    if (r.start_year.set && site_usable(t->wc06_ofs) && v->check[CHECK_WC06] != 0)
+    if (r.start_year.set && target_site_usable(t, SITE_WC06_FIX) && v->check[CHECK_WC06] != 0)
         r.wc06 = WC06_FOLLOW_OR_KEEP;
 
     // The two conference blocks are written together or not at all.
@@ -172,7 +168,7 @@ patch_request options_request(const options_values *v, const patch_target *t)
     if (pair_used(v, t, PAIR_CLICK_DELAY))
         take(&r.click_delay, value[PAIR_CLICK_DELAY], CLICK_DELAY_MIN, CLICK_DELAY_MAX);
     // Only a box that is plainly checked installs our exitgame block.
-    if (site_usable(t->exitgame_ofs))
+    if (target_site_usable(t, SITE_EXITGAME))
         r.exitgame = request_value{1, v->check[CHECK_EXITGAME] == 1 ? 1 : 0};
     return r;
 }
@@ -184,7 +180,7 @@ patch_outcome options_apply(const options_values *v, const patch_target *t, opti
     patch_request r = options_request(v, t);
     if (patch_request_empty(&r))
         return outcome_of(RESULT_OK);
-    const patch_events events{done, planned, backed_up};
+    const patch_events events{done, nullptr, planned, backed_up};
     return patch_scanned(&r, t, &events);
 }
 
@@ -194,7 +190,7 @@ void options_done_text(const options_done *done, const patch_target *t, char *bu
     buf[0] = '\0';
     bool recognised = false;
     for (int site = 0; site < SITE_COUNT; ++site)
-        recognised = recognised || site_usable(target_site_ofs(t, site));
+        recognised = recognised || target_site_usable(t, site);
     if (!recognised) {
         add(buf, len, "No part of %s was recognised as ZANDOR.EXE's, so nothing could be written.", file);
         return;

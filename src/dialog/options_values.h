@@ -30,21 +30,22 @@ struct updown_pair {
     const char *label;  // the field's name beside it
     const char *holds;  // what is typed into it
     int site;           // whose site it writes
+    int param;          // which parameter of that site's block it sets (not a year's)
     options_check skip; // the check box that leaves that site alone
 };
 
 // In the order they are set up.
 inline constexpr updown_pair options_pairs[] = {
     {ID_START_YEAR_UPDOWN, ID_START_YEAR_EDIT, OFFERED_START_YEAR_MIN, OFFERED_START_YEAR_MAX, "Game starts",
-     "a year", SITE_START_YEAR, CHECK_LEAVE_YEARS},
+     "a year", SITE_START_YEAR, 0, CHECK_LEAVE_YEARS},
     {ID_BOSMAN_UPDOWN, ID_BOSMAN_EDIT, OFFERED_BOSMAN_YEAR_MIN, OFFERED_BOSMAN_YEAR_MAX, "Bosman ruling", "a year",
-     SITE_BOSMAN_YEAR, CHECK_LEAVE_YEARS},
+     SITE_BOSMAN_YEAR, 0, CHECK_LEAVE_YEARS},
     {ID_PROMOTED_UPDOWN, ID_PROMOTED_EDIT, PROMOTED_MIN, PROMOTED_MAX, "Nof promoted", "a number",
-     SITE_CONF_COUNTS, CHECK_KEEP_CONFERENCE},
+     SITE_CONF_COUNTS, 0, CHECK_KEEP_CONFERENCE},
     {ID_RELEGATED_UPDOWN, ID_RELEGATED_EDIT, RELEGATED_MIN, RELEGATED_MAX, "Nof relegated", "a number",
-     SITE_CONF_COUNTS, CHECK_KEEP_CONFERENCE},
+     SITE_CONF_COUNTS, 1, CHECK_KEEP_CONFERENCE},
     {ID_CLICK_DELAY_UPDOWN, ID_CLICK_DELAY_EDIT, CLICK_DELAY_MIN, CLICK_DELAY_MAX, "Click repeat delay",
-     "a number", SITE_CLICK_DELAY, CHECK_NO_CLICK_DELAY},
+     "a number", SITE_CLICK_DELAY, 0, CHECK_NO_CLICK_DELAY},
 };
 inline constexpr int options_check_ids[] = {
     ID_EXITGAME_CHECK, ID_WC06_CHECK, ID_LEAVE_YEARS_CHECK, ID_KEEP_CONFERENCE_CHECK, ID_NO_CLICK_DELAY_CHECK,

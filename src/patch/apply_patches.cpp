@@ -15,7 +15,7 @@ struct site_write {
     uint8_t bytes[MAX_BLOCK_LEN];
 };
 
-// conf_promoted may be written twice: see plan_writes.
+// conf_promoted may be written twice: see list_writes.
 constexpr int MAX_WRITES = SITE_COUNT + 1;
 
 // A disk keeps a sector whole, but a write that spans two can land in part.
@@ -49,67 +49,44 @@ void plan_block(write_plan *p, site_id site, int32_t ofs, const uint8_t *block)
     std::memcpy(w.bytes, block, static_cast<std::size_t>(w.len));
 }
 
-// The patched block with one parameter byte stored; the catalogue stays as it is.
-void plan_patched(write_plan *p, site_id site, int32_t ofs, int32_t pos, int8_t value)
+// Whether the writer puts our block in at a block site.
+bool writes_ours(const patch_target *t, int site)
 {
-    plan_block(p, site, ofs, patch_catalogue[site].patched);
-    p->writes[p->count - 1].bytes[pos] = static_cast<uint8_t>(value);
+    switch (site) {
+    case SITE_WC06_FIX:  // follows the start year
+        return t->start_year >= WC06_FIRST_YEAR;
+    case SITE_CLICK_DELAY:
+        return t->click_delay >= CLICK_DELAY_MIN && t->click_delay <= CLICK_DELAY_WRITE_MAX;
+    case SITE_CONF_COUNTS:
+    case SITE_CONF_PROMOTED:
+        return t->touch_conference != 0;
+    default:
+        return t->*patch_catalogue[site].installed != 0;
+    }
 }
 
-void plan_year(write_plan *p, site_id site, int32_t ofs, int16_t year)
-{
-    const uint8_t bytes[2] = {static_cast<uint8_t>(year & 0xff), static_cast<uint8_t>((year >> 8) & 0xff)};
-    plan_block(p, site, ofs, bytes);
-}
+// The one write of each site but conf_promoted, in this order.
+constexpr site_id write_order[] = {SITE_CLICK_DELAY, SITE_BOSMAN_YEAR, SITE_START_YEAR, SITE_WC06_FIX,
+                                   SITE_EXITGAME,    SITE_CONF_COUNTS};
 
-bool year_writable(int32_t ofs, int16_t year)
-{
-    return site_usable(ofs) && year >= YEAR_MIN && year <= YEAR_MAX;
-}
-
-write_plan plan_writes(const patch_target *t)
+write_plan list_writes(const patch_target *t)
 {
     write_plan p{};
-    if (site_usable(t->click_delay_ofs)) {
-        if (t->click_delay >= CLICK_DELAY_MIN && t->click_delay <= CLICK_DELAY_WRITE_MAX)
-            plan_patched(&p, SITE_CLICK_DELAY, t->click_delay_ofs, CLICK_DELAY_PARAM_POS, t->click_delay);
-        else
-            plan_block(&p, SITE_CLICK_DELAY, t->click_delay_ofs, patch_catalogue[SITE_CLICK_DELAY].unpatched);
-    }
-    if (year_writable(t->bosman_year_ofs, t->bosman_year))
-        plan_year(&p, SITE_BOSMAN_YEAR, t->bosman_year_ofs, t->bosman_year);
-    if (year_writable(t->start_year_ofs, t->start_year)) {
-        plan_year(&p, SITE_START_YEAR, t->start_year_ofs, t->start_year);
-        // The World Cup 06 fix follows the start year.
-        if (site_usable(t->wc06_ofs)) {
-            if (t->start_year >= WC06_FIRST_YEAR)
-                plan_block(&p, SITE_WC06_FIX, t->wc06_ofs, patch_catalogue[SITE_WC06_FIX].patched);
-            else if (t->wc06_original_known)
-                plan_block(&p, SITE_WC06_FIX, t->wc06_ofs, t->wc06_original);
-            // Else the game's block is unknown: the plan never asks for it,
-            // and the read-back would find the site unchanged.
-        }
-    }
-    if (site_usable(t->exitgame_ofs)) {
-        const site_entry &e = patch_catalogue[SITE_EXITGAME];
-        plan_block(&p, SITE_EXITGAME, t->exitgame_ofs, t->exitgame_installed ? e.patched : e.unpatched);
-    }
-    if (conference_usable(t)) {
+    uint8_t bytes[MAX_BLOCK_LEN];
+    for (site_id site : write_order) {
+        if (!planned_site_bytes(t, site, bytes))
+            continue;
         // The scan takes the game's conf_promoted block next to either
         // conf_counts block, but ours only next to a conf_counts that agrees.
         // So ours goes out before the counts change and comes back after
         // them: a run cut off between two writes leaves a pair the scan
         // still recognises and a later run can finish.
-        const site_entry &prom = patch_catalogue[SITE_CONF_PROMOTED];
-        plan_block(&p, SITE_CONF_PROMOTED, t->conf_promoted_ofs, prom.unpatched);
-        if (t->touch_conference) {
-            plan_patched(&p, SITE_CONF_COUNTS, t->conf_counts_ofs, CONF_COUNTS_PROMOTED_POS, t->promoted);
-            p.writes[p.count - 1].bytes[CONF_COUNTS_RELEGATED_POS] = static_cast<uint8_t>(t->relegated);
-            plan_patched(&p, SITE_CONF_PROMOTED, t->conf_promoted_ofs, CONF_PROMOTED_PARAM_POS, t->promoted);
-        } else {
-            plan_block(&p, SITE_CONF_COUNTS, t->conf_counts_ofs, patch_catalogue[SITE_CONF_COUNTS].unpatched);
-        }
+        if (site == SITE_CONF_COUNTS)
+            plan_block(&p, SITE_CONF_PROMOTED, target_site_ofs(t, SITE_CONF_PROMOTED), patch_catalogue[SITE_CONF_PROMOTED].unpatched);
+        plan_block(&p, site, target_site_ofs(t, site), bytes);
     }
+    if (t->touch_conference && planned_site_bytes(t, SITE_CONF_PROMOTED, bytes))
+        plan_block(&p, SITE_CONF_PROMOTED, target_site_ofs(t, SITE_CONF_PROMOTED), bytes);
     return p;
 }
 
@@ -158,7 +135,7 @@ bool site_still_there(const patch_target *t, const site_write &w, const site_win
 }
 
 // The window as the first `steps` pieces leave it, in `after`.
-void apply_in_window(const write_plan &p, int steps, site_window *win)
+void lay_pieces(const write_plan &p, int steps, site_window *win)
 {
     std::memcpy(win->after, win->before, static_cast<std::size_t>(win->len));
     const int64_t win_end = win->start + win->len;
@@ -252,7 +229,7 @@ bool occurrences_kept(const write_plan &p, write_check *c)
     for (int steps = 1; steps <= p.piece_count; ++steps)
         for (int i = 0; i < p.count; ++i) {
             site_window &win = c->windows[i];
-            apply_in_window(p, steps, &win);
+            lay_pieces(p, steps, &win);
             for (const site_entry &e : patch_catalogue)
                 for (int64_t at = 0; at + e.sig_len <= win.len; ++at) {
                     if (win.start + at + e.sig_len > INT32_MAX)
@@ -298,7 +275,7 @@ bool write_at(std::FILE *f, int32_t ofs, const uint8_t *data, int32_t len)
 const uint8_t *site_after(const write_plan &p, int steps, int write, write_check *c)
 {
     site_window &win = c->windows[write];
-    apply_in_window(p, steps, &win);
+    lay_pieces(p, steps, &win);
     return win.after + (p.writes[write].ofs - win.start);
 }
 
@@ -371,25 +348,47 @@ void look_again(std::FILE *f, const write_plan &p, write_check *c, write_report 
 
 } // namespace
 
+bool planned_site_bytes(const patch_target *t, int site, uint8_t out[MAX_BLOCK_LEN])
+{
+    const site_entry &e = patch_catalogue[site];
+    if (!target_site_usable(t, site) || (e.kind == SITE_KIND_PAIR && !conference_usable(t)))
+        return false;
+    if (e.kind == SITE_KIND_YEAR) {
+        const int16_t year = t->*e.year;
+        out[0] = static_cast<uint8_t>(year & 0xff);
+        out[1] = static_cast<uint8_t>((year >> 8) & 0xff);
+        return year >= YEAR_MIN && year <= YEAR_MAX;
+    }
+    // The World Cup 06 fix goes only with the start year, and the game's
+    // block only when the scan saw it whole in the file.
+    if (site == SITE_WC06_FIX && !planned_site_bytes(t, SITE_START_YEAR, out))
+        return false;
+    const bool ours = writes_ours(t, site);
+    const uint8_t *block = ours ? e.patched : e.unpatched;
+    if (site == SITE_WC06_FIX && !ours)
+        block = t->wc06_original_known ? t->wc06_original : nullptr;
+    if (block == nullptr)
+        return false;
+    std::memcpy(out, block, static_cast<std::size_t>(e.block_len));
+    for (int k = 0; ours && k < e.param_count; ++k)
+        out[e.params[k].pos] = static_cast<uint8_t>(t->*e.params[k].field);
+    return true;
+}
+
 int planned_changes(const patch_target *t)
 {
-    const write_plan p = plan_writes(t);
     int changes = 0;
-    // A site's last write leaves its bytes.
-    for (int i = 0; i < p.count; ++i) {
-        const site_write &w = p.writes[i];
-        uint8_t now[MAX_BLOCK_LEN];
-        const auto n = static_cast<std::size_t>(w.len);
-        const bool same = std::fseek(t->file, w.ofs, SEEK_SET) == 0 && std::fread(now, 1, n, t->file) == n
-                          && std::memcmp(now, w.bytes, n) == 0;
-        changes = same ? changes & ~(1 << w.site) : changes | (1 << w.site);
-    }
+    uint8_t bytes[MAX_BLOCK_LEN];
+    for (int site = 0; site < SITE_COUNT; ++site)
+        if (planned_site_bytes(t, site, bytes)
+            && std::memcmp(bytes, t->seen[site].bytes, static_cast<std::size_t>(patch_catalogue[site].block_len)) != 0)
+            changes |= 1 << site;
     return changes;
 }
 
 patch_result check_before_write(const patch_target *t)
 {
-    write_plan p = plan_writes(t);
+    write_plan p = list_writes(t);
     if (p.count == 0)
         return RESULT_OK;
     // Read through the scan's own handle: the name may be another file by now.
@@ -397,14 +396,10 @@ patch_result check_before_write(const patch_target *t)
     return check_file(t->file, t, &p, &c);
 }
 
-patch_result apply_patches(const patch_target *t)
+patch_result apply_patches(const patch_target *t, write_report *report)
 {
-    write_report r{};
-    return write_patches(t, &r);
-}
-
-patch_result write_patches(const patch_target *t, write_report *r)
-{
+    write_report unused{};
+    write_report *r = report != nullptr ? report : &unused;
     *r = write_report{};
     std::FILE *f = open_for_update(t->path, &r->cause);
     if (f == nullptr)
@@ -416,7 +411,7 @@ patch_result write_patches(const patch_target *t, write_report *r)
         r->cause = CAUSE_CHANGED;
         return RESULT_FILE_CHANGED;
     }
-    write_plan p = plan_writes(t);
+    write_plan p = list_writes(t);
     write_check c{};
     if (p.count > 0) {
         patch_result checked = check_file(f, t, &p, &c);

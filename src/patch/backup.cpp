@@ -83,7 +83,7 @@ patch_outcome backup_verify(const patch_target *scanned, std::FILE *bak, const c
     patch_target *other = nullptr;
     // The backup's own scan must read the file held open here, not whatever
     // has its name by now.
-    if (scan_file_quietly(bak_path, &other) != RESULT_OK || !same_file(other->file, bak)
+    if (scan_file(bak_path, &other) != RESULT_OK || !same_file(other->file, bak)
         || target_read_error_site(other) >= 0) {
         close_target(other);
         return outcome_of(RESULT_READ_FAILED);

@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "patch/patch_target.h"
+
 // Signatures and blocks fit one build of the game executable; all of them
 // are 32-bit x86 code, grouped here one instruction to a line.
 
@@ -198,24 +200,41 @@ static_assert(sizeof conf_promoted_unpatched == sizeof conf_promoted_patched);
 static_assert(sizeof conf_promoted_sig == MAX_SIG_LEN);
 
 constexpr site_entry catalogue_entries[] = {
-    {"start_year", SITE_KIND_YEAR, len(start_year_sig), start_year_sig, 2, nullptr, 0, nullptr},
-    {"wc06_fix", SITE_KIND_BLOCK, len(wc06_sig), wc06_sig, WC06_BLOCK_LEN, wc06_unpatched,
-     len(wc06_unpatched), wc06_patched},
-    {"bosman_year", SITE_KIND_YEAR, len(bosman_year_sig), bosman_year_sig, 2, nullptr, 0, nullptr},
-    {"click_delay", SITE_KIND_BLOCK, len(click_delay_sig), click_delay_sig,
-     len(click_delay_patched), click_delay_unpatched, len(click_delay_unpatched),
-     click_delay_patched},
-    {"exitgame", SITE_KIND_BLOCK, len(exitgame_sig), exitgame_sig, len(exitgame_patched),
-     exitgame_unpatched, len(exitgame_unpatched), exitgame_patched},
-    {"conf_counts", SITE_KIND_BLOCK, len(conf_counts_sig), conf_counts_sig,
-     len(conf_counts_patched), conf_counts_unpatched, len(conf_counts_unpatched),
-     conf_counts_patched},
-    {"conf_promoted", SITE_KIND_BLOCK, len(conf_promoted_sig), conf_promoted_sig,
-     len(conf_promoted_patched), conf_promoted_unpatched, len(conf_promoted_unpatched),
-     conf_promoted_patched},
+    {"start_year", SITE_KIND_YEAR, len(start_year_sig), start_year_sig, 2, nullptr, 0, nullptr,
+     &patch_target::start_year_ofs, "start_year_ofs", &patch_target::start_year, nullptr, "start_year", {}, 0,
+     "start year"},
+    {"wc06_fix", SITE_KIND_BLOCK, len(wc06_sig), wc06_sig, WC06_BLOCK_LEN, wc06_unpatched, len(wc06_unpatched),
+     wc06_patched, &patch_target::wc06_ofs, "wc06_ofs", nullptr, &patch_target::wc06_installed, "wc06_installed", {},
+     0, "World Cup 06 fix"},
+    {"bosman_year", SITE_KIND_YEAR, len(bosman_year_sig), bosman_year_sig, 2, nullptr, 0, nullptr,
+     &patch_target::bosman_year_ofs, "bosman_year_ofs", &patch_target::bosman_year, nullptr, "bosman_year", {}, 0,
+     "Bosman year"},
+    {"click_delay", SITE_KIND_BLOCK, len(click_delay_sig), click_delay_sig, len(click_delay_patched),
+     click_delay_unpatched, len(click_delay_unpatched), click_delay_patched, &patch_target::click_delay_ofs,
+     "click_delay_ofs", nullptr, nullptr, "click_delay", {{25, &patch_target::click_delay}}, 1, "click delay"},
+    {"exitgame", SITE_KIND_BLOCK, len(exitgame_sig), exitgame_sig, len(exitgame_patched), exitgame_unpatched,
+     len(exitgame_unpatched), exitgame_patched, &patch_target::exitgame_ofs, "exitgame_ofs", nullptr,
+     &patch_target::exitgame_installed, "exitgame_installed", {}, 0, "exit fix"},
+    {"conf_counts", SITE_KIND_PAIR, len(conf_counts_sig), conf_counts_sig, len(conf_counts_patched),
+     conf_counts_unpatched, len(conf_counts_unpatched), conf_counts_patched, &patch_target::conf_counts_ofs,
+     "conf_counts_ofs", nullptr, &patch_target::conf_installed, nullptr,
+     {{6, &patch_target::promoted}, {9, &patch_target::relegated}}, 2, "conference counts"},
+    {"conf_promoted", SITE_KIND_PAIR, len(conf_promoted_sig), conf_promoted_sig, len(conf_promoted_patched),
+     conf_promoted_unpatched, len(conf_promoted_unpatched), conf_promoted_patched, &patch_target::conf_promoted_ofs,
+     "conf_promoted_ofs", nullptr, &patch_target::conf_promoted_installed, nullptr, {{9, &patch_target::promoted}}, 1,
+     "conference promoted count"},
 };
 static_assert(std::size(catalogue_entries) == SITE_COUNT, "an entry for every site");
 
 } // namespace
 
 const site_entry (&patch_catalogue)[SITE_COUNT] = catalogue_entries;
+
+bool site_is_parameter(int site, int32_t pos)
+{
+    const site_entry &e = patch_catalogue[site];
+    for (int k = 0; k < e.param_count; ++k)
+        if (e.params[k].pos == pos)
+            return true;
+    return false;
+}

@@ -16,24 +16,18 @@ bool conference_requested(const patch_request *r)
     return r->promoted.set || r->relegated.set || r->conference_original;
 }
 
-// The first requested site that the scan did not find usable.
-int first_absent_site(const patch_request *r, const patch_target *t)
+// The sites the request writes, a bit per site_id; the World Cup 06 fix
+// follows the start year, and the conference blocks go as a pair.
+int requested_sites(const patch_request *r)
 {
-    if (r->start_year.set && !site_usable(t->start_year_ofs))
-        return SITE_START_YEAR;
-    if (r->wc06 && !site_usable(t->wc06_ofs))
-        return SITE_WC06_FIX;
-    if (r->bosman_year.set && !site_usable(t->bosman_year_ofs))
-        return SITE_BOSMAN_YEAR;
-    if (r->click_delay.set && !site_usable(t->click_delay_ofs))
-        return SITE_CLICK_DELAY;
-    if (r->exitgame.set && !site_usable(t->exitgame_ofs))
-        return SITE_EXITGAME;
-    if (conference_requested(r) && !site_usable(t->conf_counts_ofs))
-        return SITE_CONF_COUNTS;
-    if (conference_requested(r) && !site_usable(t->conf_promoted_ofs))
-        return SITE_CONF_PROMOTED;
-    return -1;
+    const bool asked[SITE_COUNT] = {
+        r->start_year.set != 0, r->wc06 != WC06_LEAVE, r->bosman_year.set != 0, r->click_delay.set != 0,
+        r->exitgame.set != 0,   conference_requested(r), conference_requested(r),
+    };
+    int sites = 0;
+    for (int site = 0; site < SITE_COUNT; ++site)
+        sites |= asked[site] ? 1 << site : 0;
+    return sites;
 }
 
 } // namespace
@@ -73,11 +67,6 @@ patch_result patch_request_check(const patch_request *r)
     return RESULT_OK;
 }
 
-bool plan_installs_wc06(const patch_target *plan)
-{
-    return plan->start_year >= WC06_FIRST_YEAR;
-}
-
 patch_outcome patch_request_plan(const patch_request *r, const patch_target *scanned,
                                  patch_target *plan)
 {
@@ -85,12 +74,13 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
     patch_result checked = patch_request_check(r);
     if (checked != RESULT_OK)
         return outcome_of(checked);
-    int absent = first_absent_site(r, scanned);
-    if (absent >= 0) {
-        patch_outcome o = outcome_of(RESULT_SITE_ABSENT, absent);
-        o.why = scanned->absent[absent];
-        return o;
-    }
+    const int sites = requested_sites(r);
+    for (int site = 0; site < SITE_COUNT; ++site)
+        if ((sites & 1 << site) != 0 && !target_site_usable(scanned, site)) {
+            patch_outcome o = outcome_of(RESULT_SITE_ABSENT, site);
+            o.why = scanned->absent[site];
+            return o;
+        }
     // Going back before the World Cup 06 year means writing the game's own
     // block, which we only have when the scan saw it in the file.
     const bool keep_wc06 = r->wc06 != WC06_LEAVE && r->start_year.value < WC06_FIRST_YEAR
@@ -98,34 +88,27 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
     if (keep_wc06 && r->wc06 != WC06_FOLLOW_OR_KEEP)
         return outcome_of(RESULT_WC06_ORIGINAL_UNKNOWN, SITE_WC06_FIX);
 
+    // Every other site's offset is -1, and every block written goes out whole.
+    for (int site = 0; site < SITE_COUNT; ++site)
+        if ((sites & 1 << site) == 0 || (site == SITE_WC06_FIX && keep_wc06))
+            plan->*patch_catalogue[site].ofs = -1;
+        else
+            plan->damaged &= ~(1 << site);
     if (r->start_year.set)
         plan->start_year = static_cast<int16_t>(r->start_year.value);
-    else
-        plan->start_year_ofs = -1;
-    if (r->wc06 == WC06_LEAVE || keep_wc06)
-        plan->wc06_ofs = -1;
+    plan->wc06_installed = plan->start_year >= WC06_FIRST_YEAR ? 1 : 0;
     if (r->bosman_year.set)
         plan->bosman_year = static_cast<int16_t>(r->bosman_year.value);
-    else
-        plan->bosman_year_ofs = -1;
     if (r->click_delay.set)
         plan->click_delay = static_cast<int8_t>(
             r->click_delay.value == CLICK_DELAY_OFF ? -1 : r->click_delay.value);
-    else
-        plan->click_delay_ofs = -1;
     if (r->exitgame.set)
         plan->exitgame_installed = r->exitgame.value;
-    else
-        plan->exitgame_ofs = -1;
-
-    if (!conference_requested(r)) {
-        plan->conf_counts_ofs = -1;
-        plan->conf_promoted_ofs = -1;
-    } else if (r->conference_original) {
+    if (r->conference_original) {
         plan->touch_conference = 0;
         plan->promoted = GAME_PROMOTED;
         plan->relegated = GAME_RELEGATED;
-    } else {
+    } else if (conference_requested(r)) {
         // A count not given keeps what the file holds now.
         plan->touch_conference = 1;
         if (r->promoted.set)
@@ -133,9 +116,10 @@ patch_outcome patch_request_plan(const patch_request *r, const patch_target *sca
         if (r->relegated.set)
             plan->relegated = static_cast<int8_t>(r->relegated.value);
     }
-    // Every block written goes out whole.
-    for (int site = 0; site < SITE_COUNT; ++site)
-        if (site_usable(target_site_ofs(plan, site)))
-            plan->damaged &= ~(1 << site);
+    // The plan holds the blocks as they will be: both ours, or both the game's.
+    if (conference_requested(r)) {
+        plan->conf_installed = plan->conf_promoted_installed = plan->touch_conference;
+        plan->conf_half_written = 0;
+    }
     return keep_wc06 ? outcome_of(RESULT_WC06_KEPT, SITE_WC06_FIX) : outcome_of(RESULT_OK);
 }

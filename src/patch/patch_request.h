@@ -50,11 +50,11 @@ bool patch_request_empty(const patch_request *r);
 patch_result patch_request_check(const patch_request *r);
 
 // Copies `scanned` into `plan` and marks in it what the request writes:
-// chosen values set, every other site's offset -1. `plan` borrows the path
+// chosen values set, each as the file will hold it (wc06_installed as the
+// start year has it, the conference blocks as a pair), every other site's
+// offset -1. `plan` borrows the path
 // and handle of `scanned`: never close it. RESULT_OK, or RESULT_WC06_KEPT
 // when the plan keeps the installed World Cup 06 fix (WC06_FOLLOW_OR_KEEP);
 // on failure `plan` is not to be written.
 patch_outcome patch_request_plan(const patch_request *r, const patch_target *scanned,
                                  patch_target *plan);
-// Whether the plan installs the World Cup 06 fix (when it writes the site).
-bool plan_installs_wc06(const patch_target *plan);

@@ -4,9 +4,11 @@
 
 // The one way both front ends reach the file: plan, guarded write, read-back.
 
-// What a front end wants to hear on the way; either hook may be null.
+// What a front end wants to hear on the way; any hook may be null.
 struct patch_events {
     void *ctx;
+    // The file was scanned (the first scan of a run, not the checks' own).
+    void (*scanned)(void *ctx, const patch_target *t);
     // The plan stands and every check before writing has passed; called in a
     // dry run too, before anything is written. False stops the apply there.
     bool (*planned)(void *ctx, const patch_target *scanned, const patch_target *plan);
@@ -14,16 +16,16 @@ struct patch_events {
     void (*backed_up)(void *ctx, int made);
 };
 
-// Opens and scans `path`; on RESULT_OK `*out` is the scanned target, for the
-// caller to close. Diagnostics of the scan go to `scan_diagnostics`. When the
-// open fails, `*cause` (when given) says why.
-patch_result scan_file(const char *path, patch_target **out, file_cause *cause = nullptr);
-// scan_file with the scan's diagnostics going nowhere.
-patch_result scan_file_quietly(const char *path, patch_target **out);
+// Opens and scans `path`, telling `events`; on RESULT_OK `*out` is the
+// scanned target, for the caller to close. When the open fails, `*cause`
+// (when given) says why.
+patch_result scan_file(const char *path, patch_target **out, file_cause *cause = nullptr,
+                       const patch_events *events = nullptr);
 
 // The levels, from the top: patch_file (the whole run from a path),
-// patch_scanned (the run on a scanned target), then the writer's
-// check_before_write (the checks) and write_patches (the writes).
+// patch_scanned (the run on a scanned target: plan, guarded write,
+// read-back), then the writer's check_before_write (the checks) and
+// apply_patches (the writes).
 
 // Writes what `r` asks for into the file that `scanned` was scanned from:
 // plans (nothing is written unless every check passes), makes the backup

@@ -8,7 +8,7 @@
 
 // Why the scan found a site absent.
 enum site_absence : uint8_t {
-    SITE_PRESENT,
+    ABSENT_NONE,
     ABSENT_NOT_FOUND,
     ABSENT_FOUND_TWICE,
     ABSENT_CUT_OFF,        // its value or block would run past the end of the file
@@ -18,10 +18,13 @@ enum site_absence : uint8_t {
     ABSENT_READ_ERROR,
 };
 
-// A site as the scan read it, before it read what the site holds: its offset
-// (-1 when the scan offers no site there) and its bytes, a year or the whole
-// block.
+// A site as the scan found it: where the search found its signature (the
+// first two places, -1 for none), its offset (-1 when the scan offers no
+// site there) and its bytes, a year or the whole block, as read once before
+// the scan told what they hold.
 struct site_seen {
+    int32_t first;
+    int32_t second;
     int32_t ofs;
     uint8_t bytes[MAX_BLOCK_LEN];
 };
@@ -68,9 +71,10 @@ struct patch_target {
     // bytes are known in advance); valid when wc06_original_known is 1.
     int32_t wc06_original_known;
     uint8_t wc06_original[WC06_BLOCK_LEN];
-    // Per site_id: SITE_PRESENT, or why the site is absent.
+    // Per site_id: ABSENT_NONE, or why the site is absent.
     site_absence absent[SITE_COUNT];
-    // Per site_id: the writer writes only over what the scan saw.
+    // Per site_id: what the scan's notes tell, and what the writer writes
+    // over only while the file still holds it.
     site_seen seen[SITE_COUNT];
 };
 
@@ -81,10 +85,21 @@ constexpr bool site_usable(int32_t ofs)
     return ofs > 0;
 }
 
+// The offset field of one site (a site_id), or -1 for no such site.
+inline int32_t target_site_ofs(const patch_target *t, int site)
+{
+    return site >= 0 && site < SITE_COUNT ? t->*patch_catalogue[site].ofs : -1;
+}
+
+inline bool target_site_usable(const patch_target *t, int site)
+{
+    return site_usable(target_site_ofs(t, site));
+}
+
 // The two conference blocks are used only as a pair.
 inline bool conference_usable(const patch_target *t)
 {
-    return site_usable(t->conf_counts_ofs) && site_usable(t->conf_promoted_ofs);
+    return target_site_usable(t, SITE_CONF_COUNTS) && target_site_usable(t, SITE_CONF_PROMOTED);
 }
 
 // Null when the file cannot be opened for reading (or memory is short);
@@ -95,9 +110,3 @@ void scan_target(patch_target *t);
 void close_target(patch_target *t);
 // The first site that a read error made absent, or -1.
 int target_read_error_site(const patch_target *t);
-// The offset field of one site (a site_id), or -1 for no such site.
-int32_t target_site_ofs(const patch_target *t, int site);
-
-// Where the scan's two diagnostic lines about the exitgame site go; standard
-// output when null.
-extern std::FILE *scan_diagnostics;

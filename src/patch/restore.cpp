@@ -20,9 +20,9 @@ patch_outcome mismatch(int site)
 patch_outcome restore_request(const patch_target *file, const patch_target *bak, patch_request *r)
 {
     patch_request_init(r);
-    if (site_usable(file->start_year_ofs))
+    if (target_site_usable(file, SITE_START_YEAR))
         r->start_year = {1, bak->start_year};
-    if (site_usable(file->bosman_year_ofs))
+    if (target_site_usable(file, SITE_BOSMAN_YEAR))
         r->bosman_year = {1, bak->bosman_year};
     if (r->start_year.set && (r->start_year.value < YEAR_MIN || r->start_year.value > YEAR_MAX))
         return mismatch(SITE_START_YEAR);
@@ -30,7 +30,7 @@ patch_outcome restore_request(const patch_target *file, const patch_target *bak,
         return mismatch(SITE_BOSMAN_YEAR);
     // The fix follows the start year: only a backup whose fix does is
     // written back by it; without the start year it must already agree.
-    if (site_usable(file->wc06_ofs)) {
+    if (target_site_usable(file, SITE_WC06_FIX)) {
         const bool follows = (bak->wc06_installed != 0) == (bak->start_year >= WC06_FIRST_YEAR);
         const bool same = file->wc06_installed == bak->wc06_installed
                           && (bak->wc06_installed
@@ -39,12 +39,12 @@ patch_outcome restore_request(const patch_target *file, const patch_target *bak,
             return mismatch(SITE_WC06_FIX);
         r->wc06 = r->start_year.set ? WC06_FOLLOW : WC06_LEAVE;
     }
-    if (site_usable(file->click_delay_ofs)) {
+    if (target_site_usable(file, SITE_CLICK_DELAY)) {
         if (bak->click_delay == -2)
             return mismatch(SITE_CLICK_DELAY);
         r->click_delay = {1, bak->click_delay == -1 ? CLICK_DELAY_OFF : bak->click_delay};
     }
-    if (site_usable(file->exitgame_ofs))
+    if (target_site_usable(file, SITE_EXITGAME))
         r->exitgame = {1, bak->exitgame_installed != 0 ? 1 : 0};
     if (conference_usable(file)) {
         if (bak->conf_half_written)
@@ -95,7 +95,7 @@ patch_outcome restore_file(const char *path, const char *backup_path, int dry_ru
 {
     patch_target *t = nullptr;
     file_cause cause = CAUSE_NONE;
-    patch_result scanned = scan_file(path, &t, &cause);
+    patch_result scanned = scan_file(path, &t, &cause, events);
     if (scanned != RESULT_OK)
         return outcome_of(scanned, -1, cause);
     char *own = backup_path == nullptr ? backup_path_of(path) : nullptr;

@@ -4,15 +4,8 @@
 #include <iterator>
 
 #include "patch/apply_patches.h"
-#include "patch/patch_request.h"
 
 namespace {
-
-const char *const site_labels[] = {
-    "start year", "World Cup 06 fix", "Bosman year", "click delay",
-    "exit fix",   "conference counts", "conference promoted count",
-};
-static_assert(std::size(site_labels) == SITE_COUNT, "a label for every site");
 
 // Why a site is absent, by site_absence: in words, and as a code.
 const struct {
@@ -32,7 +25,7 @@ static_assert(std::size(absence_texts) == ABSENT_READ_ERROR + 1, "words for ever
 
 int absence_index(int why)
 {
-    return why > SITE_PRESENT && why <= ABSENT_READ_ERROR ? why : ABSENT_NOT_FOUND;
+    return why > ABSENT_NONE && why <= ABSENT_READ_ERROR ? why : ABSENT_NOT_FOUND;
 }
 
 // A conference block holding our code (`ours`) or the game's, which behaves
@@ -55,7 +48,7 @@ void conference_words(int ours, int half_written, const patch_target *t, int sit
 
 const char *site_label(int site)
 {
-    return site >= 0 && site < SITE_COUNT ? site_labels[site] : "file";
+    return site >= 0 && site < SITE_COUNT ? patch_catalogue[site].label : "file";
 }
 
 const char *absence_words(int why)
@@ -72,45 +65,23 @@ namespace {
 
 void state_words(const patch_target *t, int site, char *buf, std::size_t len)
 {
-    switch (site) {
-    case SITE_START_YEAR:
-    case SITE_BOSMAN_YEAR:
-        if (target_site_ofs(t, site) > 0) {
-            std::snprintf(buf, len, "year %d", site == SITE_START_YEAR ? t->start_year : t->bosman_year);
-            return;
-        }
-        break;
-    case SITE_WC06_FIX:
-    case SITE_EXITGAME:
-        if (target_site_ofs(t, site) > 0) {
-            int installed = site == SITE_WC06_FIX ? t->wc06_installed : t->exitgame_installed;
-            std::snprintf(buf, len, "%s", installed ? "installed" : "not installed");
-            return;
-        }
-        break;
-    case SITE_CLICK_DELAY:
-        if (site_usable(t->click_delay_ofs)) {
-            if (t->click_delay == -1)
-                std::snprintf(buf, len, "not installed");
-            else if (t->click_delay >= 1)
-                std::snprintf(buf, len, "delay %d", t->click_delay);
-            else
-                std::snprintf(buf, len, "installed, delay not recognised");
-            return;
-        }
-        break;
-    case SITE_CONF_COUNTS:
-    case SITE_CONF_PROMOTED:
-        if (target_site_ofs(t, site) > 0) {
-            conference_words(site == SITE_CONF_COUNTS ? t->conf_installed : t->conf_promoted_installed,
-                             t->conf_half_written, t, site, buf, len);
-            return;
-        }
-        break;
-    default:
-        break;
+    if (!target_site_usable(t, site)) {
+        std::snprintf(buf, len, "%s", absence_words(site >= 0 && site < SITE_COUNT ? t->absent[site] : ABSENT_NOT_FOUND));
+        return;
     }
-    std::snprintf(buf, len, "%s", absence_words(site >= 0 && site < SITE_COUNT ? t->absent[site] : ABSENT_NOT_FOUND));
+    const site_entry &e = patch_catalogue[site];
+    if (e.kind == SITE_KIND_YEAR)
+        std::snprintf(buf, len, "year %d", t->*e.year);
+    else if (e.kind == SITE_KIND_PAIR)
+        conference_words(t->*e.installed, t->conf_half_written, t, site, buf, len);
+    else if (site != SITE_CLICK_DELAY)
+        std::snprintf(buf, len, "%s", t->*e.installed ? "installed" : "not installed");
+    else if (t->click_delay == -1)
+        std::snprintf(buf, len, "not installed");
+    else if (t->click_delay >= 1)
+        std::snprintf(buf, len, "delay %d", t->click_delay);
+    else
+        std::snprintf(buf, len, "installed, delay not recognised");
 }
 
 } // namespace
@@ -133,20 +104,14 @@ int plan_lines(const patch_target *scanned, const patch_target *plan, plan_line 
     int n = 0;
     const int changes = planned_changes(plan);
     for (int site = 0; site < SITE_COUNT; ++site) {
-        int32_t ofs = target_site_ofs(plan, site);
+        const int32_t ofs = target_site_ofs(plan, site);
         if (!site_usable(ofs))
             continue;
         plan_line &l = out[n++];
         l.site = site;
         l.ofs = ofs;
         site_state_words(scanned, site, l.before, sizeof l.before);
-        const bool conference = site == SITE_CONF_COUNTS || site == SITE_CONF_PROMOTED;
-        if (site == SITE_WC06_FIX)
-            std::snprintf(l.after, sizeof l.after, "%s", plan_installs_wc06(plan) ? "installed" : "not installed");
-        else if (conference)
-            conference_words(plan->touch_conference, 0, plan, site, l.after, sizeof l.after);
-        else
-            site_state_words(plan, site, l.after, sizeof l.after);
+        site_state_words(plan, site, l.after, sizeof l.after);
         l.change = (changes & (1 << site)) != 0;
     }
     return n;
@@ -161,4 +126,15 @@ void print_plan(const patch_target *scanned, const patch_target *plan, std::FILE
         std::fprintf(out, "  %-14s at 0x%08x (%d): %s -> %s%s\n", patch_catalogue[l.site].name,
                      static_cast<unsigned>(l.ofs), l.ofs, l.before, l.after, l.change ? "" : " (no change)");
     }
+}
+
+void print_scan_notes(std::FILE *out, const patch_target *t)
+{
+    const site_seen &exit = t->seen[SITE_EXITGAME];
+    if (t->file_size < 0 || t->absent[SITE_EXITGAME] == ABSENT_NONE)
+        return;
+    if (t->absent[SITE_EXITGAME] == ABSENT_UNRECOGNISED)
+        std::fprintf(out, "First byte after exit fix is %02X\n", exit.bytes[0]);
+    else
+        std::fprintf(out, "exitgame: ofs = %i, ofs2 = %i\n", exit.first, exit.second);
 }

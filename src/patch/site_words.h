@@ -33,3 +33,7 @@ struct plan_line {
 int plan_lines(const patch_target *scanned, const patch_target *plan, plan_line out[SITE_COUNT]);
 // One line per site that `plan` writes: where, and what it holds now and after.
 void print_plan(const patch_target *scanned, const patch_target *plan, std::FILE *out);
+// The scan's notes on the exitgame site, when it is absent: where its
+// signature was found (-1: nowhere), or the first byte of the code found
+// after it.
+void print_scan_notes(std::FILE *out, const patch_target *t);

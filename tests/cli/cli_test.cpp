@@ -35,7 +35,7 @@ struct writes {
 
 bytes expected_file(bytes b, const patch_target *t, const writes &w)
 {
-    const auto at = [&](int site, int pos) -> uint8_t & { return b[target_site_ofs(t, site) + pos]; };
+    const auto at = [&](int site, int pos) -> uint8_t & { return b.at(static_cast<std::size_t>(target_site_ofs(t, site) + pos)); };
     // Puts the block in; true when it is ours, whose values come next.
     const auto put = [&](int site, block_after a) {
         const site_entry &e = patch_catalogue[site];
@@ -51,13 +51,13 @@ bytes expected_file(bytes b, const patch_target *t, const writes &w)
     put(SITE_WC06_FIX, w.wc06 ? OURS : UNTOUCHED);
     put(SITE_EXITGAME, w.exitgame);
     if (put(SITE_CLICK_DELAY, w.click_delay))
-        at(SITE_CLICK_DELAY, CLICK_DELAY_PARAM_POS) = static_cast<uint8_t>(w.delay);
+        at(SITE_CLICK_DELAY, patch_catalogue[SITE_CLICK_DELAY].params[0].pos) = static_cast<uint8_t>(w.delay);
     if (put(SITE_CONF_COUNTS, w.conference)) {
-        at(SITE_CONF_COUNTS, CONF_COUNTS_PROMOTED_POS) = static_cast<uint8_t>(w.promoted);
-        at(SITE_CONF_COUNTS, CONF_COUNTS_RELEGATED_POS) = static_cast<uint8_t>(w.relegated);
+        at(SITE_CONF_COUNTS, patch_catalogue[SITE_CONF_COUNTS].params[0].pos) = static_cast<uint8_t>(w.promoted);
+        at(SITE_CONF_COUNTS, patch_catalogue[SITE_CONF_COUNTS].params[1].pos) = static_cast<uint8_t>(w.relegated);
     }
     if (put(SITE_CONF_PROMOTED, w.conference))
-        at(SITE_CONF_PROMOTED, CONF_PROMOTED_PARAM_POS) = static_cast<uint8_t>(w.promoted);
+        at(SITE_CONF_PROMOTED, patch_catalogue[SITE_CONF_PROMOTED].params[0].pos) = static_cast<uint8_t>(w.promoted);
     return b;
 }
 

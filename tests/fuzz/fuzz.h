@@ -40,6 +40,12 @@ const char *scratch_file(const bytes &data);
 // Every start at which `sig` lies wholly within the first 2 GiB - 1 bytes.
 std::vector<int64_t> reference_search(const bytes &image, const bytes &sig);
 
+// Where parameter `k` of a site's patched block lies.
+inline std::size_t param_pos(int site, int k = 0)
+{
+    return static_cast<std::size_t>(patch_catalogue[site].params[k].pos);
+}
+
 // Opens and scans `path`, which holds `image`, and checks every field the
 // scan fills in against the reference classifier.
 patch_target *scan_checked(const char *path, const bytes &image, fuzz_where at = {__builtin_FILE(), __builtin_LINE()});

@@ -31,14 +31,13 @@ void choose(patch_target *t, fuzz_input *in)
     t->touch_conference = static_cast<int32_t>(take(in, 1));
     t->promoted = static_cast<int8_t>(take(in, 1));
     t->relegated = static_cast<int8_t>(take(in, 1));
-    int32_t *const ofs[SITE_COUNT] = {&t->start_year_ofs, &t->wc06_ofs,        &t->bosman_year_ofs,  &t->click_delay_ofs,
-                                      &t->exitgame_ofs,   &t->conf_counts_ofs, &t->conf_promoted_ofs};
-    for (int32_t *o : ofs) {
+    for (const site_entry &e : patch_catalogue) {
+        int32_t &o = t->*e.ofs;
         const uint32_t how = take(in, 1) % 16, arg = take(in, 3);
-        *o = how == 12 || how == 13 ? -1
-             : how == 14            ? *o + static_cast<int8_t>(arg)       // moved a little
-             : how == 15            ? static_cast<int32_t>(arg % 200000)  // made up
-                                    : *o;
+        o = how == 12 || how == 13 ? -1
+            : how == 14            ? o + static_cast<int8_t>(arg)       // moved a little
+            : how == 15            ? static_cast<int32_t>(arg % 200000)  // made up
+                                   : o;
     }
 }
 
@@ -53,13 +52,11 @@ std::vector<model_write> model_writes(const patch_target *t, const bytes &image)
 {
     std::vector<model_write> m;
     const site_entry *e = patch_catalogue;
-    auto block = [&](int site, int32_t ofs, bool ours, int pos = -1, int8_t v = 0, int pos2 = -1, int8_t v2 = 0) {
+    auto block = [&](int site, int32_t ofs, bool ours, int8_t v = 0, int8_t v2 = 0) {
         const uint8_t *b = ours ? e[site].patched : e[site].unpatched;
         m.push_back({site, ofs, bytes(b, b + e[site].block_len)});
-        if (ours && pos >= 0)
-            m.back().data[static_cast<std::size_t>(pos)] = static_cast<uint8_t>(v);
-        if (ours && pos2 >= 0)
-            m.back().data[static_cast<std::size_t>(pos2)] = static_cast<uint8_t>(v2);
+        for (int k = 0; ours && k < e[site].param_count; ++k)
+            m.back().data[param_pos(site, k)] = static_cast<uint8_t>(k == 0 ? v : v2);
     };
     auto year = [&](int site, int32_t ofs, int16_t y) {
         if (ofs > 0 && y >= 2000 && y < 30000)
@@ -67,22 +64,22 @@ std::vector<model_write> model_writes(const patch_target *t, const bytes &image)
         return ofs > 0 && y >= 2000 && y < 30000;
     };
     if (t->click_delay_ofs > 0)
-        block(SITE_CLICK_DELAY, t->click_delay_ofs, t->click_delay >= 1 && t->click_delay <= 8, 25, t->click_delay);
+        block(SITE_CLICK_DELAY, t->click_delay_ofs, t->click_delay >= 1 && t->click_delay <= 8, t->click_delay);
     year(SITE_BOSMAN_YEAR, t->bosman_year_ofs, t->bosman_year);
     const bool wc06 = year(SITE_START_YEAR, t->start_year_ofs, t->start_year) && t->wc06_ofs > 0;
     if (wc06 && t->start_year >= 2003)
         block(SITE_WC06_FIX, t->wc06_ofs, true);
     else if (wc06 && t->wc06_original_known)
-        m.push_back({SITE_WC06_FIX, t->wc06_ofs, bytes(t->wc06_original, t->wc06_original + 110)});
+        m.push_back({SITE_WC06_FIX, t->wc06_ofs, bytes(t->wc06_original, t->wc06_original + WC06_BLOCK_LEN)});
     if (t->exitgame_ofs > 0)
         block(SITE_EXITGAME, t->exitgame_ofs, t->exitgame_installed != 0);
     // Our promoted block goes out before the counts change and comes back
     // after them, unless it holds already what it is to hold.
     if (t->conf_promoted_ofs > 0 && t->conf_counts_ofs > 0) {
         block(SITE_CONF_PROMOTED, t->conf_promoted_ofs, false);
-        block(SITE_CONF_COUNTS, t->conf_counts_ofs, t->touch_conference != 0, 6, t->promoted, 9, t->relegated);
+        block(SITE_CONF_COUNTS, t->conf_counts_ofs, t->touch_conference != 0, t->promoted, t->relegated);
         if (t->touch_conference != 0)
-            block(SITE_CONF_PROMOTED, t->conf_promoted_ofs, true, 9, t->promoted);
+            block(SITE_CONF_PROMOTED, t->conf_promoted_ofs, true, t->promoted);
         const model_write &last = m.back();
         if (t->touch_conference != 0 && last.ofs + last.data.size() <= image.size()
             && std::equal(last.data.begin(), last.data.end(), image.begin() + last.ofs))

@@ -32,8 +32,6 @@ namespace {
 constexpr int64_t W = 65536;
 enum plant_kind : uint32_t { PLANT_GAME, PLANT_PATCHED, PLANT_BYTE0, PLANT_SIG, PLANT_SIG_PREFIX, PLANT_SIG_SUFFIX };
 enum anchor_kind : uint32_t { ANCHOR_ANYWHERE, ANCHOR_WINDOW_EDGE, ANCHOR_FILE_END, ANCHOR_AFTER_PREV, ANCHOR_IN_PREV };
-// Where our blocks carry their parameter (conf_counts: promoted; relegated at 9).
-const int param_pos[SITE_COUNT] = {-1, -1, -1, 25, -1, 6, 9};
 
 } // namespace
 
@@ -77,10 +75,8 @@ bytes build_image(fuzz_input *in)
             piece.insert(piece.end(), {p0, p1});
         else if (kind < PLANT_SIG)
             piece.insert(piece.end(), block, block + (ours ? e.block_len : e.unpatched_known));
-        if (ours && param_pos[site] > 0)
-            piece[sig_part + static_cast<std::size_t>(param_pos[site])] = p0;
-        if (ours && site == SITE_CONF_COUNTS)
-            piece[sig_part + 9] = p1;
+        for (int k = 0; ours && k < e.param_count; ++k)
+            piece[sig_part + param_pos(site, k)] = k == 0 ? p0 : p1;
         if (kind == PLANT_BYTE0 && !year)
             piece[sig_part] = p0;
         const auto len = static_cast<int64_t>(piece.size());
@@ -151,13 +147,13 @@ patch_target reference_scan(const bytes &image)
     }
     auto found = [&](int s, bool also = true) { return also && (state[s] == 0 || state[s] == 1) ? static_cast<int32_t>(ofs[s]) : -1; };
     auto year = [&](int s) { return static_cast<int16_t>(state[s] < 0 ? 0 : at(ofs[s]) | at(ofs[s] + 1) << 8); };
-    const int click = state[SITE_CLICK_DELAY], delay = click == 1 ? at(ofs[SITE_CLICK_DELAY] + 25) : 0;
+    const int click = state[SITE_CLICK_DELAY], delay = click == 1 ? at(ofs[SITE_CLICK_DELAY] + param_pos(SITE_CLICK_DELAY)) : 0;
     // The conference blocks count only as a pair whose counts agree; our
     // counts next to the game's promoted block (a change cut off) give theirs.
     const int promoted = state[SITE_CONF_PROMOTED], counts = state[SITE_CONF_COUNTS];
-    const int count = (promoted == 0 || promoted == 1) && counts == 1 ? at(ofs[SITE_CONF_COUNTS] + 6) : 0;
+    const int count = (promoted == 0 || promoted == 1) && counts == 1 ? at(ofs[SITE_CONF_COUNTS] + param_pos(SITE_CONF_COUNTS)) : 0;
     const bool pair = (promoted == 0 && counts != 1)
-                      || (count >= 1 && count <= 7 && (promoted == 0 || at(ofs[SITE_CONF_PROMOTED] + 9) == count));
+                      || (count >= 1 && count <= 7 && (promoted == 0 || at(ofs[SITE_CONF_PROMOTED] + param_pos(SITE_CONF_PROMOTED)) == count));
     const int counts_ofs = found(SITE_CONF_COUNTS);
 
     patch_target r{};
@@ -178,15 +174,14 @@ patch_target reference_scan(const bytes &image)
     r.conf_counts_ofs = pair ? counts_ofs : -1;
     r.conf_promoted_ofs = found(SITE_CONF_PROMOTED, pair);
     r.promoted = static_cast<int8_t>(count >= 1 && count <= 7 ? count : 1);
-    r.relegated = static_cast<int8_t>(state[SITE_CONF_COUNTS] == 1 ? at(ofs[SITE_CONF_COUNTS] + 9) : 3);
+    r.relegated = static_cast<int8_t>(state[SITE_CONF_COUNTS] == 1 ? at(ofs[SITE_CONF_COUNTS] + param_pos(SITE_CONF_COUNTS, 1)) : 3);
     // A block is damaged when a byte after byte 0 is not that variant's, but
     // for the parameters and the game's World Cup 06 bytes from 64 on.
-    const int64_t parameters[SITE_COUNT][2] = {{}, {}, {}, {25, 25}, {}, {6, 9}, {9, 9}};
     for (int s = 0; s < SITE_COUNT; ++s) {
         const uint8_t *want = state[s] == 1 ? patch_catalogue[s].patched : patch_catalogue[s].unpatched;
         const int64_t known = state[s] == 0 && s == SITE_WC06_FIX ? 64 : block_len[s];
         for (int64_t i = 1; block_len[s] > 2 && state[s] >= 0 && state[s] <= 1 && i < known; ++i)
-            if (at(ofs[s] + i) != want[i] && (state[s] == 0 || (i != parameters[s][0] && i != parameters[s][1])))
+            if (at(ofs[s] + i) != want[i] && (state[s] == 0 || !site_is_parameter(s, static_cast<int32_t>(i))))
                 r.damaged |= 1 << s;
     }
     return r;
@@ -207,10 +202,8 @@ std::vector<int64_t> scan_fields(const patch_target &r)
 
 patch_target *scan_checked(const char *path, const bytes &image, fuzz_where at)
 {
-    static std::FILE *const quiet = open_null_sink();  // the diagnostics are the unit tests' business
     patch_target *t = open_target(path);
     fuzz_check(t != nullptr, "a regular file was not opened", at);
-    scan_diagnostics = quiet;
     scan_target(t);
     const patch_target want = reference_scan(image);
     const std::vector<int64_t> got = scan_fields(*t), expected = scan_fields(want);

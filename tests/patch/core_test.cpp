@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <source_location>
 
 #include "file_bytes.h"
 #include "patch/patch_run.h"
@@ -64,25 +65,29 @@ TEST(sig_stream, finds_each_occurrence_across_window_edges)
     }
 }
 
-// Only a write gone wrong makes a site read back otherwise: here the record
-// of a second scan is changed instead.
+// Only a write gone wrong makes a site read back otherwise: here the plan,
+// or what a second scan read, is changed instead.
 TEST(patch_verify, names_the_site_that_did_not_read_back)
 {
-    // Each change to the plan or to the record read back, and the site named (-2: none).
-    const struct { void (*c)(patch_target &plan, patch_target &after); int site; } cases[] = {
+    // The change, and the site named (-2: none).
+    const struct {
+        void (*change)(patch_target &plan, patch_target &after);
+        int site;
+        std::source_location where = std::source_location::current();
+    } cases[] = {
         {[](patch_target &, patch_target &) {}, -2},
         {[](patch_target &, patch_target &a) { a.file_size++; }, -1},
-        {[](patch_target &, patch_target &a) { a.start_year++; }, SITE_START_YEAR},
-        {[](patch_target &, patch_target &a) { a.wc06_installed = 1; }, SITE_WC06_FIX},
-        {[](patch_target &p, patch_target &a) { p.start_year_ofs = a.wc06_installed = -1; }, -2},
-        {[](patch_target &, patch_target &a) { a.bosman_year_ofs++; }, SITE_BOSMAN_YEAR},
-        {[](patch_target &, patch_target &a) { a.click_delay = -2; }, SITE_CLICK_DELAY},
-        {[](patch_target &, patch_target &a) { a.exitgame_installed = 1; }, SITE_EXITGAME},
-        {[](patch_target &, patch_target &a) { a.conf_promoted_ofs++; }, SITE_CONF_PROMOTED},
+        {[](patch_target &, patch_target &a) { a.seen[SITE_START_YEAR].bytes[1]++; }, SITE_START_YEAR},
+        {[](patch_target &p, patch_target &) { p.start_year = 2003; }, SITE_START_YEAR},
+        {[](patch_target &, patch_target &a) { a.seen[SITE_WC06_FIX].bytes[100]++; }, SITE_WC06_FIX},
+        // The fix goes only with the start year, and the pair only whole.
+        {[](patch_target &p, patch_target &a) { p.start_year_ofs = a.seen[SITE_WC06_FIX].bytes[0] = 0; }, -2},
+        {[](patch_target &p, patch_target &a) { p.conf_promoted_ofs = a.seen[SITE_CONF_COUNTS].bytes[0] = 0; }, -2},
+        {[](patch_target &, patch_target &a) { a.seen[SITE_BOSMAN_YEAR].ofs++; }, SITE_BOSMAN_YEAR},
+        {[](patch_target &p, patch_target &) { p.click_delay = 3; }, SITE_CLICK_DELAY},
+        {[](patch_target &p, patch_target &) { p.exitgame_installed = 1; }, SITE_EXITGAME},
         {[](patch_target &p, patch_target &) { p.touch_conference = 1; }, SITE_CONF_COUNTS},
-        {[](patch_target &, patch_target &a) { a.promoted = 2; }, SITE_CONF_PROMOTED},
-        {[](patch_target &, patch_target &a) { a.relegated = 2; }, SITE_CONF_COUNTS},
-        {[](patch_target &p, patch_target &a) { p.conf_promoted_ofs = a.relegated = -1; }, -2},
+        {[](patch_target &, patch_target &a) { a.seen[SITE_CONF_PROMOTED].ofs = -1; }, SITE_CONF_PROMOTED},
     };
     const std::string path = scratch_path("image");
     sample_recipe r;
@@ -91,11 +96,11 @@ TEST(patch_verify, names_the_site_that_did_not_read_back)
     ASSERT_TRUE(sample_write(path.c_str(), &r) == 0 && scan_file(path.c_str(), &t) == RESULT_OK);
     for (const auto &c : cases) {
         patch_target plan = *t, after = *t;
-        c.c(plan, after);
+        c.change(plan, after);
         const patch_outcome o = patch_verify(&plan, &after);
-        EXPECT_EQ(o.result, c.site == -2 ? RESULT_OK : RESULT_VERIFY_FAILED) << &c - cases;
-        EXPECT_EQ(o.site, c.site == -2 ? -1 : c.site) << &c - cases;
-        EXPECT_EQ(outcome_cause(o), c.site == -2 ? CAUSE_NONE : CAUSE_READ_BACK) << &c - cases;
+        EXPECT_EQ(o.result, c.site == -2 ? RESULT_OK : RESULT_VERIFY_FAILED) << "line " << c.where.line();
+        EXPECT_EQ(o.site, c.site == -2 ? -1 : c.site) << "line " << c.where.line();
+        EXPECT_EQ(outcome_cause(o), c.site == -2 ? CAUSE_NONE : CAUSE_READ_BACK) << "line " << c.where.line();
     }
     close_target(t);
 }
