@@ -58,7 +58,7 @@ bool refuse_bad_value(HWND dlg, const options_values &v, const patch_target *t)
 INT_PTR write_choices(const options_values &v, const patch_target *t)
 {
     options_done done;
-    const patch_outcome o = options_apply(&v, t, &done);
+    const patch_outcome o = options_ok(&v, t, &done);
     if (result_kind_of(o.result) != RESULT_KIND_OK) {
         char detail[PATH_TEXT_SIZE + 512];
         options_failure_text(&o, t->path, detail, sizeof detail);

@@ -173,7 +173,7 @@ patch_request options_request(const options_values *v, const patch_target *t)
     return r;
 }
 
-patch_outcome options_apply(const options_values *v, const patch_target *t, options_done *done)
+patch_outcome options_ok(const options_values *v, const patch_target *t, options_done *done)
 {
     *done = options_done{};
     done->backup = -1;

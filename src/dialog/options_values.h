@@ -92,7 +92,7 @@ struct options_done {
 // OK: writes what the values ask for through the shared path (plan, guarded
 // write, read-back), telling `done` what it did. RESULT_OK also when there
 // is nothing to write; RESULT_WC06_KEPT when the installed fix stayed.
-patch_outcome options_apply(const options_values *v, const patch_target *t, options_done *done);
+patch_outcome options_ok(const options_values *v, const patch_target *t, options_done *done);
 
 // What the "Done" box says after a write that worked: each changed setting
 // in the dialog's words ("Game starts: year 2001 -> year 2010") and the way

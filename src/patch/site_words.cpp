@@ -130,11 +130,11 @@ void print_plan(const patch_target *scanned, const patch_target *plan, std::FILE
 
 void print_scan_notes(std::FILE *out, const patch_target *t)
 {
-    const site_seen &exit = t->seen[SITE_EXITGAME];
+    const site_seen &seen = t->seen[SITE_EXITGAME];
     if (t->file_size < 0 || t->absent[SITE_EXITGAME] == ABSENT_NONE)
         return;
     if (t->absent[SITE_EXITGAME] == ABSENT_UNRECOGNISED)
-        std::fprintf(out, "First byte after exit fix is %02X\n", exit.bytes[0]);
+        std::fprintf(out, "First byte after exit fix is %02X\n", seen.bytes[0]);
     else
-        std::fprintf(out, "exitgame: ofs = %i, ofs2 = %i\n", exit.first, exit.second);
+        std::fprintf(out, "exitgame: ofs = %i, ofs2 = %i\n", seen.first, seen.second);
 }
