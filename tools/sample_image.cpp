@@ -67,9 +67,8 @@ void site_content(int site, const sample_site &s, uint8_t *out)
     }
     if (s.state == SAMPLE_PATCHED) {
         std::memcpy(block, e.patched, static_cast<size_t>(e.block_len));
-        const int32_t params[MAX_PARAMS] = {s.param, s.param2};
         for (int k = 0; k < e.param_count; ++k)
-            block[e.params[k].pos] = static_cast<uint8_t>(params[k]);
+            block[e.params[k].pos] = static_cast<uint8_t>(k == 0 ? s.param : s.param2);
         return;
     }
     std::memcpy(block, e.unpatched, static_cast<size_t>(e.unpatched_known));
