@@ -39,10 +39,6 @@ std::FILE *open_same_file(const char *path, std::FILE *same_as);
 // program may write it: another holder makes the open fail ("in use").
 std::FILE *open_for_update(const char *path, file_cause *cause);
 
-// A stream over a descriptor, which is closed when no stream can be made;
-// null for a descriptor below 0.
-std::FILE *stream_of_fd(int fd, const char *mode);
-
 // Whether two handles are open on the very same file (device and inode; on
 // Windows the volume and file index).
 bool same_file(std::FILE *a, std::FILE *b);
