@@ -121,8 +121,3 @@ bool same_file(std::FILE *a, std::FILE *b)
 {
     return a != nullptr && b != nullptr && sys_same_file(sys_handle_of(a), sys_handle_of(b));
 }
-
-std::FILE *open_null_sink()
-{
-    return std::fopen(SYS_NULL_DEVICE, "w");
-}

@@ -48,6 +48,3 @@ void error_clear();
 
 // The cause of the last failed call, from the error the system reported.
 file_cause error_cause();
-
-// A handle that swallows output; null when there is none.
-std::FILE *open_null_sink();

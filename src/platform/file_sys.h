@@ -52,9 +52,6 @@ sys_handle sys_handle_of(std::FILE *f);
 // Windows the volume and file index).
 bool sys_same_file(sys_handle a, sys_handle b);
 
-// The device that swallows what is written to it.
-extern const char SYS_NULL_DEVICE[];
-
 // Whether `c` ends a folder's name in a path.
 bool sys_path_separator(char c);
 

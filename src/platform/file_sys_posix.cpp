@@ -118,8 +118,6 @@ bool sys_same_file(sys_handle a, sys_handle b)
     return fstat(static_cast<int>(a), &x) == 0 && fstat(static_cast<int>(b), &y) == 0 && same_inode(x, y);
 }
 
-const char SYS_NULL_DEVICE[] = "/dev/null";
-
 bool sys_path_separator(char c)
 {
     return c == '/';

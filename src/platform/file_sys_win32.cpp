@@ -197,8 +197,6 @@ bool sys_same_file(sys_handle a, sys_handle b)
            && x.nFileIndexLow == y.nFileIndexLow;
 }
 
-const char SYS_NULL_DEVICE[] = "NUL";
-
 bool sys_path_separator(char c)
 {
     return c == '/' || c == '\\' || c == ':';
