@@ -184,24 +184,25 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
 {
     const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", fired = dir + "/fired";
     const std::vector<std::string> conf = {"--promoted", "5", "--relegated", "2"};
+    // The clang of the static analysis lacks std::source_location: rows carry __LINE__.
     const struct {
-        const char *what;
+        int line;
         bool patched;  // the conference, exit fix and delay ours already
         std::vector<std::string> args;
         bool tail = false;  // the promoted block followed by a World Cup 06 signature's tail
         bool slow = false;  // kills during the undo, and in the run after a kill, too
     } cases[] = {
-        {"installing", false, conf},
-        {"installing the relegated count alone", false, {"--relegated", "7"}},
-        {"installing the promoted count alone", false, {"--promoted", "4"}},
-        {"changing the counts", true, conf, false, true},
-        {"changing the promoted count alone", true, {"--promoted", "5"}},
-        {"changing the relegated count alone", true, {"--relegated", "7"}},
+        {__LINE__, false, conf},                   // installing
+        {__LINE__, false, {"--relegated", "7"}},   // the relegated count alone
+        {__LINE__, false, {"--promoted", "4"}},    // the promoted count alone
+        {__LINE__, true, conf, false, true},       // changing the counts
+        {__LINE__, true, {"--promoted", "5"}},     // the promoted count alone
+        {__LINE__, true, {"--relegated", "7"}},    // the relegated count alone
         // The game's promoted block would end in 00 00 before the tail: it is never written on the way.
-        {"changing the relegated count alone, before a signature's tail", true, {"--relegated", "7"}, true},
-        {"removing", true, {"--conference-original"}},
-        {"everything at once", true, {"--start-year", "2002", "--wc06", "--bosman-year", "2011", "--click-delay",
-                                      "off", "--exit-fix", "off", "--promoted", "7", "--relegated", "0"}},
+        {__LINE__, true, {"--relegated", "7"}, true},
+        {__LINE__, true, {"--conference-original"}},  // removing
+        {__LINE__, true, {"--start-year", "2002", "--wc06", "--bosman-year", "2011", "--click-delay", "off",
+                          "--exit-fix", "off", "--promoted", "7", "--relegated", "0"}},  // everything at once
     };
     // Bytes of each block (each year) before the sector boundary it is put across.
     const int64_t across_at[SITE_COUNT] = {1, 50, 1, 26, 3, 7, 9};
@@ -221,7 +222,8 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
             ASSERT_TRUE(write_file(file, before) && (std::remove((file + ".bak").c_str()) == 0 || errno == ENOENT));
             std::vector<std::string> args = c.args;
             args.push_back("--backup");
-            ASSERT_EQ(run(file, {}, args).exit_code, 0) << c.what;
+            const testing::ScopedTrace row(__FILE__, c.line, across ? "across sectors" : "");
+            ASSERT_EQ(run(file, {}, args).exit_code, 0);
             const bytes done = read_file(file);
             // From `from`, a run with `env` and failing fwrites; false when its fault never came.
             const auto cut = [&](const bytes &from, std::vector<std::string> env) {
@@ -241,8 +243,7 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
                     continue;  // tears only show where writes span sectors
                 // "undo": write k fails, and the undo is killed after its j-th write.
                 for (int k = 1, j = 1;; mode == "undo" ? ++j : ++k) {
-                    SCOPED_TRACE(testing::Message() << c.what << (across ? ", across sectors, " : ", ") << mode
-                                 << " at write " << k << ", " << j);
+                    SCOPED_TRACE(testing::Message() << mode << " at write " << k << ", " << j);
                     if (!cut(before, {"ZANDOR_FAULT_AT=" + std::to_string(k), "ZANDOR_FAULT_MODE=" + (mode == "undo" ? std::string("once") : mode),
                                       "ZANDOR_FAULT_THEN_KILL=" + std::to_string(mode == "undo" ? j : 0)})) {
                         if (mode != "undo" || j == 1)
@@ -335,19 +336,21 @@ TEST(killed_runs, leave_no_partial_backup)
     const std::vector<std::string> args = {"--exit-fix", "on", "--backup", "--json"};
     enum cut_by { INJECTED, KILLED, SIZE_LIMIT, LEFT_LINKED };
     const struct {
-        const char *what;
+        int line;
         cut_by how;
         std::vector<std::string> env;
         bool named = false;  // FILE.bak whole after the cut
     } cases[] = {
-        {"killed while copying", KILLED, {"ZANDOR_FAULT_PATH=" + partial, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill"}},
-        {"a write of the copy failed", INJECTED, {"ZANDOR_FAULT_PATH=" + partial, "ZANDOR_FAULT_OP=fwrite"}},
-        {"over the file-size limit", SIZE_LIMIT, {}},
-        {"the folder not synced once named", INJECTED, {"ZANDOR_FAULT_PATH=" + dir, "ZANDOR_FAULT_OP=fsync"}, true},
-        {"named by a second link, cut before the copy's name went", LEFT_LINKED, {}, true},
+        {__LINE__, KILLED, {"ZANDOR_FAULT_PATH=" + partial, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill"}},
+        {__LINE__, INJECTED, {"ZANDOR_FAULT_PATH=" + partial, "ZANDOR_FAULT_OP=fwrite"}},  // a write of the copy
+        {__LINE__, SIZE_LIMIT, {}},
+        // The folder not synced once the copy is named.
+        {__LINE__, INJECTED, {"ZANDOR_FAULT_PATH=" + dir, "ZANDOR_FAULT_OP=fsync"}, true},
+        // Named by a second link, cut before the copy's name went.
+        {__LINE__, LEFT_LINKED, {}, true},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
+        const testing::ScopedTrace row(__FILE__, c.line, "");
         const bytes before = game_image(file, false);
         ASSERT_TRUE((std::remove((file + ".bak").c_str()) == 0 || errno == ENOENT)
                     && (std::remove(partial.c_str()) == 0 || errno == ENOENT));
