@@ -7,10 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <source_location>
 #include <sstream>
 
@@ -24,16 +24,14 @@ namespace {
 
 using where = std::source_location;
 
-constexpr int32_t KEEP = INT32_MIN;
-
 // A site of an image, where it differs from the game's own at a place the
 // maker picks, or from the image before a run; a value left out stays.
 struct site_is {
     site_id site;
     sample_state state;
-    int32_t param = KEEP, param2 = KEEP;
-    int64_t at = -1, at2 = -1;
-    int32_t first_byte = KEEP;
+    std::optional<int32_t> param = {}, param2 = {};
+    std::optional<int64_t> at = {}, at2 = {};
+    std::optional<uint8_t> first_byte = {};
 };
 
 // `base` with these sites.
@@ -41,12 +39,8 @@ sample_recipe with(sample_recipe base, const std::vector<site_is> &sites)
 {
     for (const site_is &s : sites) {
         sample_site &to = base.site[s.site];
-        to.state = s.state;
-        to.at = s.at != -1 ? s.at : to.at;
-        to.at2 = s.at2 != -1 ? s.at2 : to.at2;
-        to.param = s.param != KEEP ? s.param : to.param;
-        to.param2 = s.param2 != KEEP ? s.param2 : to.param2;
-        to.first_byte = static_cast<uint8_t>(s.first_byte != KEEP ? s.first_byte : to.first_byte);
+        to = {s.state, s.at.value_or(to.at), s.at2.value_or(to.at2), s.param.value_or(to.param),
+              s.param2.value_or(to.param2), s.first_byte.value_or(to.first_byte)};
     }
     return base;
 }
