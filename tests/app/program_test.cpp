@@ -182,13 +182,7 @@ TEST(options_dialog, done_says_what_ok_changed)
                     promoted = {SITE_CONF_PROMOTED, 40, "game's code", "promoted 5", true};
     const std::string undo = "\n\nThe game as it was is kept in ZANDOR.EXE.bak.\nTo undo the changes, run "
                              "zandor-patcher-cli restore ZANDOR.EXE, or copy ZANDOR.EXE.bak back over ZANDOR.EXE.";
-    const struct {
-        where row;
-        bool recognised;
-        std::vector<plan_line> lines;
-        int backup;
-        std::string says;
-    } cases[] = {
+    const struct { where row; bool recognised; std::vector<plan_line> lines; int backup; std::string says; } cases[] = {
         {where::current(), false, {}, -1, "No part of ZANDOR.EXE was recognised as ZANDOR.EXE's, so nothing could be written."},
         {where::current(), true, {}, -1, "Nothing was changed: ZANDOR.EXE already holds these settings."},
         {where::current(), true, {exit_same}, 0, "Nothing was changed: ZANDOR.EXE already holds these settings." + undo},
@@ -213,10 +207,7 @@ TEST(options_dialog, done_says_what_ok_changed)
 // for every site found, none, and a mix that tells the enabling rules apart.
 TEST(options_dialog, template_bytes)
 {
-    const struct {
-        const char *file;
-        int32_t ofs[SITE_COUNT];
-    } cases[] = {
+    const struct { const char *file; int32_t ofs[SITE_COUNT]; } cases[] = {
         {"all-found.hex", {100, 100, 100, 100, 100, 100, 100}},
         {"none-found.hex", {-1, -1, -1, -1, -1, -1, -1}},
         {"some-found.hex", {100, -1, -1, 100, -1, 100, -1}},
@@ -262,62 +253,56 @@ struct scanned {
 
 struct flow_case {
     where row;
-    std::vector<const char *> files;    // null: the chooser cancelled; "" the game
-    std::vector<box_seen> boxes = {};   // after the welcome box
-    std::vector<int> answers = {};
-    std::vector<host_step> steps = {};
-    std::optional<scanned> after = {};  // none: the file as it was
+    host_ui script;                    // the player's part, and what the system fails
+    std::vector<box_seen> boxes = {};  // after the welcome box
+    std::optional<scanned> after = {}; // none: the file as it was
     int exit_code = 0;
     int wc06_state = SAMPLE_GAME;
-    void (*meddle)() = nullptr;
-    bool alloc_fails = false, create_fails = false;
-    const char *dll_missing = nullptr;
 };
 
+const char *const THE_GAME = GAME.c_str();
 const box_seen RETRY = {"Error", 0x915, "Error opening file "}, DONE = {"Done", 0x2840, "Game starts: year 2001 -> year 2010"};
 
 const flow_case FLOW_CASES[] = {
     // Gave up choosing; retried, then cancelled; a missing file.
-    {.row = where::current(), .files = {nullptr}, .boxes = {RETRY}, .answers = {IDOK, IDCANCEL}},
-    {.row = where::current(), .files = {nullptr, ""}, .boxes = {RETRY}, .answers = {IDOK, IDRETRY}, .steps = {CANCEL}},
-    {.row = where::current(), .files = {MISSING}, .boxes = {{"Error", 0x910, "Error opening file"}}, .exit_code = -1},
+    {.row = where::current(), .script = {.files = {nullptr}, .box_answers = {IDOK, IDCANCEL}}, .boxes = {RETRY}},
+    {.row = where::current(), .script = {.files = {nullptr, THE_GAME}, .box_answers = {IDOK, IDRETRY}, .steps = {CANCEL}},
+     .boxes = {RETRY}},
+    {.row = where::current(), .script = {.files = {MISSING}}, .boxes = {{"Error", 0x910, "Error opening file"}},
+     .exit_code = -1},
     // The close box.
-    {.row = where::current(), .files = {""}, .steps = {ESCAPE, CLOSE, OK}},
-    {.row = where::current(), .files = {""}, .boxes = {DONE}, .steps = CHOICES, .after = scanned{2010, 1, 7, 3, 6, 1}},
+    {.row = where::current(), .script = {.files = {THE_GAME}, .steps = {ESCAPE, CLOSE, OK}}},
+    {.row = where::current(), .script = {.files = {THE_GAME}, .steps = CHOICES}, .boxes = {DONE},
+     .after = scanned{2010, 1, 7, 3, 6, 1}},
     // The player is told, and the dialog stays open until a value in range.
-    {.row = where::current(), .files = {""},
+    {.row = where::current(),
+     .script = {.files = {THE_GAME},
+                .steps = {{STEP_POS, ID_START_YEAR_UPDOWN, 1999}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 4}, OK,
+                          {STEP_POS, ID_START_YEAR_UPDOWN, 2010}, OK}},
      .boxes = {{"Error", 0x2810, "Game starts: choose a year from 2001 to 2020."}, DONE},
-     .steps = {{STEP_POS, ID_START_YEAR_UPDOWN, 1999}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 4}, OK,
-               {STEP_POS, ID_START_YEAR_UPDOWN, 2010}, OK},
      .after = scanned{2010, 0, 1, 3, 4, 0}},
     // The file grown while the dialog is open.
-    {.row = where::current(), .files = {""}, .boxes = {{"Error", 0x2910, "Error writing file"}}, .steps = {OK},
-     .exit_code = 1, .meddle = [] { std::filesystem::resize_file(GAME, std::filesystem::file_size(GAME) + 1); }},
-    {.row = where::current(), .files = {""},
+    {.row = where::current(),
+     .script = {.files = {THE_GAME}, .steps = {OK},
+                .meddle = [] { std::filesystem::resize_file(GAME, std::filesystem::file_size(GAME) + 1); }},
+     .boxes = {{"Error", 0x2910, "Error writing file"}}, .exit_code = 1},
+    {.row = where::current(), .script = {.files = {THE_GAME}, .steps = {{STEP_POS, ID_START_YEAR_UPDOWN, 2002}, OK}},
      .boxes = {{"Warning", 0x2830, "The World Cup 06 fix could not be removed: the game's original code is not known. "
                                    "Everything else was written."},
                {"Done", 0x2840, "Game starts: year 2001 -> year 2002"}},
-     .steps = {{STEP_POS, ID_START_YEAR_UPDOWN, 2002}, OK}, .after = scanned{2002, 1, 1, 3, 5, 0},
-     .wc06_state = SAMPLE_PATCHED},
+     .after = scanned{2002, 1, 1, 3, 5, 0}, .wc06_state = SAMPLE_PATCHED},
     // No memory for the template; the dialog cannot be made.
-    {.row = where::current(), .files = {""}, .exit_code = 1, .alloc_fails = true},
-    {.row = where::current(), .files = {""}, .exit_code = 1407, .create_fails = true},
+    {.row = where::current(), .script = {.files = {THE_GAME}, .alloc_fails = true}, .exit_code = 1},
+    {.row = where::current(), .script = {.files = {THE_GAME}, .create_fails = true}, .exit_code = 1407},
     // No comdlg32: before the welcome box, which does not come.
-    {.row = where::current(), .files = {""}, .boxes = {{"Error", 0x810, "Error loading system DLL"}}, .exit_code = 126,
-     .dll_missing = "comdlg32.dll"},
+    {.row = where::current(), .script = {.files = {THE_GAME}, .dll_missing = "comdlg32.dll"},
+     .boxes = {{"Error", 0x810, "Error loading system DLL"}}, .exit_code = 126},
 };
 
 void run(const flow_case &c)
 {
     host_reset();
-    for (const char *f : c.files)
-        host.files.push_back(f != nullptr && *f == '\0' ? GAME.c_str() : f);
-    host.box_answers = c.answers;
-    host.steps = c.steps;
-    host.meddle = c.meddle;
-    host.alloc_fails = c.alloc_fails;
-    host.create_fails = c.create_fails;
-    host.dll_missing = c.dll_missing;
+    host = c.script;
     char args[] = "";
     EXPECT_EQ(WinMain(nullptr, nullptr, args, 1), c.exit_code);
 }
@@ -330,7 +315,7 @@ TEST(main_flow, every_way_through_a_run)
         const bytes before = read_file(GAME);
         run(c);
         std::vector<box_seen> boxes = c.boxes;
-        if (c.dll_missing == nullptr)
+        if (c.script.dll_missing == nullptr)
             boxes.insert(boxes.begin(), {"Welcome", 0x800, "Welcome to Velmar's ZANDOR patcher."});
         ASSERT_EQ(host.boxes.size(), boxes.size());
         for (std::size_t i = 0; i < boxes.size(); ++i) {
@@ -361,7 +346,7 @@ TEST(main_flow, every_way_through_a_run)
             // Nothing written or made: a file grown while the dialog was open
             // stays as the other program left it.
             bytes left = before;
-            left.resize(before.size() + (c.meddle != nullptr ? 1 : 0));
+            left.resize(before.size() + (c.script.meddle != nullptr ? 1 : 0));
             EXPECT_TRUE(read_file(GAME) == left && !std::filesystem::exists(GAME + ".bak"));
             continue;
         }
