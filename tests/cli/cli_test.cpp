@@ -10,40 +10,18 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <source_location>
 #include <sstream>
 
 #include "file_bytes.h"
 #include "patch/patch_run.h"
 #include "run_program.h"
+#include "sample_sites.h"
 #include "scratch_path.h"
-#include "tools/sample_image.h"
 
 namespace {
 
 using where = std::source_location;
-
-// A site of an image, where it differs from the game's own at a place the
-// maker picks, or from the image before a run; a value left out stays.
-struct site_is {
-    site_id site;
-    sample_state state;
-    std::optional<int32_t> param = {}, param2 = {};
-    std::optional<int64_t> at = {}, at2 = {};
-    std::optional<uint8_t> first_byte = {};
-};
-
-// `base` with these sites.
-sample_recipe with(sample_recipe base, const std::vector<site_is> &sites)
-{
-    for (const site_is &s : sites) {
-        sample_site &to = base.site[s.site];
-        to = {s.state, s.at.value_or(to.at), s.at2.value_or(to.at2), s.param.value_or(to.param),
-              s.param2.value_or(to.param2), s.first_byte.value_or(to.first_byte)};
-    }
-    return base;
-}
 
 // Writes the sample with these sites to `path`; the recipe as laid out.
 sample_recipe make_image(const std::string &path, const std::vector<site_is> &sites, int64_t size = 262144)
@@ -423,13 +401,7 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
 TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
 {
     enum backup_kind { MADE, CHANGED_OUTSIDE, EMPTY, CUT_SHORT, MISSING, FOLDER, THE_FILE, DANGLING };
-    const struct {
-        where row;
-        backup_kind kind;
-        const char *args;
-        int exit;
-        std::vector<std::string> err_has;
-    } cases[] = {
+    const struct { where row; backup_kind kind; const char *args; int exit; std::vector<std::string> err_has; } cases[] = {
         {where::current(), MADE, "", 0, {}},
         {where::current(), MADE, "--dry-run", 0, {}},
         {where::current(), MADE, "--json", 0, {}},

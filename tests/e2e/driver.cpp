@@ -20,7 +20,7 @@
 
 #include "dialog/options_values.h"
 #include "patch/results.h"
-#include "tools/sample_image.h"
+#include "sample_sites.h"
 
 namespace {
 
@@ -103,32 +103,6 @@ struct choices {
     int start_year, bosman_year, promoted, relegated, delay;
     bool wc06 = false, leave_years = false, keep_conference = false, no_delay = false, exitgame = false;
 };
-
-// What a sample's sites change to, from the game's own sample or from the
-// file before a run: each site's state, the years, the delay, the promoted
-// count of the counts block and of the promoted block, the relegated count.
-// What is left out stays as it was.
-struct sites {
-    std::optional<sample_state> start_year = {}, wc06_fix = {}, bosman_year = {}, click_delay = {}, exitgame = {},
-                                conf_counts = {}, conf_promoted = {};
-    std::optional<int> start = {}, bosman = {}, delay = {}, counted = {}, relegated = {}, promoted = {};
-};
-
-// Puts the changes `s` into `r`.
-void apply(sample_recipe *r, const sites &s)
-{
-    sample_site *to = r->site;
-    const std::optional<sample_state> *states[] = {&s.start_year, &s.wc06_fix,    &s.bosman_year,  &s.click_delay,
-                                                   &s.exitgame,   &s.conf_counts, &s.conf_promoted}; // site order
-    for (int i = 0; i < SITE_COUNT; ++i)
-        to[i].state = states[i]->value_or(to[i].state);
-    const std::pair<int32_t *, std::optional<int>> values[] = {
-        {&to[SITE_START_YEAR].param, s.start},       {&to[SITE_BOSMAN_YEAR].param, s.bosman},
-        {&to[SITE_CLICK_DELAY].param, s.delay},      {&to[SITE_CONF_COUNTS].param, s.counted},
-        {&to[SITE_CONF_COUNTS].param2, s.relegated}, {&to[SITE_CONF_PROMOTED].param, s.promoted}};
-    for (const auto &[param, change] : values)
-        *param = change.value_or(*param);
-}
 
 constexpr int ALWAYS = SITE_COUNT, ANY_YEAR = SITE_COUNT + 1;
 
@@ -269,14 +243,14 @@ struct run_row {
     where row;
     way how;
     choices c = {};
-    std::optional<sites> after = {}; // the sites OK writes; none: the file stays as it is
+    std::optional<std::vector<site_is>> after = {}; // the sites OK writes; none: the file stays as it is
     int exit_code = 0;
     const box_spec *box = nullptr; // shown after the chooser or OK
 };
 
 struct scenario {
     const char *name;
-    sites sample;
+    std::vector<site_is> sample;  // over the game's own sites
     std::vector<run_row> runs;    // on the same file, one after another
     const char *folder = nullptr; // where the file lies and the patcher starts, when not here
     int64_t size = 300000;        // several 64 KiB search windows
@@ -287,9 +261,10 @@ const choices FULL = {.start_year = 2010, .bosman_year = 2005, .promoted = 3, .r
 const choices PARTIAL = {.start_year = 2004, .bosman_year = 2012, .promoted = 6, .relegated = 1, .delay = 4,
                          .wc06 = true, .exitgame = true};
 // What FULL writes over the game's own sample.
-const sites FULL_WRITTEN = {.wc06_fix = SAMPLE_PATCHED, .click_delay = SAMPLE_PATCHED, .exitgame = SAMPLE_PATCHED,
-                            .conf_counts = SAMPLE_PATCHED, .conf_promoted = SAMPLE_PATCHED, .start = 2010,
-                            .bosman = 2005, .delay = 3, .counted = 3, .relegated = 2, .promoted = 3};
+const std::vector<site_is> FULL_WRITTEN = {
+    {SITE_START_YEAR, SAMPLE_GAME, 2010}, {SITE_WC06_FIX, SAMPLE_PATCHED},         {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2005},
+    {SITE_CLICK_DELAY, SAMPLE_PATCHED, 3}, {SITE_EXITGAME, SAMPLE_PATCHED}, {SITE_CONF_COUNTS, SAMPLE_PATCHED, 3, 2},
+    {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 3}};
 
 const scenario SCENARIOS[] = {
     {"full-run", {}, {{where::current(), OK, FULL, FULL_WRITTEN}}},
@@ -301,11 +276,13 @@ const scenario SCENARIOS[] = {
     // Whatever was changed, Cancel and the close box write nothing. Real key
     // presses: Enter and Escape do not end the dialog, only the check boxes
     // are tab stops, Space ticks, Alt+F4 closes.
-    {"chooser-cancel-and-keys", {.click_delay = SAMPLE_PATCHED, .exitgame = SAMPLE_PATCHED, .delay = 2},
+    {"chooser-cancel-and-keys", {{SITE_CLICK_DELAY, SAMPLE_PATCHED, 2}, {SITE_EXITGAME, SAMPLE_PATCHED}},
      {{where::current(), RETRY_CHOOSER}, {where::current(), MISSING, {}, {}, -1, &OPEN_ERROR},
       {where::current(), CANCEL, FULL}, {where::current(), CLOSE_BOX, FULL}, {where::current(), KEYS}}},
     {"nothing-found",
-     {SAMPLE_ABSENT, SAMPLE_ABSENT, SAMPLE_ABSENT, SAMPLE_ABSENT, SAMPLE_ABSENT, SAMPLE_ABSENT, SAMPLE_ABSENT},
+     {{SITE_START_YEAR, SAMPLE_ABSENT}, {SITE_WC06_FIX, SAMPLE_ABSENT}, {SITE_BOSMAN_YEAR, SAMPLE_ABSENT},
+      {SITE_CLICK_DELAY, SAMPLE_ABSENT}, {SITE_EXITGAME, SAMPLE_ABSENT}, {SITE_CONF_COUNTS, SAMPLE_ABSENT},
+      {SITE_CONF_PROMOTED, SAMPLE_ABSENT}},
      {{where::current(), OK, PARTIAL}}},
     // Marker DLLs under the names of the two system DLLs that are not Known
     // DLLs, beside the patcher, with Wine told to prefer DLLs on disk.
@@ -313,33 +290,36 @@ const scenario SCENARIOS[] = {
     // The start year without the World Cup block; one conference block
     // alone is no use.
     {"start-delay-one-conf",
-     {.wc06_fix = SAMPLE_ABSENT, .bosman_year = SAMPLE_ABSENT, .click_delay = SAMPLE_PATCHED,
-      .exitgame = SAMPLE_ABSENT, .conf_promoted = SAMPLE_ABSENT, .delay = 6, .counted = 4, .relegated = 2,
-      .promoted = 4},
-     {{where::current(), OK, PARTIAL, sites{.start = 2004, .delay = 4}}}},
+     {{SITE_WC06_FIX, SAMPLE_ABSENT}, {SITE_BOSMAN_YEAR, SAMPLE_ABSENT}, {SITE_CLICK_DELAY, SAMPLE_PATCHED, 6},
+      {SITE_EXITGAME, SAMPLE_ABSENT}, {SITE_CONF_COUNTS, SAMPLE_GAME, 4, 2}, {SITE_CONF_PROMOTED, SAMPLE_ABSENT, 4}},
+     {{where::current(), OK, PARTIAL,
+       std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2004}, {SITE_CLICK_DELAY, SAMPLE_PATCHED, 4}}}}},
     // The World Cup block without its start year; the Bosman year alone
     // enables "Leave years untouched"; code we do not know stays disabled.
     {"odd-blocks",
-     {.start_year = SAMPLE_DUPLICATED, .click_delay = SAMPLE_UNRECOGNISED, .exitgame = SAMPLE_UNRECOGNISED,
-      .conf_counts = SAMPLE_PATCHED, .conf_promoted = SAMPLE_PATCHED, .delay = 6, .counted = 4, .relegated = 2,
-      .promoted = 4},
-     {{where::current(), OK, PARTIAL, sites{.bosman = 2012, .counted = 6, .relegated = 1, .promoted = 6}}}},
+     {{SITE_START_YEAR, SAMPLE_DUPLICATED}, {SITE_CLICK_DELAY, SAMPLE_UNRECOGNISED}, {SITE_EXITGAME, SAMPLE_UNRECOGNISED},
+      {SITE_CONF_COUNTS, SAMPLE_PATCHED, 4, 2}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 4}},
+     {{where::current(), OK, PARTIAL,
+       std::vector<site_is>{{SITE_BOSMAN_YEAR, SAMPLE_GAME, 2012}, {SITE_CONF_COUNTS, SAMPLE_PATCHED, 6, 1},
+                            {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 6}}}}},
     // A patched promoted block shows the count of conf_counts it disagrees with.
     {"conf-disagrees",
-     {.wc06_fix = SAMPLE_PATCHED, .click_delay = SAMPLE_PATCHED, .conf_counts = SAMPLE_PATCHED,
-      .conf_promoted = SAMPLE_PATCHED, .delay = 6, .counted = 4, .relegated = 2, .promoted = 5},
-     {{where::current(), OK, PARTIAL, sites{.exitgame = SAMPLE_PATCHED, .start = 2004, .bosman = 2012, .delay = 4}}}},
+     {{SITE_WC06_FIX, SAMPLE_PATCHED}, {SITE_CLICK_DELAY, SAMPLE_PATCHED, 6}, {SITE_CONF_COUNTS, SAMPLE_PATCHED, 4, 2},
+      {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 5}},
+     {{where::current(), OK, PARTIAL,
+       std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2004}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2012},
+                            {SITE_CLICK_DELAY, SAMPLE_PATCHED, 4}, {SITE_EXITGAME, SAMPLE_PATCHED}}}}},
     // Years and a relegated count written by the command-line tool outside
     // the fields' ranges show clamped; fields left showing that leave their
     // sites byte for byte: OK changes only the delay.
     {"outside-ranges",
-     {.wc06_fix = SAMPLE_PATCHED, .click_delay = SAMPLE_PATCHED, .exitgame = SAMPLE_PATCHED,
-      .conf_counts = SAMPLE_PATCHED, .conf_promoted = SAMPLE_PATCHED, .start = 2500, .bosman = 5000, .delay = 3,
-      .counted = 3, .relegated = 9, .promoted = 3},
+     {{SITE_START_YEAR, SAMPLE_GAME, 2500}, {SITE_WC06_FIX, SAMPLE_PATCHED}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 5000},
+      {SITE_CLICK_DELAY, SAMPLE_PATCHED, 3}, {SITE_EXITGAME, SAMPLE_PATCHED}, {SITE_CONF_COUNTS, SAMPLE_PATCHED, 3, 9},
+      {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 3}},
      {{where::current(), OK,
        {.start_year = 2020, .bosman_year = 3000, .promoted = 3, .relegated = 7, .delay = 2, .wc06 = true,
         .exitgame = true},
-       sites{.delay = 2}}}},
+       std::vector<site_is>{{SITE_CLICK_DELAY, SAMPLE_PATCHED, 2}}}}},
     // A year typed out of range is said, and the dialog stays open with
     // nothing written, the delay typed with it neither.
     {"typed-out-of-range", {},
@@ -365,13 +345,13 @@ const scenario SCENARIOS[] = {
     // removed or written, and the game's own file stays as it was.
     {"folder-re-pointed", {}, {{where::current(), RELINKED, FULL, {}, 1, &WRITE_CHANGED}}, "link"},
     // Before 2003 an installed World Cup fix stays, the game's code being unknown.
-    {"wc06-kept", {.wc06_fix = SAMPLE_PATCHED},
+    {"wc06-kept", {{SITE_WC06_FIX, SAMPLE_PATCHED}},
      {{where::current(), OK,
        {.start_year = 2002, .bosman_year = 2005, .promoted = 3, .relegated = 2, .delay = 3, .wc06 = true,
         .exitgame = true},
-       sites{.click_delay = SAMPLE_PATCHED, .exitgame = SAMPLE_PATCHED, .conf_counts = SAMPLE_PATCHED,
-             .conf_promoted = SAMPLE_PATCHED, .start = 2002, .bosman = 2005, .delay = 3, .counted = 3,
-             .relegated = 2, .promoted = 3},
+       std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2002}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2005},
+                            {SITE_CLICK_DELAY, SAMPLE_PATCHED, 3}, {SITE_EXITGAME, SAMPLE_PATCHED},
+                            {SITE_CONF_COUNTS, SAMPLE_PATCHED, 3, 2}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 3}},
        0, &WC06_KEPT}}},
     // Each run shows what the one before wrote, the range ends included:
     // 7/7/6 and 1/0/1. Then years and an installed delay left alone, an
@@ -381,21 +361,23 @@ const scenario SCENARIOS[] = {
      {{where::current(), OK,
        {.start_year = 2020, .bosman_year = 2999, .promoted = 7, .relegated = 7, .delay = 6, .wc06 = true,
         .exitgame = true},
-       sites{.wc06_fix = SAMPLE_PATCHED, .click_delay = SAMPLE_PATCHED, .exitgame = SAMPLE_PATCHED,
-             .conf_counts = SAMPLE_PATCHED, .conf_promoted = SAMPLE_PATCHED, .start = 2020, .bosman = 2999,
-             .delay = 6, .counted = 7, .relegated = 7, .promoted = 7}},
+       std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2020}, {SITE_WC06_FIX, SAMPLE_PATCHED},
+                            {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2999}, {SITE_CLICK_DELAY, SAMPLE_PATCHED, 6},
+                            {SITE_EXITGAME, SAMPLE_PATCHED}, {SITE_CONF_COUNTS, SAMPLE_PATCHED, 7, 7},
+                            {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 7}}},
       {where::current(), OK,
        {.start_year = 2002, .bosman_year = 2003, .promoted = 1, .relegated = 0, .delay = 1, .wc06 = true,
         .leave_years = true},
-       sites{.exitgame = SAMPLE_GAME, .delay = 1, .counted = 1, .relegated = 0, .promoted = 1}},
+       std::vector<site_is>{{SITE_CLICK_DELAY, SAMPLE_PATCHED, 1}, {SITE_EXITGAME, SAMPLE_GAME},
+                            {SITE_CONF_COUNTS, SAMPLE_PATCHED, 1, 0}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 1}}},
       {where::current(), OK,
        {.start_year = 2002, .bosman_year = 2001, .promoted = 3, .relegated = 3, .delay = 2, .keep_conference = true,
         .no_delay = true},
-       sites{.conf_counts = SAMPLE_GAME, .conf_promoted = SAMPLE_GAME, .start = 2002, .bosman = 2001, .counted = 3,
-             .relegated = 3, .promoted = 3}},
+       std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2002}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2001},
+                            {SITE_CONF_COUNTS, SAMPLE_GAME, 3, 3}, {SITE_CONF_PROMOTED, SAMPLE_GAME, 3}}},
       {where::current(), OK,
        {.start_year = 2001, .bosman_year = 2001, .promoted = 1, .relegated = 3, .delay = 1, .leave_years = true},
-       sites{.conf_counts = SAMPLE_PATCHED, .conf_promoted = SAMPLE_PATCHED, .counted = 1, .promoted = 1}}}},
+       std::vector<site_is>{{SITE_CONF_COUNTS, SAMPLE_PATCHED, 1}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 1}}}}},
 };
 
 // Puts the marker DLL beside the patcher under both names; or, `on` false,
@@ -544,7 +526,7 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
     if (run.after) {
         // Made from the path the chooser gave: a short 8.3 or mangled name would show here.
         expect(GetFileAttributesA((name + ".bak").c_str()) != INVALID_FILE_ATTRIBUTES, "no " + name + ".bak");
-        apply(now, *run.after);
+        *now = with(*now, *run.after);
         expect(sample_write("expected.tmp", now) == 0, "cannot make the expected file");
         want = read_file("expected.tmp");
     }
@@ -586,7 +568,7 @@ int main(int argc, char **argv)
         sample_recipe now{};
         sample_defaults(&now, sc.size);
         now.seed = static_cast<uint32_t>(11 + (&sc - SCENARIOS));
-        apply(&now, sc.sample);
+        now = with(now, sc.sample);
         // Laid out once: every later file keeps its sites where they are.
         expect(sample_layout(&now, &now) == 0 && sample_write(name.c_str(), &now) == 0, "no sample " + name);
         for (auto run = sc.runs.begin(); run != sc.runs.end() && failures == 0; ++run) {
