@@ -184,14 +184,10 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
 {
     const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", fired = dir + "/fired";
     const std::vector<std::string> conf = {"--promoted", "5", "--relegated", "2"};
-    // The clang of the static analysis lacks std::source_location: rows carry __LINE__.
-    const struct {
-        int line;
-        bool patched;  // the conference, exit fix and delay ours already
-        std::vector<std::string> args;
-        bool tail = false;  // the promoted block followed by a World Cup 06 signature's tail
-        bool slow = false;  // kills during the undo, and in the run after a kill, too
-    } cases[] = {
+    // The clang of the static analysis lacks std::source_location: rows carry __LINE__. `patched`: the
+    // conference, exit fix and delay ours already; `tail`: the promoted block followed by a World Cup 06
+    // signature's tail; `slow`: kills during the undo, and in the run after a kill, too.
+    const struct { int line; bool patched; std::vector<std::string> args; bool tail = false, slow = false; } cases[] = {
         {__LINE__, false, conf},                   // installing
         {__LINE__, false, {"--relegated", "7"}},   // the relegated count alone
         {__LINE__, false, {"--promoted", "4"}},    // the promoted count alone
@@ -284,7 +280,9 @@ TEST(killed_runs, never_risk_a_signature_copy_in_a_torn_write)
 }
 
 // restore failing at any call of any kind is sound as apply is, and exit 0
-// means the backup is back, byte for byte.
+// means the backup is back, byte for byte; killed after any of its writes,
+// it leaves a file whose every site the next scan recognises, and restore
+// run again puts the backup back exactly.
 TEST(injected_faults, restore_fails_soundly_at_every_call)
 {
     const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", fired = dir + "/fired";
@@ -292,39 +290,22 @@ TEST(injected_faults, restore_fails_soundly_at_every_call)
     ASSERT_TRUE(write_file(file + ".bak", before) && run(file).exit_code == 0);
     const bytes patched = read_file(file);
     const std::vector<site_range> sites = planned_sites(run(file, {}, {"--dry-run"}, "restore"));
-    for (const std::string op : {"fread", "fwrite", "fseek", "fflush", "fstat"})
+    for (const std::string op : {"fread", "fwrite", "fseek", "fflush", "fstat", "kill"})
         for (long n = 1;; ++n) {
             SCOPED_TRACE(testing::Message() << op << " #" << n);
             ASSERT_TRUE(write_file(file, patched) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
-            const run_result r = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=" + op,
+            const bool kill = op == "kill";
+            const run_result r = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=" + (kill ? "fwrite" : op),
+                                            "ZANDOR_FAULT_MODE=" + std::string(kill ? "kill" : "once"),
                                             "ZANDOR_FAULT_AT=" + std::to_string(n), "ZANDOR_FAULT_FIRED=" + fired}, {}, "restore");
             if (access(fired.c_str(), F_OK) != 0)
                 break;
-            expect_sound(r, file, patched, before, sites, true, {}, "restore");
+            if (!kill)
+                expect_sound(r, file, patched, before, sites, true, {}, "restore");
+            EXPECT_TRUE(!kill || (r.crashed && run_program(FAULT_CLI, {"scan", "--json", file}, 20).out.find("ofs\": -1") == std::string::npos
+                                  && run(file, {}, {}, "restore").exit_code == 0 && read_file(file) == before)) << r.err;
             EXPECT_TRUE(read_file(file + ".bak") == before);
         }
-}
-
-// restore killed after any of its writes leaves a file whose every site the
-// next scan recognises, and restore run again puts the backup back exactly.
-TEST(killed_runs, restore_run_again_finishes)
-{
-    const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", fired = dir + "/fired";
-    const bytes before = game_image(file, false);
-    ASSERT_TRUE(write_file(file + ".bak", before) && run(file).exit_code == 0);
-    const bytes patched = read_file(file);
-    for (int k = 1;; ++k) {
-        SCOPED_TRACE(testing::Message() << "killed after write " << k);
-        ASSERT_TRUE(write_file(file, patched) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
-        const run_result killed = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill",
-                                             "ZANDOR_FAULT_AT=" + std::to_string(k), "ZANDOR_FAULT_FIRED=" + fired}, {}, "restore");
-        if (access(fired.c_str(), F_OK) != 0)
-            break;
-        EXPECT_TRUE(killed.crashed) << killed.err;
-        EXPECT_EQ(run_program(FAULT_CLI, {"scan", "--json", file}, 20).out.find("ofs\": -1"), std::string::npos);
-        EXPECT_EQ(run(file, {}, {}, "restore").exit_code, 0);
-        EXPECT_TRUE(read_file(file) == before && read_file(file + ".bak") == before);
-    }
 }
 
 // A backup cut short leaves nothing written, and FILE.bak whole or not at
@@ -335,12 +316,8 @@ TEST(killed_runs, leave_no_partial_backup)
     const std::string dir = scratch_dir(), file = dir + "/GAME.EXE", partial = file + ".bak.partial";
     const std::vector<std::string> args = {"--exit-fix", "on", "--backup", "--json"};
     enum cut_by { INJECTED, KILLED, SIZE_LIMIT, LEFT_LINKED };
-    const struct {
-        int line;
-        cut_by how;
-        std::vector<std::string> env;
-        bool named = false;  // FILE.bak whole after the cut
-    } cases[] = {
+    // `named`: FILE.bak whole after the cut.
+    const struct { int line; cut_by how; std::vector<std::string> env; bool named = false; } cases[] = {
         {__LINE__, KILLED, {"ZANDOR_FAULT_PATH=" + partial, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill"}},
         {__LINE__, INJECTED, {"ZANDOR_FAULT_PATH=" + partial, "ZANDOR_FAULT_OP=fwrite"}},  // a write of the copy
         {__LINE__, SIZE_LIMIT, {}},
