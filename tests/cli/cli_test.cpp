@@ -252,6 +252,14 @@ const cli_case cases[] = {
     // scan --json says why as apply --json does.
     {.row = where::current(), .args = "scan --json MISSING", .exit = 3,
      .out_has = {"\"open_failed\", \"message\": \"cannot be opened for reading. The file is not there"}},
+    // The path as JSON: UTF-8 as it is, every other byte as Latin-1 (overlong forms, surrogates and code
+    // points past U+10FFFF are none).
+    {.row = where::current(),
+     .args = "scan --json /M/a\xc3\xa9" "b\xc3\xc0" "c\xe0\x9f\x80" "d\xed\xa0\x80" "e\xf4\x90\x80\x80" "f\xf0\x9f\x98\x80"
+             "g\xe1\xc0\x80" "h\xe0\xa0\x80" "i\xf0\x90\x80\x80",
+     .exit = 3, .out_has = {"{\"path\": \"/M/a\xc3\xa9" "b\\u00c3\\u00c0c\\u00e0\\u009f\\u0080d\\u00ed\\u00a0\\u0080"
+                            "e\\u00f4\\u0090\\u0080\\u0080f\xf0\x9f\x98\x80" "g\\u00e1\\u00c0\\u0080h\xe0\xa0\x80"
+                            "i\xf0\x90\x80\x80\", "}},
     {.row = where::current(), .args = "apply MISSING --exit-fix on", .exit = 3, .err_has = {"opened for reading"}},
     {.row = where::current(), .args = "scan --json FOLDER", .exit = 3, .out_has = {"reading. This is not a regular file"}},
     {.row = where::current(), .args = "scan --json EMPTY", .exit = 3, .out_has = {"\"result\": \"empty_file\""}},
@@ -400,7 +408,7 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
 // either way, or in a dry run, the file and the backup stay as they are.
 TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
 {
-    enum backup_kind { MADE, CHANGED_OUTSIDE, EMPTY, CUT_SHORT, MISSING, FOLDER, THE_FILE, DANGLING };
+    enum backup_kind { MADE, CHANGED_OUTSIDE, EMPTY, CUT_SHORT, MISSING, FOLDER, THE_FILE, DANGLING, ODD_DELAY, HALF_WRITTEN };
     const struct { where row; backup_kind kind; const char *args; int exit; std::vector<std::string> err_has; } cases[] = {
         {where::current(), MADE, "", 0, {}},
         {where::current(), MADE, "--dry-run", 0, {}},
@@ -413,6 +421,9 @@ TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
         {where::current(), CHANGED_OUTSIDE, "--dry-run", 2, {"the backup does not fit this file"}},
         {where::current(), EMPTY, "", 2, {"the backup does not fit this file"}},
         {where::current(), CUT_SHORT, "", 2, {"the backup does not fit this file"}},
+        // Sites that no change can put back as they are.
+        {where::current(), ODD_DELAY, "", 2, {"click delay: the backup does not fit this file"}},
+        {where::current(), HALF_WRITTEN, "", 2, {"conference promoted count: the backup does not fit this file"}},
         {where::current(), MISSING, "--dry-run", 3, {"the backup cannot be read", "not there"}},
         {where::current(), FOLDER, "", 3, {"the backup cannot be read", "not a regular file"}},
         {where::current(), DANGLING, "", 3, {"the backup cannot be read", "not there"}},
@@ -422,8 +433,12 @@ TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
         const testing::ScopedTrace trace(c.row.file_name(), c.row.line(), c.args);
         std::filesystem::remove_all(dir);
         ASSERT_TRUE(std::filesystem::create_directory(dir));
-        make_image(F, {}, 200000);
+        const std::vector<site_is> odd = c.kind == ODD_DELAY      ? std::vector<site_is>{{SITE_CLICK_DELAY, SAMPLE_PATCHED, 7}}
+                                         : c.kind == HALF_WRITTEN ? std::vector<site_is>{{SITE_CONF_COUNTS, SAMPLE_PATCHED, 6, 2}}
+                                                                  : std::vector<site_is>{};
+        make_image(F, odd, 200000);
         bytes original = read_file(F);
+        make_image(F, {}, 200000);
         ASSERT_EQ(run_program(CLI_PATH, {"apply", F, "--start-year", "2010", "--wc06", "--promoted", "5", "--click-delay",
                                          "2", "--exit-fix", "on"}).exit_code, 0);
         original[1] ^= c.kind == CHANGED_OUTSIDE ? 1 : 0;
