@@ -98,10 +98,10 @@ bool make_file(const std::string &path, const std::string &data)
 // ---- what a sample holds, what the dialog shows of it, what OK makes of it ----
 
 // What the player types into each field, in the order of options_pairs, and
-// which check boxes end up ticked.
+// which check boxes end up ticked: as in the full run unless named.
 struct choices {
-    int start_year, bosman_year, promoted, relegated, delay;
-    bool wc06 = false, leave_years = false, keep_conference = false, no_delay = false, exitgame = false;
+    int start_year = 2010, bosman_year = 2005, promoted = 3, relegated = 2, delay = 3;
+    bool wc06 = true, leave_years = false, keep_conference = false, no_delay = false, exitgame = true;
 };
 
 constexpr int ALWAYS = SITE_COUNT, ANY_YEAR = SITE_COUNT + 1;
@@ -256,10 +256,7 @@ struct scenario {
     int64_t size = 300000;        // several 64 KiB search windows
 };
 
-const choices FULL = {.start_year = 2010, .bosman_year = 2005, .promoted = 3, .relegated = 2, .delay = 3,
-                      .wc06 = true, .exitgame = true};
-const choices PARTIAL = {.start_year = 2004, .bosman_year = 2012, .promoted = 6, .relegated = 1, .delay = 4,
-                         .wc06 = true, .exitgame = true};
+const choices FULL = {}, PARTIAL = {.start_year = 2004, .bosman_year = 2012, .promoted = 6, .relegated = 1, .delay = 4};
 // What FULL writes over the game's own sample.
 const std::vector<site_is> FULL_WRITTEN = {
     {SITE_START_YEAR, SAMPLE_GAME, 2010}, {SITE_WC06_FIX, SAMPLE_PATCHED},         {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2005},
@@ -317,15 +314,13 @@ const scenario SCENARIOS[] = {
       {SITE_CLICK_DELAY, SAMPLE_PATCHED, 3}, {SITE_EXITGAME, SAMPLE_PATCHED}, {SITE_CONF_COUNTS, SAMPLE_PATCHED, 3, 9},
       {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 3}},
      {{where::current(), OK,
-       {.start_year = 2020, .bosman_year = 3000, .promoted = 3, .relegated = 7, .delay = 2, .wc06 = true,
-        .exitgame = true},
+       {.start_year = 2020, .bosman_year = 3000, .relegated = 7, .delay = 2},
        std::vector<site_is>{{SITE_CLICK_DELAY, SAMPLE_PATCHED, 2}}}}},
     // A year typed out of range is said, and the dialog stays open with
     // nothing written, the delay typed with it neither.
     {"typed-out-of-range", {},
      {{where::current(), TYPO,
-       {.start_year = 1999, .bosman_year = 2005, .promoted = 3, .relegated = 2, .delay = 4, .wc06 = true,
-        .exitgame = true},
+       {.start_year = 1999, .delay = 4},
        {}, 0, &OUT_OF_RANGE}}},
     // Root writes through mode 0444, under Wine too: only chattr +i stops it.
     // The running game holds its exe. Another program grows the file, then
@@ -335,8 +330,9 @@ const scenario SCENARIOS[] = {
      {{where::current(), IMMUTABLE, FULL, {}, 1, &WRITE_DENIED},
       {where::current(), HELD_OPEN, FULL, {}, 1, &WRITE_IN_USE},
       {where::current(), GROWN, FULL, {}, 1, &WRITE_CHANGED},
-      {where::current(), CHANGED, {.start_year = 2010, .bosman_year = 2002, .promoted = 1, .relegated = 3, .delay = 5},
-       {}, 1, &WRITE_CHANGED}}},
+      {where::current(), CHANGED,
+       {.bosman_year = 2002, .promoted = 1, .relegated = 3, .delay = 5, .wc06 = false, .exitgame = false}, {}, 1,
+       &WRITE_CHANGED}}},
     // A virus scanner holds a copy a killed run left: it cannot go, so no
     // backup can be made, nothing is written, and the box says why.
     {"backup-held", {}, {{where::current(), HELD_BACKUP, FULL, {}, 1, &BACKUP_HELD}}},
@@ -347,8 +343,7 @@ const scenario SCENARIOS[] = {
     // Before 2003 an installed World Cup fix stays, the game's code being unknown.
     {"wc06-kept", {{SITE_WC06_FIX, SAMPLE_PATCHED}},
      {{where::current(), OK,
-       {.start_year = 2002, .bosman_year = 2005, .promoted = 3, .relegated = 2, .delay = 3, .wc06 = true,
-        .exitgame = true},
+       {.start_year = 2002},
        std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2002}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2005},
                             {SITE_CLICK_DELAY, SAMPLE_PATCHED, 3}, {SITE_EXITGAME, SAMPLE_PATCHED},
                             {SITE_CONF_COUNTS, SAMPLE_PATCHED, 3, 2}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 3}},
@@ -359,24 +354,24 @@ const scenario SCENARIOS[] = {
     // counts still written) and put back with 1 and 3.
     {"patch-then-rescan", {},
      {{where::current(), OK,
-       {.start_year = 2020, .bosman_year = 2999, .promoted = 7, .relegated = 7, .delay = 6, .wc06 = true,
-        .exitgame = true},
+       {.start_year = 2020, .bosman_year = 2999, .promoted = 7, .relegated = 7, .delay = 6},
        std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2020}, {SITE_WC06_FIX, SAMPLE_PATCHED},
                             {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2999}, {SITE_CLICK_DELAY, SAMPLE_PATCHED, 6},
                             {SITE_EXITGAME, SAMPLE_PATCHED}, {SITE_CONF_COUNTS, SAMPLE_PATCHED, 7, 7},
                             {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 7}}},
       {where::current(), OK,
-       {.start_year = 2002, .bosman_year = 2003, .promoted = 1, .relegated = 0, .delay = 1, .wc06 = true,
-        .leave_years = true},
+       {.start_year = 2002, .bosman_year = 2003, .promoted = 1, .relegated = 0, .delay = 1, .leave_years = true,
+        .exitgame = false},
        std::vector<site_is>{{SITE_CLICK_DELAY, SAMPLE_PATCHED, 1}, {SITE_EXITGAME, SAMPLE_GAME},
                             {SITE_CONF_COUNTS, SAMPLE_PATCHED, 1, 0}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 1}}},
       {where::current(), OK,
-       {.start_year = 2002, .bosman_year = 2001, .promoted = 3, .relegated = 3, .delay = 2, .keep_conference = true,
-        .no_delay = true},
+       {.start_year = 2002, .bosman_year = 2001, .relegated = 3, .delay = 2, .wc06 = false, .keep_conference = true,
+        .no_delay = true, .exitgame = false},
        std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2002}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2001},
                             {SITE_CONF_COUNTS, SAMPLE_GAME, 3, 3}, {SITE_CONF_PROMOTED, SAMPLE_GAME, 3}}},
       {where::current(), OK,
-       {.start_year = 2001, .bosman_year = 2001, .promoted = 1, .relegated = 3, .delay = 1, .leave_years = true},
+       {.start_year = 2001, .bosman_year = 2001, .promoted = 1, .relegated = 3, .delay = 1, .wc06 = false,
+        .leave_years = true, .exitgame = false},
        std::vector<site_is>{{SITE_CONF_COUNTS, SAMPLE_PATCHED, 1}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 1}}}}},
 };
 
