@@ -332,13 +332,8 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
     enum obstacle { SIG_COPY, COPY_ON_THE_WAY, LONG_NAME, FOLDER_AS_BACKUP, READ_ONLY_FOLDER, LOCKED,
                     FOLDER_AS_PARTIAL, DANGLING_BACKUP, EMPTY_BACKUP, SHORT_BACKUP, OTHER_BACKUP, HARD_LINKED };
     const std::string made = "made; nothing was written\n", taken = "A folder, a device or a link has";
-    const struct {
-        where row;
-        obstacle what;
-        std::vector<std::string> err_has;
-        const char *args = "--exit-fix on --backup";
-        int exit = 3;
-    } cases[] = {
+    const struct { where row; obstacle what; std::vector<std::string> err_has;
+                   const char *args = "--exit-fix on --backup"; int exit = 3; } cases[] = {
         // 27200 is 40 6a: with ff 33 db 68 after it, "6a ff 33 db 68" again.
         {where::current(), SIG_COPY, {"would form or break a copy of a signature"}, "--start-year 27200", 2},
         // The game's promoted block, on the way from 5 to 3, ends in 00 00 before 89 8c 24 b0 00 00 00.
