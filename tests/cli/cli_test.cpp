@@ -145,8 +145,8 @@ const cli_case cases[] = {
      .args = "scan --json GAME", .out_has = {"\"conf_counts_ofs\": -1"}, .not_has = {"promoted_ofs\": -1"}},
 
     // Apply: each option writes its site, and only what it asks for.
-    {.row = where::current(), .args = "apply GAME --start-year 2000 --bosman-year 29999", .out_has = {"Checked"},
-     .after = {{SITE_START_YEAR, SAMPLE_GAME, 2000}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 29999}}},
+    {.row = where::current(), .args = "apply GAME --start-year 2000 --bosman-year 29999",
+     .out_has = {"Writing:\n", "Checked"}, .after = {{SITE_START_YEAR, SAMPLE_GAME, 2000}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 29999}}},
     {.row = where::current(), .args = "apply GAME --start-year 29999 --wc06 --bosman-year 2000",
      .after = {{SITE_START_YEAR, SAMPLE_GAME, 29999}, {SITE_WC06_FIX, SAMPLE_PATCHED},
                {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2000}}},
@@ -182,7 +182,7 @@ const cli_case cases[] = {
      .after = {{SITE_START_YEAR, SAMPLE_GAME, 2222}, {SITE_CLICK_DELAY, SAMPLE_PATCHED, 3},
                {SITE_CONF_COUNTS, SAMPLE_PATCHED, 5, 3}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 5}}},
     {.row = where::current(), .args = "apply GAME --dry-run --backup --start-year 2010",
-     .out_has = {"year 2001 -> year 2010", "Dry run"}},
+     .out_has = {"Would write:\n", "year 2001 -> year 2010", "Dry run"}},
     // The game's conference code is not ours holding 1 and 3.
     {.row = where::current(), .args = "apply GAME --promoted=1 --relegated=3",
      .out_has = {"game's code -> promoted 1, relegated 3\n"}, .not_has = {"(no change)"},
