@@ -13,7 +13,6 @@
 #include <fstream>
 #include <optional>
 #include <source_location>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,18 +58,14 @@ patch_target target(int32_t ofs)
     return t;
 }
 
+// Each value asked for as NAME=VALUE, then the fix and the conference's own code when asked for.
 std::string words(const patch_request &r)
 {
-    std::ostringstream s;
-    const std::pair<const char *, request_value> values[] = {
-        {"start", r.start_year},   {"bosman", r.bosman_year}, {"promoted", r.promoted},
-        {"relegated", r.relegated}, {"delay", r.click_delay}, {"exit", r.exitgame},
-    };
-    for (const auto &[name, v] : values)
-        if (v.set)
-            s << name << "=" << v.value << " ";
-    s << (r.wc06 ? "wc06 " : "") << (r.conference_original ? "original " : "");
-    return s.str();
+    std::string s;
+    for (const auto &[name, v] : {std::pair{"start", r.start_year}, {"bosman", r.bosman_year}, {"promoted", r.promoted},
+                                  {"relegated", r.relegated}, {"delay", r.click_delay}, {"exit", r.exitgame}})
+        s += v.set ? name + ("=" + std::to_string(v.value)) + " " : "";
+    return s + (r.wc06 ? "wc06 " : "") + (r.conference_original ? "original " : "");
 }
 
 struct request_case {
@@ -358,11 +353,9 @@ TEST(main_flow, every_way_through_a_run)
         }
         patch_target *t = nullptr;
         ASSERT_EQ(scan_file(GAME.c_str(), &t), RESULT_OK);
-        const auto fields = [](const scanned &a) {
-            return std::tie(a.start_year, a.wc06_installed, a.promoted, a.relegated, a.click_delay, a.exitgame_installed);
-        };
-        const scanned got = {t->start_year, t->wc06_installed, t->promoted, t->relegated, t->click_delay, t->exitgame_installed};
-        EXPECT_EQ(fields(got), fields(*c.after));
+        const scanned &a = *c.after;
+        EXPECT_EQ(std::tie(t->start_year, t->wc06_installed, t->promoted, t->relegated, t->click_delay, t->exitgame_installed),
+                  std::tie(a.start_year, a.wc06_installed, a.promoted, a.relegated, a.click_delay, a.exitgame_installed));
         EXPECT_EQ(t->bosman_year, 1998);
         EXPECT_TRUE(read_file(GAME + ".bak") == before);
         close_target(t);
