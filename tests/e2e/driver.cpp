@@ -154,34 +154,27 @@ const int CONTROLS[][2] = {
 // Each control in creation order against what the sample should show.
 void expect_options(HWND dlg, const sample_recipe &r, where w = where::current())
 {
-    // The pair whose up-down this control is, or PAIR_COUNT.
-    auto pair_of = [](int id) {
-        int k = 0;
-        while (k < PAIR_COUNT && options_pairs[k].updown != id)
-            ++k;
-        return k;
-    };
-    // A control as: ID [disabled] [ticked], and an up-down's "LO-HI at POS" (the
-    // number its buddy edit shows).
-    auto describe = [&](int id, bool on, bool tick, int lo, int hi, int pos) {
-        std::string s = std::to_string(id) + (on ? "" : " disabled") + (tick ? " ticked" : "");
-        if (pair_of(id) < PAIR_COUNT)
-            s += " up-down " + std::to_string(lo) + "-" + std::to_string(hi) + " at " + std::to_string(pos);
-        return s;
-    };
     HWND c = GetWindow(dlg, GW_CHILD);
     for (const auto &[id, needs] : CONTROLS) {
-        const int k = pair_of(id);
+        const auto *p = std::find_if(std::begin(options_pairs), std::end(options_pairs),
+                                     [id](const updown_pair &q) { return q.updown == id; });
+        const bool updown = p != std::end(options_pairs);
+        // A control as: ID [disabled] [ticked], and an up-down's "LO-HI at POS" (the
+        // number its buddy edit shows).
+        auto describe = [updown](int at, bool on, bool tick, int lo, int hi, int pos) {
+            return std::to_string(at) + (on ? "" : " disabled") + (tick ? " ticked" : "")
+                   + (updown ? " up-down " + std::to_string(lo) + "-" + std::to_string(hi) + " at " + std::to_string(pos)
+                             : "");
+        };
         // An installed fix starts ticked.
-        bool tick = (id == ID_WC06_CHECK || id == ID_EXITGAME_CHECK) && usable(r, needs)
-                    && r.site[needs].state == SAMPLE_PATCHED;
-        std::string want = k == PAIR_COUNT ? describe(id, usable(r, needs), tick, 0, 0, 0)
-                                           : describe(id, usable(r, needs), tick, options_pairs[k].min,
-                                                      options_pairs[k].max, shown(r, k));
-        LRESULT range = SendMessageA(c, UDM_GETRANGE, 0, 0);
-        std::string got = describe(GetDlgCtrlID(c) & 0xFFFF, IsWindowEnabled(c),
-                                   SendMessageA(c, BM_GETCHECK, 0, 0) == BST_CHECKED, HIWORD(range),
-                                   LOWORD(range), static_cast<int>(SendMessageA(c, UDM_GETPOS, 0, 0)));
+        const bool tick = (id == ID_WC06_CHECK || id == ID_EXITGAME_CHECK) && usable(r, needs)
+                          && r.site[needs].state == SAMPLE_PATCHED;
+        const std::string want = updown ? describe(id, usable(r, needs), tick, p->min, p->max, shown(r, p - options_pairs))
+                                        : describe(id, usable(r, needs), tick, 0, 0, 0);
+        const LRESULT range = SendMessageA(c, UDM_GETRANGE, 0, 0);
+        const std::string got = describe(GetDlgCtrlID(c) & 0xFFFF, IsWindowEnabled(c),
+                                         SendMessageA(c, BM_GETCHECK, 0, 0) == BST_CHECKED, HIWORD(range),
+                                         LOWORD(range), static_cast<int>(SendMessageA(c, UDM_GETPOS, 0, 0)));
         expect(got == want, "control " + got + ", expected " + want, w);
         c = GetWindow(c, GW_HWNDNEXT);
     }
