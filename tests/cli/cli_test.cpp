@@ -91,6 +91,8 @@ const cli_case cases[] = {
                  "\"click_delay_ofs\": -1, \"click_delay\": -2"},
      .err_has = {"is CC\n"}, .not_has = {"promoted_ofs\": -1"}},
     {.row = where::current(), .image = odd2, .args = "scan GAME", .out_has = {"  installed, delay not recognised\n"}},
+    {.row = where::current(), .image = {{SITE_START_YEAR, SAMPLE_DUPLICATED}}, .args = "scan GAME",
+     .out_has = {"start_year      absent                   found more than once\n"}},
     {.row = where::current(), .image = odd2, .args = "scan --json --verbose GAME",
      .out_has = {"\"wc06_ofs\": -1", "\"bosman_year_ofs\": -1, \"bosman_year\": 0",
                  "\"absent\": {\"wc06_fix\": \"unknown_code\", \"bosman_year\": \"found_twice\", \"exitgame\": "
@@ -403,8 +405,10 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
 // either way, or in a dry run, the file and the backup stay as they are.
 TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
 {
-    enum backup_kind { MADE, CHANGED_OUTSIDE, EMPTY, CUT_SHORT, MISSING, FOLDER, THE_FILE, DANGLING, ODD_DELAY, HALF_WRITTEN };
-    const struct { where row; backup_kind kind; const char *args; int exit; std::vector<std::string> err_has; } cases[] = {
+    enum backup_kind { MADE, CHANGED_OUTSIDE, EMPTY, CUT_SHORT, MISSING, FOLDER, THE_FILE, DANGLING };
+    // `sites`: the backup's, where they differ from the game's as it came.
+    const struct { where row; backup_kind kind; const char *args; int exit; std::vector<std::string> err_has;
+                   std::vector<site_is> sites = {}; } cases[] = {
         {where::current(), MADE, "", 0, {}},
         {where::current(), MADE, "--dry-run", 0, {}},
         {where::current(), MADE, "--json", 0, {}},
@@ -417,8 +421,10 @@ TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
         {where::current(), EMPTY, "", 2, {"the backup does not fit this file"}},
         {where::current(), CUT_SHORT, "", 2, {"the backup does not fit this file"}},
         // Sites that no change can put back as they are.
-        {where::current(), ODD_DELAY, "", 2, {"click delay: the backup does not fit this file"}},
-        {where::current(), HALF_WRITTEN, "", 2, {"conference promoted count: the backup does not fit this file"}},
+        {where::current(), MADE, "", 2, {"click delay: the backup does not fit"}, {{SITE_CLICK_DELAY, SAMPLE_PATCHED, 7}}},
+        {where::current(), MADE, "", 2, {"conference promoted count: the backup does not fit"},
+         {{SITE_CONF_COUNTS, SAMPLE_PATCHED, 6, 2}}},
+        {where::current(), MADE, "", 2, {"Bosman year: the backup does not fit"}, {{SITE_BOSMAN_YEAR, SAMPLE_GAME, 1998}}},
         {where::current(), MISSING, "--dry-run", 3, {"the backup cannot be read", "not there"}},
         {where::current(), FOLDER, "", 3, {"the backup cannot be read", "not a regular file"}},
         {where::current(), DANGLING, "", 3, {"the backup cannot be read", "not there"}},
@@ -428,10 +434,7 @@ TEST(zandor_patcher_cli, restore_puts_only_a_backup_of_the_file_back)
         const testing::ScopedTrace trace(c.row.file_name(), c.row.line(), c.args);
         std::filesystem::remove_all(dir);
         ASSERT_TRUE(std::filesystem::create_directory(dir));
-        const std::vector<site_is> odd = c.kind == ODD_DELAY      ? std::vector<site_is>{{SITE_CLICK_DELAY, SAMPLE_PATCHED, 7}}
-                                         : c.kind == HALF_WRITTEN ? std::vector<site_is>{{SITE_CONF_COUNTS, SAMPLE_PATCHED, 6, 2}}
-                                                                  : std::vector<site_is>{};
-        make_image(F, odd, 200000);
+        make_image(F, c.sites, 200000);
         bytes original = read_file(F);
         make_image(F, {}, 200000);
         ASSERT_EQ(run_program(CLI_PATH, {"apply", F, "--start-year", "2010", "--wc06", "--promoted", "5", "--click-delay",
