@@ -11,7 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <optional>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@
 #include "tools/sample_image.h"
 
 namespace {
+
+using where = std::source_location;
 
 const std::string GAME = testing::TempDir() + "zandor-main-flow-" + std::to_string(getpid()) + "-ZANDOR.EXE";
 const char *const MISSING = "/nonexistent/ZANDOR.EXE";
@@ -55,101 +58,90 @@ patch_target target(int32_t ofs)
     return t;
 }
 
+// Each value asked for as NAME=VALUE, then the fix and the conference's own code when asked for.
 std::string words(const patch_request &r)
 {
-    std::ostringstream s;
-    const std::pair<const char *, request_value> values[] = {
-        {"start", r.start_year},   {"bosman", r.bosman_year}, {"promoted", r.promoted},
-        {"relegated", r.relegated}, {"delay", r.click_delay}, {"exit", r.exitgame},
-    };
-    for (const auto &[name, v] : values)
-        if (v.set)
-            s << name << "=" << v.value << " ";
-    s << (r.wc06 ? "wc06 " : "") << (r.conference_original ? "original " : "");
-    return s.str();
+    std::string s;
+    for (const auto &[name, v] : {std::pair{"start", r.start_year}, {"bosman", r.bosman_year}, {"promoted", r.promoted},
+                                  {"relegated", r.relegated}, {"delay", r.click_delay}, {"exit", r.exitgame}})
+        s += v.set ? name + ("=" + std::to_string(v.value)) + " " : "";
+    return s + (r.wc06 ? "wc06 " : "") + (r.conference_original ? "original " : "");
 }
 
 struct request_case {
-    const char *what;
-    void (*scan)(patch_target *);
-    void (*choose)(options_values *);
-    const char *asked;
-    int bad = -1;  // the pair whose typed value stops OK
+    where row;
+    const char *asked;                                           // as words() says it
+    std::vector<std::pair<options_pair, int32_t>> position = {}; // each up-down moved there
+    std::vector<std::pair<options_check, int32_t>> check = {};   // each box set so
+    std::vector<options_pair> typed_wrong = {};                  // fields holding no number in range
+    void (*scan)(patch_target *) = [](patch_target *) {};        // what the scan found, other than the game's
+    int bad = -1;                                                // the pair whose typed value stops OK
 };
 
 const request_case REQUEST_CASES[] = {
-    {"as shown", [](patch_target *) {}, [](options_values *) {},
-     "start=2001 bosman=2002 promoted=1 relegated=3 delay=5 exit=0 "},
-    {"years left alone, fix too", [](patch_target *) {},
-     [](options_values *v) { v->check[CHECK_LEAVE_YEARS] = 1, v->check[CHECK_WC06] = 1; },
-     "promoted=1 relegated=3 delay=5 exit=0 "},
-    {"fix follows the start year", [](patch_target *) {},
-     [](options_values *v) { v->check[CHECK_WC06] = 1, v->position[PAIR_START_YEAR] = 2003; },
-     "start=2003 bosman=2002 promoted=1 relegated=3 delay=5 exit=0 wc06 "},
-    {"game's conference code back, no delay, exit plainly checked", [](patch_target *) {},
-     [](options_values *v) {
-         v->check[CHECK_KEEP_CONFERENCE] = 1, v->check[CHECK_NO_CLICK_DELAY] = 1, v->check[CHECK_EXITGAME] = 1;
-     },
-     "start=2001 bosman=2002 exit=1 original "},
-    {"indeterminate exit box, our block with a delay we do not know", [](patch_target *t) { t->click_delay = -2; },
-     [](options_values *v) { v->check[CHECK_EXITGAME] = 2; },
-     "start=2001 bosman=2002 promoted=1 relegated=3 exit=0 "},
-    {"absent sites", [](patch_target *t) { t->start_year_ofs = t->conf_promoted_ofs = t->exitgame_ofs = -1; },
-     [](options_values *v) { v->check[CHECK_WC06] = 1; }, "bosman=2002 delay=5 "},
-    {"one conference block, no delay site", [](patch_target *t) { t->conf_counts_ofs = t->click_delay_ofs = -1; },
-     [](options_values *) {}, "start=2001 bosman=2002 exit=0 "},
-    {"values a site cannot take", [](patch_target *) {},
-     [](options_values *v) {
-         const int32_t odd[PAIR_COUNT] = {1999, 30000, 8, 0xff, 7};
-         std::copy(odd, odd + PAIR_COUNT, v->position);
-     },
-     "exit=0 "},
-    {"ends of every range", [](patch_target *) {},
-     [](options_values *v) {
-         const int32_t ends[PAIR_COUNT] = {29999, 2000, 7, 7, 6};
-         std::copy(ends, ends + PAIR_COUNT, v->position);
-     },
-     "start=29999 bosman=2000 promoted=7 relegated=7 delay=6 exit=0 "},
+    {.row = where::current(), .asked = "start=2001 bosman=2002 promoted=1 relegated=3 delay=5 exit=0 "},
+    // Years left alone, the fix too.
+    {.row = where::current(), .asked = "promoted=1 relegated=3 delay=5 exit=0 ",
+     .check = {{CHECK_LEAVE_YEARS, 1}, {CHECK_WC06, 1}}},
+    // The fix follows the start year.
+    {.row = where::current(), .asked = "start=2003 bosman=2002 promoted=1 relegated=3 delay=5 exit=0 wc06 ",
+     .position = {{PAIR_START_YEAR, 2003}}, .check = {{CHECK_WC06, 1}}},
+    // The game's conference code back, no delay, the exit box plainly checked.
+    {.row = where::current(), .asked = "start=2001 bosman=2002 exit=1 original ",
+     .check = {{CHECK_KEEP_CONFERENCE, 1}, {CHECK_NO_CLICK_DELAY, 1}, {CHECK_EXITGAME, 1}}},
+    // An indeterminate exit box, our block with a delay we do not know.
+    {.row = where::current(), .asked = "start=2001 bosman=2002 promoted=1 relegated=3 exit=0 ",
+     .check = {{CHECK_EXITGAME, 2}}, .scan = [](patch_target *t) { t->click_delay = -2; }},
+    // Absent sites.
+    {.row = where::current(), .asked = "bosman=2002 delay=5 ", .check = {{CHECK_WC06, 1}},
+     .scan = [](patch_target *t) { t->start_year_ofs = t->conf_promoted_ofs = t->exitgame_ofs = -1; }},
+    // One conference block, no delay site.
+    {.row = where::current(), .asked = "start=2001 bosman=2002 exit=0 ",
+     .scan = [](patch_target *t) { t->conf_counts_ofs = t->click_delay_ofs = -1; }},
+    // Values a site cannot take.
+    {.row = where::current(), .asked = "exit=0 ", .position = {{PAIR_START_YEAR, 1999}, {PAIR_BOSMAN, 30000},
+     {PAIR_PROMOTED, 8}, {PAIR_RELEGATED, 0xff}, {PAIR_CLICK_DELAY, 7}}},
+    // The ends of every range.
+    {.row = where::current(), .asked = "start=29999 bosman=2000 promoted=7 relegated=7 delay=6 exit=0 ",
+     .position = {{PAIR_START_YEAR, 29999}, {PAIR_BOSMAN, 2000}, {PAIR_PROMOTED, 7}, {PAIR_RELEGATED, 7},
+                  {PAIR_CLICK_DELAY, 6}}},
+    {.row = where::current(), .asked = "start=2001 bosman=2002 promoted=1 relegated=0 delay=1 exit=0 ",
+     .position = {{PAIR_PROMOTED, 1}, {PAIR_RELEGATED, 0}, {PAIR_CLICK_DELAY, 1}}},
     // Values a field could not show stay as the file holds them while the
     // field shows what it showed; a year the writer does not take, a count
     // or a delay we do not know, are not written at all.
-    {"values the fields could not show, untouched",
-     [](patch_target *t) { t->start_year = 2500, t->bosman_year = 1998, t->relegated = 9, t->click_delay = -2; },
-     [](options_values *v) { v->check[CHECK_WC06] = 1; }, "start=2500 promoted=1 exit=0 wc06 "},
-    {"values the fields could not show, changed",
-     [](patch_target *t) { t->start_year = 2500, t->bosman_year = 1998, t->relegated = 9, t->click_delay = -2; },
-     [](options_values *v) {
-         const int32_t other[PAIR_COUNT] = {2019, 2002, 1, 6, 4};
-         std::copy(other, other + PAIR_COUNT, v->position);
-     },
-     "start=2019 bosman=2002 promoted=1 relegated=6 delay=4 exit=0 "},
+    {.row = where::current(), .asked = "start=2500 promoted=1 exit=0 wc06 ", .check = {{CHECK_WC06, 1}},
+     .scan = [](patch_target *t) { t->start_year = 2500, t->bosman_year = 1998, t->relegated = 9, t->click_delay = -2; }},
+    {.row = where::current(), .asked = "start=2019 bosman=2002 promoted=1 relegated=6 delay=4 exit=0 ",
+     .position = {{PAIR_START_YEAR, 2019}, {PAIR_BOSMAN, 2002}, {PAIR_PROMOTED, 1}, {PAIR_RELEGATED, 6},
+                  {PAIR_CLICK_DELAY, 4}},
+     .scan = [](patch_target *t) { t->start_year = 2500, t->bosman_year = 1998, t->relegated = 9, t->click_delay = -2; }},
     // A typed value out of range stops OK where it would be written.
-    {"typed out of range", [](patch_target *) {},
-     [](options_values *v) { v->typed_wrong[PAIR_CLICK_DELAY] = v->typed_wrong[PAIR_RELEGATED] = 1; },
-     "start=2001 bosman=2002 promoted=1 exit=0 ", PAIR_RELEGATED},
-    {"typed out of range where nothing is written",
-     [](patch_target *t) { t->bosman_year_ofs = -1; },
-     [](options_values *v) {
-         std::fill(v->typed_wrong, v->typed_wrong + PAIR_COUNT, 1);
-         v->check[CHECK_LEAVE_YEARS] = v->check[CHECK_KEEP_CONFERENCE] = v->check[CHECK_NO_CLICK_DELAY] = 1;
-     },
-     "exit=0 original "},
-    {"lowest counts", [](patch_target *) {},
-     [](options_values *v) { v->position[PAIR_PROMOTED] = 1, v->position[PAIR_RELEGATED] = 0, v->position[PAIR_CLICK_DELAY] = 1; },
-     "start=2001 bosman=2002 promoted=1 relegated=0 delay=1 exit=0 "},
+    {.row = where::current(), .asked = "start=2001 bosman=2002 promoted=1 exit=0 ",
+     .typed_wrong = {PAIR_CLICK_DELAY, PAIR_RELEGATED}, .bad = PAIR_RELEGATED},
+    {.row = where::current(), .asked = "exit=0 original ",
+     .check = {{CHECK_LEAVE_YEARS, 1}, {CHECK_KEEP_CONFERENCE, 1}, {CHECK_NO_CLICK_DELAY, 1}},
+     .typed_wrong = {PAIR_START_YEAR, PAIR_BOSMAN, PAIR_PROMOTED, PAIR_RELEGATED, PAIR_CLICK_DELAY},
+     .scan = [](patch_target *t) { t->bosman_year_ofs = -1; }},
 };
 
 TEST(options_dialog, ok_asks_for_what_the_controls_say)
 {
     for (const request_case &c : REQUEST_CASES) {
+        const testing::ScopedTrace trace(c.row.file_name(), c.row.line(), "");
         patch_target t = target(100);
         c.scan(&t);
         options_values v = options_initial(&t);
-        c.choose(&v);
+        for (const auto &[pair, pos] : c.position)
+            v.position[pair] = pos;
+        for (const auto &[box, state] : c.check)
+            v.check[box] = state;
+        for (const options_pair pair : c.typed_wrong)
+            v.typed_wrong[pair] = 1;
         patch_request r = options_request(&v, &t);
-        EXPECT_EQ(words(r), c.asked) << c.what;
-        EXPECT_EQ(options_bad_pair(&v, &t), c.bad) << c.what;
-        EXPECT_EQ(patch_request_check(&r), RESULT_OK) << c.what;
+        EXPECT_EQ(words(r), c.asked);
+        EXPECT_EQ(options_bad_pair(&v, &t), c.bad);
+        EXPECT_EQ(patch_request_check(&r), RESULT_OK);
     }
 }
 
@@ -185,22 +177,16 @@ TEST(options_dialog, done_says_what_ok_changed)
                     promoted = {SITE_CONF_PROMOTED, 40, "game's code", "promoted 5", true};
     const std::string undo = "\n\nThe game as it was is kept in ZANDOR.EXE.bak.\nTo undo the changes, run "
                              "zandor-patcher-cli restore ZANDOR.EXE, or copy ZANDOR.EXE.bak back over ZANDOR.EXE.";
-    const struct {
-        int line;
-        bool recognised;
-        std::vector<plan_line> lines;
-        int backup;
-        std::string says;
-    } cases[] = {
-        {__LINE__, false, {}, -1, "No part of ZANDOR.EXE was recognised as ZANDOR.EXE's, so nothing could be written."},
-        {__LINE__, true, {}, -1, "Nothing was changed: ZANDOR.EXE already holds these settings."},
-        {__LINE__, true, {exit_same}, 0, "Nothing was changed: ZANDOR.EXE already holds these settings." + undo},
-        {__LINE__, true, {year, exit_same, counts, promoted}, 1,
+    const struct { where row; bool recognised; std::vector<plan_line> lines; int backup; std::string says; } cases[] = {
+        {where::current(), false, {}, -1, "No part of ZANDOR.EXE was recognised as ZANDOR.EXE's, so nothing could be written."},
+        {where::current(), true, {}, -1, "Nothing was changed: ZANDOR.EXE already holds these settings."},
+        {where::current(), true, {exit_same}, 0, "Nothing was changed: ZANDOR.EXE already holds these settings." + undo},
+        {where::current(), true, {year, exit_same, counts, promoted}, 1,
          "Game starts: year 2001 -> year 2010\nConference league: game's code -> promoted 5, relegated 3" + undo},
-        {__LINE__, true, {promoted}, 1, "Conference league: game's code -> promoted 5" + undo},
+        {where::current(), true, {promoted}, 1, "Conference league: game's code -> promoted 5" + undo},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << "program_test.cpp:" << c.line);
+        const testing::ScopedTrace trace(c.row.file_name(), c.row.line(), "");
         t.exitgame_ofs = c.recognised ? 99 : -1;
         options_done done{};
         std::copy(c.lines.begin(), c.lines.end(), done.lines);
@@ -216,10 +202,7 @@ TEST(options_dialog, done_says_what_ok_changed)
 // for every site found, none, and a mix that tells the enabling rules apart.
 TEST(options_dialog, template_bytes)
 {
-    const struct {
-        const char *file;
-        int32_t ofs[SITE_COUNT];
-    } cases[] = {
+    const struct { const char *file; int32_t ofs[SITE_COUNT]; } cases[] = {
         {"all-found.hex", {100, 100, 100, 100, 100, 100, 100}},
         {"none-found.hex", {-1, -1, -1, -1, -1, -1, -1}},
         {"some-found.hex", {100, -1, -1, 100, -1, 100, -1}},
@@ -251,59 +234,70 @@ const std::vector<host_step> CHOICES = {{STEP_POS, ID_START_YEAR_UPDOWN, 2010}, 
                                         {STEP_POS, ID_PROMOTED_UPDOWN, 7}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 6},
                                         {STEP_CHECK, ID_EXITGAME_CHECK, 1}, OK};
 
-struct flow_case {
-    const char *what;
-    int wc06_state;
-    std::vector<const char *> files;  // null: the chooser cancelled; "" the game
-    std::vector<int> answers;
-    std::vector<host_step> steps;
-    void (*meddle)();
-    bool alloc_fails, create_fails;
-    int exit_code;
-    std::string boxes;  // after the welcome box: "caption type text" each, up to the first '\n' of the text
-    const char *scan;   // start year, wc06, promoted, relegated, delay, exit fix after; null: unchanged
-    const char *dll_missing = nullptr;
+// A message box as the player saw it: the first line of its text.
+struct box_seen {
+    std::string caption;
+    UINT type;
+    std::string first_line;
 };
 
+// What a scan reads in the file after a run that wrote it.
+struct scanned {
+    int start_year, wc06_installed, promoted, relegated, click_delay, exitgame_installed;
+};
+
+struct flow_case {
+    where row;
+    host_ui script;                    // the player's part, and what the system fails
+    std::vector<box_seen> boxes = {};  // after the welcome box
+    std::optional<scanned> after = {}; // none: the file as it was
+    int exit_code = 0;
+    int wc06_state = SAMPLE_GAME;
+};
+
+const char *const THE_GAME = GAME.c_str();
+const box_seen RETRY = {"Error", 0x915, "Error opening file "}, DONE = {"Done", 0x2840, "Game starts: year 2001 -> year 2010"};
+
 const flow_case FLOW_CASES[] = {
-    {"gave up choosing", SAMPLE_GAME, {nullptr}, {IDOK, IDCANCEL}, {}, nullptr, false, false, 0,
-     "Error 915 Error opening file |", nullptr},
-    {"retry, then cancel", SAMPLE_GAME, {nullptr, ""}, {IDOK, IDRETRY}, {CANCEL}, nullptr, false, false, 0,
-     "Error 915 Error opening file |", nullptr},
-    {"missing file", SAMPLE_GAME, {MISSING}, {}, {}, nullptr, false, false, -1, "Error 910 Error opening file|", nullptr},
-    {"close box", SAMPLE_GAME, {""}, {}, {ESCAPE, CLOSE, OK}, nullptr, false, false, 0, "", nullptr},
-    {"OK writes", SAMPLE_GAME, {""}, {}, CHOICES, nullptr, false, false, 0, "Done 2840 Game starts: year 2001 -> year 2010|",
-     "2010 1 7 3 6 1"},
+    // Gave up choosing; retried, then cancelled; a missing file.
+    {.row = where::current(), .script = {.files = {nullptr}, .box_answers = {IDOK, IDCANCEL}}, .boxes = {RETRY}},
+    {.row = where::current(), .script = {.files = {nullptr, THE_GAME}, .box_answers = {IDOK, IDRETRY}, .steps = {CANCEL}},
+     .boxes = {RETRY}},
+    {.row = where::current(), .script = {.files = {MISSING}}, .boxes = {{"Error", 0x910, "Error opening file"}},
+     .exit_code = -1},
+    // The close box.
+    {.row = where::current(), .script = {.files = {THE_GAME}, .steps = {ESCAPE, CLOSE, OK}}},
+    {.row = where::current(), .script = {.files = {THE_GAME}, .steps = CHOICES}, .boxes = {DONE},
+     .after = scanned{2010, 1, 7, 3, 6, 1}},
     // The player is told, and the dialog stays open until a value in range.
-    {"typed out of range", SAMPLE_GAME, {""}, {},
-     {{STEP_POS, ID_START_YEAR_UPDOWN, 1999}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 4}, OK,
-      {STEP_POS, ID_START_YEAR_UPDOWN, 2010}, OK}, nullptr, false, false, 0,
-     "Error 2810 Game starts: choose a year from 2001 to 2020.|Done 2840 Game starts: year 2001 -> year 2010|",
-     "2010 0 1 3 4 0"},
-    {"file grown while open", SAMPLE_GAME, {""}, {}, {OK},
-     [] { std::filesystem::resize_file(GAME, std::filesystem::file_size(GAME) + 1); }, false, false, 1,
-     "Error 2910 Error writing file|", nullptr},
-    {"World Cup 06 fix kept", SAMPLE_PATCHED, {""}, {}, {{STEP_POS, ID_START_YEAR_UPDOWN, 2002}, OK}, nullptr, false,
-     false, 0, "Warning 2830 The World Cup 06 fix could not be removed: the game's original code is not known. "
-               "Everything else was written.|Done 2840 Game starts: year 2001 -> year 2002|", "2002 1 1 3 5 0"},
-    {"no memory for the template", SAMPLE_GAME, {""}, {}, {}, nullptr, true, false, 1, "", nullptr},
-    {"dialog cannot be made", SAMPLE_GAME, {""}, {}, {}, nullptr, false, true, 1407, "", nullptr},
-    // Before the welcome box, which does not come.
-    {"no comdlg32", SAMPLE_GAME, {""}, {}, {}, nullptr, false, false, 126,
-     "Error 810 Error loading system DLL|", nullptr, "comdlg32.dll"},
+    {.row = where::current(),
+     .script = {.files = {THE_GAME},
+                .steps = {{STEP_POS, ID_START_YEAR_UPDOWN, 1999}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 4}, OK,
+                          {STEP_POS, ID_START_YEAR_UPDOWN, 2010}, OK}},
+     .boxes = {{"Error", 0x2810, "Game starts: choose a year from 2001 to 2020."}, DONE},
+     .after = scanned{2010, 0, 1, 3, 4, 0}},
+    // The file grown while the dialog is open.
+    {.row = where::current(),
+     .script = {.files = {THE_GAME}, .steps = {OK},
+                .meddle = [] { std::filesystem::resize_file(GAME, std::filesystem::file_size(GAME) + 1); }},
+     .boxes = {{"Error", 0x2910, "Error writing file"}}, .exit_code = 1},
+    {.row = where::current(), .script = {.files = {THE_GAME}, .steps = {{STEP_POS, ID_START_YEAR_UPDOWN, 2002}, OK}},
+     .boxes = {{"Warning", 0x2830, "The World Cup 06 fix could not be removed: the game's original code is not known. "
+                                   "Everything else was written."},
+               {"Done", 0x2840, "Game starts: year 2001 -> year 2002"}},
+     .after = scanned{2002, 1, 1, 3, 5, 0}, .wc06_state = SAMPLE_PATCHED},
+    // No memory for the template; the dialog cannot be made.
+    {.row = where::current(), .script = {.files = {THE_GAME}, .alloc_fails = true}, .exit_code = 1},
+    {.row = where::current(), .script = {.files = {THE_GAME}, .create_fails = true}, .exit_code = 1407},
+    // No comdlg32: before the welcome box, which does not come.
+    {.row = where::current(), .script = {.files = {THE_GAME}, .dll_missing = "comdlg32.dll"},
+     .boxes = {{"Error", 0x810, "Error loading system DLL"}}, .exit_code = 126},
 };
 
 void run(const flow_case &c)
 {
     host_reset();
-    for (const char *f : c.files)
-        host.files.push_back(f != nullptr && *f == '\0' ? GAME.c_str() : f);
-    host.box_answers = c.answers;
-    host.steps = c.steps;
-    host.meddle = c.meddle;
-    host.alloc_fails = c.alloc_fails;
-    host.create_fails = c.create_fails;
-    host.dll_missing = c.dll_missing;
+    host = c.script;
     char args[] = "";
     EXPECT_EQ(WinMain(nullptr, nullptr, args, 1), c.exit_code);
 }
@@ -311,17 +305,19 @@ void run(const flow_case &c)
 TEST(main_flow, every_way_through_a_run)
 {
     for (const flow_case &c : FLOW_CASES) {
-        SCOPED_TRACE(c.what);
+        const testing::ScopedTrace trace(c.row.file_name(), c.row.line(), "");
         write_game(c.wc06_state);
         const bytes before = read_file(GAME);
         run(c);
-        std::string boxes;
-        for (const host_box &b : host.boxes) {
-            char type[8];
-            std::snprintf(type, sizeof type, " %x ", b.type);
-            boxes += b.caption + type + b.text.substr(0, b.text.find('\n')) + "|";
+        std::vector<box_seen> boxes = c.boxes;
+        if (c.script.dll_missing == nullptr)
+            boxes.insert(boxes.begin(), {"Welcome", 0x800, "Welcome to Velmar's ZANDOR patcher."});
+        ASSERT_EQ(host.boxes.size(), boxes.size());
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            const host_box &b = host.boxes[i];
+            EXPECT_EQ(std::tie(b.caption, b.type), std::tie(boxes[i].caption, boxes[i].type));
+            EXPECT_EQ(b.text.substr(0, b.text.find('\n')), boxes[i].first_line);
         }
-        EXPECT_EQ(boxes, (c.dll_missing != nullptr ? "" : "Welcome 800 Welcome to Velmar's ZANDOR patcher.|") + c.boxes);
         // The boxes that end a run say what failed and why.
         const std::string why = c.exit_code == 1 ? "Error writing file\n\n" + GAME + ": " + result_text(RESULT_FILE_CHANGED)
                                                        + "\n" + cause_text(CAUSE_CHANGED)
@@ -341,11 +337,11 @@ TEST(main_flow, every_way_through_a_run)
         ASSERT_EQ(host.moves.size(), host.choosers.size());
         EXPECT_TRUE(host.moves.empty() || (host.moves[0].left == 362 && host.moves[0].top == -132 && host.moves[0].bottom == 768));
         EXPECT_TRUE(host.moves.size() < 2 || (host.moves[1].left == 362 && host.moves[1].top == 284));
-        if (c.scan == nullptr) {
+        if (!c.after) {
             // Nothing written or made: a file grown while the dialog was open
             // stays as the other program left it.
             bytes left = before;
-            left.resize(before.size() + (c.meddle != nullptr ? 1 : 0));
+            left.resize(before.size() + (c.script.meddle != nullptr ? 1 : 0));
             EXPECT_TRUE(read_file(GAME) == left && !std::filesystem::exists(GAME + ".bak"));
             continue;
         }
@@ -357,10 +353,10 @@ TEST(main_flow, every_way_through_a_run)
         }
         patch_target *t = nullptr;
         ASSERT_EQ(scan_file(GAME.c_str(), &t), RESULT_OK);
-        char seen[64];
-        std::snprintf(seen, sizeof seen, "%d %d %d %d %d %d", t->start_year, t->wc06_installed, t->promoted,
-                      t->relegated, t->click_delay, t->exitgame_installed);
-        EXPECT_EQ(std::string(seen) + " " + std::to_string(t->bosman_year), std::string(c.scan) + " 1998");
+        const scanned &a = *c.after;
+        EXPECT_EQ(std::tie(t->start_year, t->wc06_installed, t->promoted, t->relegated, t->click_delay, t->exitgame_installed),
+                  std::tie(a.start_year, a.wc06_installed, a.promoted, a.relegated, a.click_delay, a.exitgame_installed));
+        EXPECT_EQ(t->bosman_year, 1998);
         EXPECT_TRUE(read_file(GAME + ".bak") == before);
         close_target(t);
         run(c);  // a second OK leaves the first backup as it is
@@ -377,21 +373,22 @@ TEST(system_dlls, come_from_the_system_folder_alone)
 {
     const std::string longest(MAX_PATH - 1 - std::strlen("\\comctl32.dll"), 'C');
     const struct {
-        const char *what;
+        where row;
         bool old_windows, default_dirs_fail;  // no SetDefaultDllDirectories (7 without its update); it fails
         std::string folder;
         const char *not_there = nullptr, *missing = nullptr;
     } cases[] = {
-        {"Windows 8 and later", false, false, "C:\\W"},
-        {"Windows 7 without the update", true, false, "C:\\W"},
-        {"XP, which lacks one of the others", true, false, "C:\\W", "profapi.dll"},
-        {"the search cannot be limited", false, true, "C:\\W"},
-        {"the longest system folder", true, false, longest},
-        {"a system folder one longer", true, false, longest + "C", nullptr, "comctl32.dll"},
-        {"no comdlg32", false, false, "C:\\W", "comdlg32.dll", "comdlg32.dll"},
+        {where::current(), false, false, "C:\\W"},                // Windows 8 and later
+        {where::current(), true, false, "C:\\W"},                 // Windows 7 without the update
+        {where::current(), true, false, "C:\\W", "profapi.dll"},  // XP, which lacks one of the others
+        {where::current(), false, true, "C:\\W"},                 // the search cannot be limited
+        {where::current(), true, false, longest},                 // the longest system folder
+        {where::current(), true, false, longest + "C", nullptr, "comctl32.dll"},  // one longer
+        {where::current(), true, false, "", nullptr, "comctl32.dll"},             // no system folder to be had
+        {where::current(), false, false, "C:\\W", "comdlg32.dll", "comdlg32.dll"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
+        const testing::ScopedTrace trace(c.row.file_name(), c.row.line(), "");
         host_reset();
         host.old_windows = c.old_windows, host.default_dirs_fail = c.default_dirs_fail;
         host.system_folder = c.folder, host.dll_missing = c.not_there;
@@ -407,9 +404,10 @@ TEST(system_dlls, come_from_the_system_folder_alone)
                 EXPECT_TRUE(call.starts_with(limited ? "load 2048 " : "load 8 " + c.folder + "\\") && call.ends_with(".dll")) << call;
                 loaded += call.substr(call.find_last_of(" \\") + 1) + " ";
             }
-        // Ours last, after the others Windows would look for where the search is not limited.
+        // Ours last, after the others Windows would look for where the search is not limited; nothing
+        // without the system folder.
         const std::string ours = c.missing == nullptr || c.not_there != nullptr ? "comctl32.dll comdlg32.dll " : "";
-        EXPECT_TRUE(loaded.ends_with(ours) && (loaded.size() > ours.size()) == !limited) << loaded;
+        EXPECT_TRUE(loaded.ends_with(ours) && (loaded.size() > ours.size()) == (!limited && !c.folder.empty())) << loaded;
     }
 }
 

@@ -12,11 +12,15 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <source_location>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "dialog/options_values.h"
 #include "patch/results.h"
-#include "tools/sample_image.h"
+#include "sample_sites.h"
 
 namespace {
 
@@ -24,7 +28,8 @@ using where = std::source_location;
 
 constexpr int WAIT_MS = 30000, POLL_MS = 50; // a cold Wine start can be slow
 const char *patcher = "";
-int failures = 0, run_number = 0;
+int failures = 0;
+unsigned row_line = 0; // of the run being played
 
 // ---- playing the user of another process ----
 
@@ -32,7 +37,7 @@ int failures = 0, run_number = 0;
 bool expect(bool ok, const std::string &what, where w = where::current())
 {
     if (!ok)
-        std::printf("    FAIL (run %d, line %u): %s\n", run_number, w.line(), what.c_str());
+        std::printf("    FAIL (the run at line %u, checked at line %u): %s\n", row_line, w.line(), what.c_str());
     failures += ok ? 0 : 1;
     return ok;
 }
@@ -92,15 +97,11 @@ bool make_file(const std::string &path, const std::string &data)
 
 // ---- what a sample holds, what the dialog shows of it, what OK makes of it ----
 
-// The five edit/up-down pairs (edits 103..111, up-downs 102..110: start
-// year, Bosman year, promoted, relegated, click delay) and the five check
-// boxes (112..116: World Cup fix, leave years, keep conference, no delay,
-// close exits), in id order.
-const int RANGE[5][2] = {{2001, 2020}, {2001, 3000}, {1, 7}, {0, 7}, {1, 6}};
-
+// What the player types into each field, in the order of options_pairs, and
+// which check boxes end up ticked: as in the full run unless named.
 struct choices {
-    int value[5];
-    const char *ticks; // per box: x ticked, - not
+    int start_year = 2010, bosman_year = 2005, promoted = 3, relegated = 2, delay = 3;
+    bool wc06 = true, leave_years = false, keep_conference = false, no_delay = false, exitgame = true;
 };
 
 constexpr int ALWAYS = SITE_COUNT, ANY_YEAR = SITE_COUNT + 1;
@@ -133,20 +134,7 @@ int shown(const sample_recipe &r, int k)
                conf_patched && counts.param >= 1 && counts.param <= 7 ? counts.param : 1,
                counts.state == SAMPLE_PATCHED ? counts.param2 : 3,
                delay.state == SAMPLE_PATCHED && delay.param >= 1 && delay.param <= 6 ? delay.param : 5};
-    return std::clamp(v[k], RANGE[k][0], RANGE[k][1]);
-}
-
-// Puts "STATES [START BOSMAN DELAY COUNTED RELEGATED PROMOTED]" into `r`:
-// a state per site in site_id order (- absent, G game, P patched,
-// U unrecognised, D twice), then the parameters, if they change.
-void apply(sample_recipe *r, const char *sample)
-{
-    sample_site *s = r->site;
-    for (int i = 0; i < SITE_COUNT; ++i)
-        s[i].state = static_cast<sample_state>(std::string("-GPUD").find(sample[i]));
-    std::sscanf(sample + SITE_COUNT, "%d %d %d %d %d %d", &s[SITE_START_YEAR].param,
-                &s[SITE_BOSMAN_YEAR].param, &s[SITE_CLICK_DELAY].param, &s[SITE_CONF_COUNTS].param,
-                &s[SITE_CONF_COUNTS].param2, &s[SITE_CONF_PROMOTED].param);
+    return std::clamp(v[k], options_pairs[k].min, options_pairs[k].max);
 }
 
 // ---- the options dialog ----
@@ -166,25 +154,27 @@ const int CONTROLS[][2] = {
 // Each control in creation order against what the sample should show.
 void expect_options(HWND dlg, const sample_recipe &r, where w = where::current())
 {
-    // A control as: ID [disabled] [ticked], and an up-down's "LO-HI at POS" (the
-    // number its buddy edit shows).
-    auto describe = [](int id, bool on, bool tick, int lo, int hi, int pos) {
-        std::string s = std::to_string(id) + (on ? "" : " disabled") + (tick ? " ticked" : "");
-        if (id >= 102 && id <= 110 && id % 2 == 0)
-            s += " up-down " + std::to_string(lo) + "-" + std::to_string(hi) + " at " + std::to_string(pos);
-        return s;
-    };
     HWND c = GetWindow(dlg, GW_CHILD);
     for (const auto &[id, needs] : CONTROLS) {
-        // The pair the control belongs to (0 for the others).
-        int k = id >= 102 && id <= 111 ? (id - 102) / 2 : 0;
+        const auto *p = std::find_if(std::begin(options_pairs), std::end(options_pairs),
+                                     [id](const updown_pair &q) { return q.updown == id; });
+        const bool updown = p != std::end(options_pairs);
+        // A control as: ID [disabled] [ticked], and an up-down's "LO-HI at POS" (the
+        // number its buddy edit shows).
+        auto describe = [updown](int at, bool on, bool tick, int lo, int hi, int pos) {
+            return std::to_string(at) + (on ? "" : " disabled") + (tick ? " ticked" : "")
+                   + (updown ? " up-down " + std::to_string(lo) + "-" + std::to_string(hi) + " at " + std::to_string(pos)
+                             : "");
+        };
         // An installed fix starts ticked.
-        bool tick = (id == 112 || id == 116) && usable(r, needs) && r.site[needs].state == SAMPLE_PATCHED;
-        std::string want = describe(id, usable(r, needs), tick, RANGE[k][0], RANGE[k][1], shown(r, k));
-        LRESULT range = SendMessageA(c, UDM_GETRANGE, 0, 0);
-        std::string got = describe(GetDlgCtrlID(c) & 0xFFFF, IsWindowEnabled(c),
-                                   SendMessageA(c, BM_GETCHECK, 0, 0) == BST_CHECKED, HIWORD(range),
-                                   LOWORD(range), static_cast<int>(SendMessageA(c, UDM_GETPOS, 0, 0)));
+        const bool tick = (id == ID_WC06_CHECK || id == ID_EXITGAME_CHECK) && usable(r, needs)
+                          && r.site[needs].state == SAMPLE_PATCHED;
+        const std::string want = updown ? describe(id, usable(r, needs), tick, p->min, p->max, shown(r, p - options_pairs))
+                                        : describe(id, usable(r, needs), tick, 0, 0, 0);
+        const LRESULT range = SendMessageA(c, UDM_GETRANGE, 0, 0);
+        const std::string got = describe(GetDlgCtrlID(c) & 0xFFFF, IsWindowEnabled(c),
+                                         SendMessageA(c, BM_GETCHECK, 0, 0) == BST_CHECKED, HIWORD(range),
+                                         LOWORD(range), static_cast<int>(SendMessageA(c, UDM_GETPOS, 0, 0)));
         expect(got == want, "control " + got + ", expected " + want, w);
         c = GetWindow(c, GW_HWNDNEXT);
     }
@@ -239,88 +229,144 @@ HWND meet_chooser(const char *filter, where w = where::current())
 
 // The last six press OK after setting up an obstacle; PLANTED cancels with
 // DLLs planted beside the patcher; after a value out of range, Cancel.
-enum way { DONE, OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, PLANTED, IMMUTABLE, HELD_OPEN, GROWN, CHANGED, HELD_BACKUP,
+enum way { OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, PLANTED, IMMUTABLE, HELD_OPEN, GROWN, CHANGED, HELD_BACKUP,
            RELINKED, TYPO };
 
 struct run_row {
+    where row;
     way how;
     choices c = {};
-    const char *after = nullptr; // the sample OK writes; null: the file stays as it is
+    std::optional<std::vector<site_is>> after = {}; // the sites OK writes; none: the file stays as it is
     int exit_code = 0;
     const box_spec *box = nullptr; // shown after the chooser or OK
 };
 
 struct scenario {
     const char *name;
-    const char *sample;           // as apply() takes it
-    run_row runs[5];              // on the same file, one after another
+    std::vector<site_is> sample;  // over the game's own sites
+    std::vector<run_row> runs;    // on the same file, one after another
     const char *folder = nullptr; // where the file lies and the patcher starts, when not here
     int64_t size = 300000;        // several 64 KiB search windows
 };
 
-const choices FULL = {{2010, 2005, 3, 2, 3}, "x---x"};
-const choices PARTIAL = {{2004, 2012, 6, 1, 4}, "x---x"};
+const choices FULL = {}, PARTIAL = {.start_year = 2004, .bosman_year = 2012, .promoted = 6, .relegated = 1, .delay = 4};
+// What FULL writes over the game's own sample.
+const std::vector<site_is> FULL_WRITTEN = {
+    {SITE_START_YEAR, SAMPLE_GAME, 2010}, {SITE_WC06_FIX, SAMPLE_PATCHED},         {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2005},
+    {SITE_CLICK_DELAY, SAMPLE_PATCHED, 3}, {SITE_EXITGAME, SAMPLE_PATCHED}, {SITE_CONF_COUNTS, SAMPLE_PATCHED, 3, 2},
+    {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 3}};
 
-// clang-format off
 const scenario SCENARIOS[] = {
-    {"full-run", "GGGGGGG", {{OK, FULL, "GPGPPPP 2010 2005 3 3 2 3"}}},
+    {"full-run", {}, {{where::current(), OK, FULL, FULL_WRITTEN}}},
     // Chooser, scan and write in a folder outside any ANSI code page (the
     // manifest's UTF-8 one): Cyrillic, CJK, and a long name with spaces.
-    {"non-ascii-path", "GGGGGGG", {{OK, FULL, "GPGPPPP 2010 2005 3 3 2 3"}}, "Игры ЗАНДОР 足球 ゲーム (x86)"},
+    {"non-ascii-path", {}, {{where::current(), OK, FULL, FULL_WRITTEN}}, "Игры ЗАНДОР 足球 ゲーム (x86)"},
     // The retried chooser keeps the file type the cancelled one left. Wine's
     // old-style chooser accepts a name that is no file; the open fails.
     // Whatever was changed, Cancel and the close box write nothing. Real key
     // presses: Enter and Escape do not end the dialog, only the check boxes
     // are tab stops, Space ticks, Alt+F4 closes.
-    {"chooser-cancel-and-keys", "GGGPPGG 2001 2002 2",
-     {{RETRY_CHOOSER}, {MISSING, {}, nullptr, -1, &OPEN_ERROR}, {CANCEL, FULL}, {CLOSE_BOX, FULL}, {KEYS}}},
-    {"nothing-found", "-------", {{OK, PARTIAL}}},
+    {"chooser-cancel-and-keys", {{SITE_CLICK_DELAY, SAMPLE_PATCHED, 2}, {SITE_EXITGAME, SAMPLE_PATCHED}},
+     {{where::current(), RETRY_CHOOSER}, {where::current(), MISSING, {}, {}, -1, &OPEN_ERROR},
+      {where::current(), CANCEL, FULL}, {where::current(), CLOSE_BOX, FULL}, {where::current(), KEYS}}},
+    {"nothing-found",
+     {{SITE_START_YEAR, SAMPLE_ABSENT}, {SITE_WC06_FIX, SAMPLE_ABSENT}, {SITE_BOSMAN_YEAR, SAMPLE_ABSENT},
+      {SITE_CLICK_DELAY, SAMPLE_ABSENT}, {SITE_EXITGAME, SAMPLE_ABSENT}, {SITE_CONF_COUNTS, SAMPLE_ABSENT},
+      {SITE_CONF_PROMOTED, SAMPLE_ABSENT}},
+     {{where::current(), OK, PARTIAL}}},
     // Marker DLLs under the names of the two system DLLs that are not Known
     // DLLs, beside the patcher, with Wine told to prefer DLLs on disk.
-    {"planted-dlls", "GGGGGGG", {{PLANTED, FULL}}},
+    {"planted-dlls", {}, {{where::current(), PLANTED, FULL}}},
     // The start year without the World Cup block; one conference block
     // alone is no use.
-    {"start-delay-one-conf", "G--P-G- 2001 2002 6 4 2 4", {{OK, PARTIAL, "G--P-G- 2004 2002 4 4 2 4"}}},
+    {"start-delay-one-conf",
+     {{SITE_WC06_FIX, SAMPLE_ABSENT}, {SITE_BOSMAN_YEAR, SAMPLE_ABSENT}, {SITE_CLICK_DELAY, SAMPLE_PATCHED, 6},
+      {SITE_EXITGAME, SAMPLE_ABSENT}, {SITE_CONF_COUNTS, SAMPLE_GAME, 4, 2}, {SITE_CONF_PROMOTED, SAMPLE_ABSENT, 4}},
+     {{where::current(), OK, PARTIAL,
+       std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2004}, {SITE_CLICK_DELAY, SAMPLE_PATCHED, 4}}}}},
     // The World Cup block without its start year; the Bosman year alone
     // enables "Leave years untouched"; code we do not know stays disabled.
-    {"odd-blocks", "DGGUUPP 2001 2002 6 4 2 4", {{OK, PARTIAL, "DGGUUPP 2001 2012 6 6 1 6"}}},
+    {"odd-blocks",
+     {{SITE_START_YEAR, SAMPLE_DUPLICATED}, {SITE_CLICK_DELAY, SAMPLE_UNRECOGNISED}, {SITE_EXITGAME, SAMPLE_UNRECOGNISED},
+      {SITE_CONF_COUNTS, SAMPLE_PATCHED, 4, 2}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 4}},
+     {{where::current(), OK, PARTIAL,
+       std::vector<site_is>{{SITE_BOSMAN_YEAR, SAMPLE_GAME, 2012}, {SITE_CONF_COUNTS, SAMPLE_PATCHED, 6, 1},
+                            {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 6}}}}},
     // A patched promoted block shows the count of conf_counts it disagrees with.
-    {"conf-disagrees", "GPGPGPP 2001 2002 6 4 2 5", {{OK, PARTIAL, "GPGPPPP 2004 2012 4 4 2 5"}}},
+    {"conf-disagrees",
+     {{SITE_WC06_FIX, SAMPLE_PATCHED}, {SITE_CLICK_DELAY, SAMPLE_PATCHED, 6}, {SITE_CONF_COUNTS, SAMPLE_PATCHED, 4, 2},
+      {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 5}},
+     {{where::current(), OK, PARTIAL,
+       std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2004}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2012},
+                            {SITE_CLICK_DELAY, SAMPLE_PATCHED, 4}, {SITE_EXITGAME, SAMPLE_PATCHED}}}}},
     // Years and a relegated count written by the command-line tool outside
     // the fields' ranges show clamped; fields left showing that leave their
     // sites byte for byte: OK changes only the delay.
-    {"outside-ranges", "GPGPPPP 2500 5000 3 3 9 3",
-     {{OK, {{2020, 3000, 3, 7, 2}, "x---x"}, "GPGPPPP 2500 5000 2 3 9 3"}}},
+    {"outside-ranges",
+     {{SITE_START_YEAR, SAMPLE_GAME, 2500}, {SITE_WC06_FIX, SAMPLE_PATCHED}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 5000},
+      {SITE_CLICK_DELAY, SAMPLE_PATCHED, 3}, {SITE_EXITGAME, SAMPLE_PATCHED}, {SITE_CONF_COUNTS, SAMPLE_PATCHED, 3, 9},
+      {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 3}},
+     {{where::current(), OK,
+       {.start_year = 2020, .bosman_year = 3000, .relegated = 7, .delay = 2},
+       std::vector<site_is>{{SITE_CLICK_DELAY, SAMPLE_PATCHED, 2}}}}},
     // A year typed out of range is said, and the dialog stays open with
     // nothing written, the delay typed with it neither.
-    {"typed-out-of-range", "GGGGGGG", {{TYPO, {{1999, 2005, 3, 2, 4}, "x---x"}, nullptr, 0, &OUT_OF_RANGE}}},
+    {"typed-out-of-range", {},
+     {{where::current(), TYPO,
+       {.start_year = 1999, .delay = 4},
+       {}, 0, &OUT_OF_RANGE}}},
     // Root writes through mode 0444, under Wine too: only chattr +i stops it.
     // The running game holds its exe. Another program grows the file, then
     // makes the Bosman year 2007 while the player changes only the start
     // year: OK would put the 2002 it shows back.
-    {"write-obstacles", "GGGGGGG",
-     {{IMMUTABLE, FULL, nullptr, 1, &WRITE_DENIED}, {HELD_OPEN, FULL, nullptr, 1, &WRITE_IN_USE},
-      {GROWN, FULL, nullptr, 1, &WRITE_CHANGED}, {CHANGED, {{2010, 2002, 1, 3, 5}, "-----"}, nullptr, 1, &WRITE_CHANGED}}},
+    {"write-obstacles", {},
+     {{where::current(), IMMUTABLE, FULL, {}, 1, &WRITE_DENIED},
+      {where::current(), HELD_OPEN, FULL, {}, 1, &WRITE_IN_USE},
+      {where::current(), GROWN, FULL, {}, 1, &WRITE_CHANGED},
+      {where::current(), CHANGED,
+       {.bosman_year = 2002, .promoted = 1, .relegated = 3, .delay = 5, .wc06 = false, .exitgame = false}, {}, 1,
+       &WRITE_CHANGED}}},
     // A virus scanner holds a copy a killed run left: it cannot go, so no
     // backup can be made, nothing is written, and the box says why.
-    {"backup-held", "GGGGGGG", {{HELD_BACKUP, FULL, nullptr, 1, &BACKUP_HELD}}},
+    {"backup-held", {}, {{where::current(), HELD_BACKUP, FULL, {}, 1, &BACKUP_HELD}}},
     // Another user re-points the game's folder (a link) at one of theirs
     // between the scan and OK: nothing there is read into a backup, made,
     // removed or written, and the game's own file stays as it was.
-    {"folder-re-pointed", "GGGGGGG", {{RELINKED, FULL, nullptr, 1, &WRITE_CHANGED}}, "link"},
+    {"folder-re-pointed", {}, {{where::current(), RELINKED, FULL, {}, 1, &WRITE_CHANGED}}, "link"},
     // Before 2003 an installed World Cup fix stays, the game's code being unknown.
-    {"wc06-kept", "GPGGGGG",
-     {{OK, {{2002, 2005, 3, 2, 3}, "x---x"}, "GPGPPPP 2002 2005 3 3 2 3", 0, &WC06_KEPT}}},
+    {"wc06-kept", {{SITE_WC06_FIX, SAMPLE_PATCHED}},
+     {{where::current(), OK,
+       {.start_year = 2002},
+       std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2002}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2005},
+                            {SITE_CLICK_DELAY, SAMPLE_PATCHED, 3}, {SITE_EXITGAME, SAMPLE_PATCHED},
+                            {SITE_CONF_COUNTS, SAMPLE_PATCHED, 3, 2}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 3}},
+       0, &WC06_KEPT}}},
     // Each run shows what the one before wrote, the range ends included:
     // 7/7/6 and 1/0/1. Then years and an installed delay left alone, an
     // unticked World Cup fix left installed, the conference taken out (its
     // counts still written) and put back with 1 and 3.
-    {"patch-then-rescan", "GGGGGGG", {{OK, {{2020, 2999, 7, 7, 6}, "x---x"}, "GPGPPPP 2020 2999 6 7 7 7"},
-                                      {OK, {{2002, 2003, 1, 0, 1}, "xx---"}, "GPGPGPP 2020 2999 1 1 0 1"},
-                                      {OK, {{2002, 2001, 3, 3, 2}, "--xx-"}, "GPGPGGG 2002 2001 1 3 3 3"},
-                                      {OK, {{2001, 2001, 1, 3, 1}, "-x---"}, "GPGPGPP 2002 2001 1 1 3 1"}}},
+    {"patch-then-rescan", {},
+     {{where::current(), OK,
+       {.start_year = 2020, .bosman_year = 2999, .promoted = 7, .relegated = 7, .delay = 6},
+       std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2020}, {SITE_WC06_FIX, SAMPLE_PATCHED},
+                            {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2999}, {SITE_CLICK_DELAY, SAMPLE_PATCHED, 6},
+                            {SITE_EXITGAME, SAMPLE_PATCHED}, {SITE_CONF_COUNTS, SAMPLE_PATCHED, 7, 7},
+                            {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 7}}},
+      {where::current(), OK,
+       {.start_year = 2002, .bosman_year = 2003, .promoted = 1, .relegated = 0, .delay = 1, .leave_years = true,
+        .exitgame = false},
+       std::vector<site_is>{{SITE_CLICK_DELAY, SAMPLE_PATCHED, 1}, {SITE_EXITGAME, SAMPLE_GAME},
+                            {SITE_CONF_COUNTS, SAMPLE_PATCHED, 1, 0}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 1}}},
+      {where::current(), OK,
+       {.start_year = 2002, .bosman_year = 2001, .relegated = 3, .delay = 2, .wc06 = false, .keep_conference = true,
+        .no_delay = true, .exitgame = false},
+       std::vector<site_is>{{SITE_START_YEAR, SAMPLE_GAME, 2002}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 2001},
+                            {SITE_CONF_COUNTS, SAMPLE_GAME, 3, 3}, {SITE_CONF_PROMOTED, SAMPLE_GAME, 3}}},
+      {where::current(), OK,
+       {.start_year = 2001, .bosman_year = 2001, .promoted = 1, .relegated = 3, .delay = 1, .wc06 = false,
+        .leave_years = true, .exitgame = false},
+       std::vector<site_is>{{SITE_CONF_COUNTS, SAMPLE_PATCHED, 1}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 1}}}}},
 };
-// clang-format on
 
 // Puts the marker DLL beside the patcher under both names; or, `on` false,
 // checks that neither ran and takes them away.
@@ -390,17 +436,23 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         if (run.how == KEYS)
             for (const char *k : {"Escape", "Return", "space", "Tab", "space"})
                 host(std::string("keys ") + k);
-        for (int k = 0; k < 5 && run.how != KEYS; ++k) {
-            HWND box = GetDlgItem(dlg, 112 + k);
-            if (IsWindowEnabled(GetDlgItem(dlg, 103 + 2 * k)))
-                SetDlgItemTextA(dlg, 103 + 2 * k, std::to_string(run.c.value[k]).c_str());
-            if (IsWindowEnabled(box)
-                && (IsDlgButtonChecked(dlg, 112 + k) == BST_CHECKED) != (run.c.ticks[k] == 'x'))
-                SendMessageA(box, BM_CLICK, 0, 0);
+        const choices &c = run.c;
+        const int typed[] = {c.start_year, c.bosman_year, c.promoted, c.relegated, c.delay};
+        const std::pair<int, bool> ticks[] = {{ID_WC06_CHECK, c.wc06},
+                                              {ID_LEAVE_YEARS_CHECK, c.leave_years},
+                                              {ID_KEEP_CONFERENCE_CHECK, c.keep_conference},
+                                              {ID_NO_CLICK_DELAY_CHECK, c.no_delay},
+                                              {ID_EXITGAME_CHECK, c.exitgame}};
+        for (int k = 0; k < PAIR_COUNT && run.how != KEYS; ++k) {
+            const auto [id, tick] = ticks[k];
+            if (IsWindowEnabled(GetDlgItem(dlg, options_pairs[k].edit)))
+                SetDlgItemTextA(dlg, options_pairs[k].edit, std::to_string(typed[k]).c_str());
+            if (IsWindowEnabled(GetDlgItem(dlg, id)) && (IsDlgButtonChecked(dlg, id) == BST_CHECKED) != tick)
+                SendMessageA(GetDlgItem(dlg, id), BM_CLICK, 0, 0);
         }
         Sleep(500);
-        expect(run.how != KEYS || (IsDlgButtonChecked(dlg, 112) && IsDlgButtonChecked(dlg, 113)),
-               "Space, Tab, Space should tick boxes 112 and 113");
+        expect(run.how != KEYS || (IsDlgButtonChecked(dlg, ID_WC06_CHECK) && IsDlgButtonChecked(dlg, ID_LEAVE_YEARS_CHECK)),
+               "Space, Tab, Space should tick the World Cup box and the one under it");
         if (run.how == IMMUTABLE)
             expect(host("immutable " + name + " on"), "cannot make " + name + " immutable");
         if (run.how == GROWN || run.how == CHANGED) {
@@ -427,7 +479,7 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         else if (run.how == CLOSE_BOX)
             PostMessageA(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
         else
-            press(dlg, run.how == CANCEL || run.how == PLANTED ? 101 : 100);
+            press(dlg, run.how == CANCEL || run.how == PLANTED ? ID_CANCEL : ID_OK);
     }
     if (run.box != nullptr)
         meet(*run.box, IDOK, dlg);
@@ -436,14 +488,14 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
     if (run.how == OK && run.exit_code == 0) {
         HWND done = wait_window("Done");
         const std::string text = text_of(GetDlgItem(done, 0xFFFF));
-        expect(run.after != nullptr ? text.find(" -> ") != text.npos && text.find("restore") != text.npos
+        expect(run.after ? text.find(" -> ") != text.npos && text.find("restore") != text.npos
                                     : text.starts_with("No part of") || text.starts_with("Nothing was changed"),
                "Done box says \"" + text + "\"");
         expect(!IsWindowEnabled(dlg), "the dialog under the Done box takes input");
         press(done, IDOK);
     }
     if (run.how == TYPO)
-        press(dlg, 101);
+        press(dlg, ID_CANCEL);
     DWORD code = STILL_ACTIVE;
     WaitForSingleObject(pi.hProcess, WAIT_MS);
     GetExitCodeProcess(pi.hProcess, &code);
@@ -459,10 +511,10 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
     if (run.how == PLANTED)
         plant(false);
     // A written file holds what the sample maker makes of the recipe written.
-    if (run.after != nullptr) {
+    if (run.after) {
         // Made from the path the chooser gave: a short 8.3 or mangled name would show here.
         expect(GetFileAttributesA((name + ".bak").c_str()) != INVALID_FILE_ATTRIBUTES, "no " + name + ".bak");
-        apply(now, run.after);
+        *now = with(*now, *run.after);
         expect(sample_write("expected.tmp", now) == 0, "cannot make the expected file");
         want = read_file("expected.tmp");
     }
@@ -492,7 +544,8 @@ int main(int argc, char **argv)
         if (argc > 2 && std::find(argv + 2, argv + argc, std::string(sc.name)) == argv + argc)
             continue;
         std::printf("e2e: %s\n", sc.name);
-        failures = run_number = 0;
+        failures = 0;
+        row_line = 0;
         std::string name = (sc.folder != nullptr ? std::string(sc.folder) + "\\" : "") + sc.name + ".exe";
         // The game's folder reached through a link another user may re-point.
         if (sc.runs[0].how == RELINKED)
@@ -503,11 +556,13 @@ int main(int argc, char **argv)
         sample_recipe now{};
         sample_defaults(&now, sc.size);
         now.seed = static_cast<uint32_t>(11 + (&sc - SCENARIOS));
-        apply(&now, sc.sample);
+        now = with(now, sc.sample);
         // Laid out once: every later file keeps its sites where they are.
         expect(sample_layout(&now, &now) == 0 && sample_write(name.c_str(), &now) == 0, "no sample " + name);
-        while (++run_number <= 5 && sc.runs[run_number - 1].how != DONE && failures == 0)
-            play(sc.runs[run_number - 1], sc.folder, name, &now);
+        for (auto run = sc.runs.begin(); run != sc.runs.end() && failures == 0; ++run) {
+            row_line = run->row.line();
+            play(*run, sc.folder, name, &now);
+        }
         (failures == 0 ? passed : failed) += 1;
         std::printf("  %s %s\n", failures == 0 ? "ok  " : "FAIL", sc.name);
     }

@@ -60,8 +60,6 @@ template <typename F> F real(const char *name)
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
-// Counts a call of `name` on a descriptor open on the watched file; true
-// when this one must fail.
 // Whether a descriptor is open on the watched file.
 bool watched(int fd)
 {
@@ -71,6 +69,8 @@ bool watched(int fd)
            && a.st_dev == b.st_dev;
 }
 
+// Counts a call of `name` on a descriptor open on the watched file; true
+// when this one must fail.
 bool must_fail(const char *name, int fd)
 {
     if (std::strcmp(name, op) != 0 || !watched(fd))
@@ -88,7 +88,6 @@ bool must_fail(const char *name, std::FILE *f)
 {
     return f != nullptr && must_fail(name, fileno(f));
 }
-
 
 // A failed call's result; the handle (when given) marked as the C library
 // marks it on a real error, so that ferror() tells.
@@ -145,7 +144,7 @@ std::size_t fwrite(const void *buf, std::size_t size, std::size_t n, std::FILE *
             real_fwrite(static_cast<const char *>(buf) + last_start, 1, static_cast<std::size_t>(len - last_start), f);
         raise(SIGKILL);
     }
-    const std::size_t moved = real<decltype(&fwrite)>("fwrite")(buf, size, fail ? (half_first ? n / 2 : 0) : n, f);
+    const std::size_t moved = real_fwrite(buf, size, fail ? (half_first ? n / 2 : 0) : n, f);
     return fail ? failed(moved, f) : moved;
 }
 

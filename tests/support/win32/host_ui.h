@@ -34,25 +34,25 @@ struct host_box {
 struct host_ui {
     // Scripted: each chooser attempt's file (null: cancelled), the answers to
     // message boxes (IDOK once they run out), the steps in the dialog.
-    std::vector<const char *> files;
-    std::vector<int> box_answers;
-    std::vector<host_step> steps;
-    void (*meddle)();  // another program, while the dialog is open
-    bool alloc_fails;
-    bool create_fails;
-    const char *dll_missing;  // the system DLL that cannot be loaded
-    bool old_windows;         // no SetDefaultDllDirectories: XP, Vista, 7 without its update
-    bool default_dirs_fail;   // there, but it fails
+    std::vector<const char *> files = {};
+    std::vector<int> box_answers = {};
+    std::vector<host_step> steps = {};
+    void (*meddle)() = nullptr;  // another program, while the dialog is open
+    bool alloc_fails = false;
+    bool create_fails = false;
+    const char *dll_missing = nullptr;  // the system DLL that cannot be loaded
+    bool old_windows = false;           // no SetDefaultDllDirectories: XP, Vista, 7 without its update
+    bool default_dirs_fail = false;     // there, but it fails
     std::string system_folder = "C:\\Windows\\system32";
 
     // Seen.
-    std::vector<host_box> boxes;
-    std::vector<OPENFILENAMEA> choosers;
-    std::vector<RECT> moves;
-    std::vector<std::string> dll_calls;  // "default FLAGS", "dll-directory 'PATH'", "load FLAGS PATH"
-    HWND__ controls[17];  // ids 100 to 116, as the dialog left them
-    bool dialog_ended;
-    INT_PTR dialog_result;
+    std::vector<host_box> boxes = {};
+    std::vector<OPENFILENAMEA> choosers = {};
+    std::vector<RECT> moves = {};
+    std::vector<std::string> dll_calls = {};  // "default FLAGS", "dll-directory 'PATH'", "load FLAGS PATH"
+    HWND__ controls[17] = {};  // ids 100 to 116, as the dialog left them
+    bool dialog_ended = false;
+    INT_PTR dialog_result = 0;
 };
 
 extern host_ui host;

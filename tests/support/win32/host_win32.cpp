@@ -21,11 +21,6 @@ HWND__ chooser_window{};
 std::size_t next_file;
 std::size_t next_answer;
 
-int clamp(int v, int lo, int hi)
-{
-    return v < lo ? lo : v > hi ? hi : v;
-}
-
 HWND__ *control(int id)
 {
     return id >= FIRST_ID && id <= LAST_ID ? &host.controls[id - FIRST_ID] : nullptr;
@@ -45,7 +40,7 @@ void play(DLGPROC proc, const host_step &s)
     case STEP_POS:
         // As the up-down takes its buddy's text: out of range, it keeps its
         // position and says so.
-        c->typed_wrong = s.value != clamp(s.value, c->lo, c->hi);
+        c->typed_wrong = s.value != std::clamp(s.value, c->lo, c->hi);
         c->pos = c->typed_wrong ? c->pos : s.value;
         break;
     case STEP_CHECK:
@@ -174,7 +169,7 @@ LRESULT WINAPI SendMessageA(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam)
         return 0;
     case UDM_SETPOS:
         must_be_zero(wparam);
-        wnd->pos = clamp(LOWORD(lparam), wnd->lo, wnd->hi);
+        wnd->pos = std::clamp(static_cast<int>(LOWORD(lparam)), wnd->lo, wnd->hi);
         return 0;
     case UDM_GETPOS:
         must_be_zero(wparam | static_cast<WPARAM>(lparam));

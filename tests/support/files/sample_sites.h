@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "tools/sample_image.h"
+
+// A site of a sample image where it differs from the game's own at a place
+// the maker picks, or from the image before a run; a value left out stays.
+struct site_is {
+    site_id site;
+    sample_state state;
+    std::optional<int32_t> param = {}, param2 = {}; // as in sample_site
+    std::optional<int64_t> at = {}, at2 = {};
+    std::optional<uint8_t> first_byte = {};
+};
+
+// `base` with these sites.
+inline sample_recipe with(sample_recipe base, const std::vector<site_is> &sites)
+{
+    for (const site_is &s : sites) {
+        sample_site &to = base.site[s.site];
+        to = {s.state, s.at.value_or(to.at), s.at2.value_or(to.at2), s.param.value_or(to.param),
+              s.param2.value_or(to.param2), s.first_byte.value_or(to.first_byte)};
+    }
+    return base;
+}
