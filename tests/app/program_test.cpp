@@ -7,14 +7,12 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <source_location>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -48,13 +46,9 @@ void write_game(int wc06_state)
 patch_target target(int32_t ofs)
 {
     patch_target t{};
-    t.start_year_ofs = t.wc06_ofs = t.bosman_year_ofs = t.click_delay_ofs = ofs;
-    t.exitgame_ofs = t.conf_counts_ofs = t.conf_promoted_ofs = ofs;
-    t.start_year = 2001;
-    t.bosman_year = 2002;
-    t.click_delay = -1;
-    t.promoted = 1;
-    t.relegated = 3;
+    for (const site_entry &e : patch_catalogue)
+        t.*e.ofs = ofs;
+    t.start_year = 2001, t.bosman_year = 2002, t.click_delay = -1, t.promoted = 1, t.relegated = 3;
     return t;
 }
 
@@ -190,8 +184,7 @@ TEST(options_dialog, done_says_what_ok_changed)
         t.exitgame_ofs = c.recognised ? 99 : -1;
         options_done done{};
         std::copy(c.lines.begin(), c.lines.end(), done.lines);
-        done.count = static_cast<int>(c.lines.size());
-        done.backup = c.backup;
+        done.count = static_cast<int>(c.lines.size()), done.backup = c.backup;
         char text[1024];
         options_done_text(&done, &t, text, sizeof text);
         EXPECT_EQ(text, c.says);
@@ -213,20 +206,15 @@ TEST(options_dialog, template_bytes)
         for (unsigned b = 0; f >> std::hex >> b;)
             want.push_back(static_cast<uint8_t>(b));
         patch_target t = target(100);
-        t.start_year_ofs = c.ofs[SITE_START_YEAR], t.wc06_ofs = c.ofs[SITE_WC06_FIX];
-        t.bosman_year_ofs = c.ofs[SITE_BOSMAN_YEAR], t.click_delay_ofs = c.ofs[SITE_CLICK_DELAY];
-        t.exitgame_ofs = c.ofs[SITE_EXITGAME], t.conf_counts_ofs = c.ofs[SITE_CONF_COUNTS];
-        t.conf_promoted_ofs = c.ofs[SITE_CONF_PROMOTED];
+        for (int s = 0; s < SITE_COUNT; ++s)
+            t.*patch_catalogue[s].ofs = c.ofs[s];
         dlg_template *d = layout_options_dialog(&t);
         ASSERT_NE(d, nullptr);
-        std::vector<uint8_t> got(d->header, d->header + DLG_BLOCK_SIZE);
         want.resize(DLG_BLOCK_SIZE);  // the rest of the block stays zero
-        EXPECT_EQ(got, want) << c.file;
+        EXPECT_EQ(std::vector<uint8_t>(d->header, d->header + DLG_BLOCK_SIZE), want) << c.file;
         dlg_free(d);
     }
 }
-
-
 
 const host_step OK{STEP_COMMAND, ID_OK, 0}, CANCEL{STEP_COMMAND, ID_CANCEL, 0}, CLOSE{STEP_CLOSE, 0, 0};
 const host_step ESCAPE{STEP_COMMAND, IDCANCEL, 0};  // not one of ours, ignored
@@ -234,29 +222,21 @@ const std::vector<host_step> CHOICES = {{STEP_POS, ID_START_YEAR_UPDOWN, 2010}, 
                                         {STEP_POS, ID_PROMOTED_UPDOWN, 7}, {STEP_POS, ID_CLICK_DELAY_UPDOWN, 6},
                                         {STEP_CHECK, ID_EXITGAME_CHECK, 1}, OK};
 
-// A message box as the player saw it: the first line of its text.
-struct box_seen {
-    std::string caption;
-    UINT type;
-    std::string first_line;
-};
-
-// What a scan reads in the file after a run that wrote it.
-struct scanned {
-    int start_year, wc06_installed, promoted, relegated, click_delay, exitgame_installed;
-};
+// What a scan reads in the file after a run that wrote it: the start year,
+// the fix installed, promoted, relegated, the delay, the exit installed.
+using scanned = std::array<int, 6>;
 
 struct flow_case {
     where row;
     host_ui script;                    // the player's part, and what the system fails
-    std::vector<box_seen> boxes = {};  // after the welcome box
+    std::vector<host_box> boxes = {};  // after the welcome box, the first line of each text
     std::optional<scanned> after = {}; // none: the file as it was
     int exit_code = 0;
     int wc06_state = SAMPLE_GAME;
 };
 
 const char *const THE_GAME = GAME.c_str();
-const box_seen RETRY = {"Error", 0x915, "Error opening file "}, DONE = {"Done", 0x2840, "Game starts: year 2001 -> year 2010"};
+const host_box RETRY = {"Error", 0x915, "Error opening file "}, DONE = {"Done", 0x2840, "Game starts: year 2001 -> year 2010"};
 
 const flow_case FLOW_CASES[] = {
     // Gave up choosing; retried, then cancelled; a missing file.
@@ -296,7 +276,6 @@ const flow_case FLOW_CASES[] = {
 
 void run(const flow_case &c)
 {
-    host_reset();
     host = c.script;
     char args[] = "";
     EXPECT_EQ(WinMain(nullptr, nullptr, args, 1), c.exit_code);
@@ -309,14 +288,14 @@ TEST(main_flow, every_way_through_a_run)
         write_game(c.wc06_state);
         const bytes before = read_file(GAME);
         run(c);
-        std::vector<box_seen> boxes = c.boxes;
+        std::vector<host_box> boxes = c.boxes;
         if (c.script.dll_missing == nullptr)
             boxes.insert(boxes.begin(), {"Welcome", 0x800, "Welcome to Velmar's ZANDOR patcher."});
         ASSERT_EQ(host.boxes.size(), boxes.size());
         for (std::size_t i = 0; i < boxes.size(); ++i) {
             const host_box &b = host.boxes[i];
-            EXPECT_EQ(std::tie(b.caption, b.type), std::tie(boxes[i].caption, boxes[i].type));
-            EXPECT_EQ(b.text.substr(0, b.text.find('\n')), boxes[i].first_line);
+            EXPECT_EQ(std::tuple(b.caption, b.type, b.text.substr(0, b.text.find('\n'))),
+                      std::tie(boxes[i].caption, boxes[i].type, boxes[i].text));
         }
         // The boxes that end a run say what failed and why.
         const std::string why = c.exit_code == 1 ? "Error writing file\n\n" + GAME + ": " + result_text(RESULT_FILE_CHANGED)
@@ -353,9 +332,8 @@ TEST(main_flow, every_way_through_a_run)
         }
         patch_target *t = nullptr;
         ASSERT_EQ(scan_file(GAME.c_str(), &t), RESULT_OK);
-        const scanned &a = *c.after;
-        EXPECT_EQ(std::tie(t->start_year, t->wc06_installed, t->promoted, t->relegated, t->click_delay, t->exitgame_installed),
-                  std::tie(a.start_year, a.wc06_installed, a.promoted, a.relegated, a.click_delay, a.exitgame_installed));
+        EXPECT_EQ(scanned({t->start_year, t->wc06_installed, t->promoted, t->relegated, t->click_delay, t->exitgame_installed}),
+                  *c.after);
         EXPECT_EQ(t->bosman_year, 1998);
         EXPECT_TRUE(read_file(GAME + ".bak") == before);
         close_target(t);
@@ -372,42 +350,37 @@ TEST(main_flow, every_way_through_a_run)
 TEST(system_dlls, come_from_the_system_folder_alone)
 {
     const std::string longest(MAX_PATH - 1 - std::strlen("\\comctl32.dll"), 'C');
-    const struct {
-        where row;
-        bool old_windows, default_dirs_fail;  // no SetDefaultDllDirectories (7 without its update); it fails
-        std::string folder;
-        const char *not_there = nullptr, *missing = nullptr;
-    } cases[] = {
-        {where::current(), false, false, "C:\\W"},                // Windows 8 and later
-        {where::current(), true, false, "C:\\W"},                 // Windows 7 without the update
-        {where::current(), true, false, "C:\\W", "profapi.dll"},  // XP, which lacks one of the others
-        {where::current(), false, true, "C:\\W"},                 // the search cannot be limited
-        {where::current(), true, false, longest},                 // the longest system folder
-        {where::current(), true, false, longest + "C", nullptr, "comctl32.dll"},  // one longer
-        {where::current(), true, false, "", nullptr, "comctl32.dll"},             // no system folder to be had
-        {where::current(), false, false, "C:\\W", "comdlg32.dll", "comdlg32.dll"},
+    // The system's part (the DLL not there, the Windows, the folder), and the DLL said to be missing.
+    const struct { where row; host_ui script; const char *missing = nullptr; } cases[] = {
+        {where::current(), {.system_folder = "C:\\W"}},                           // Windows 8 and later
+        {where::current(), {.old_windows = true, .system_folder = "C:\\W"}},      // Windows 7 without the update
+        {where::current(), {.dll_missing = "profapi.dll", .old_windows = true, .system_folder = "C:\\W"}},  // XP
+        {where::current(), {.default_dirs_fail = true, .system_folder = "C:\\W"}}, // the search cannot be limited
+        {where::current(), {.old_windows = true, .system_folder = longest}},      // the longest system folder
+        {where::current(), {.old_windows = true, .system_folder = longest + "C"}, "comctl32.dll"},  // one longer
+        {where::current(), {.old_windows = true, .system_folder = ""}, "comctl32.dll"},  // no system folder to be had
+        {where::current(), {.dll_missing = "comdlg32.dll", .system_folder = "C:\\W"}, "comdlg32.dll"},
     };
     for (const auto &c : cases) {
         const testing::ScopedTrace trace(c.row.file_name(), c.row.line(), "");
-        host_reset();
-        host.old_windows = c.old_windows, host.default_dirs_fail = c.default_dirs_fail;
-        host.system_folder = c.folder, host.dll_missing = c.not_there;
+        host = c.script;
         system_dlls dlls{};
         const char *missing = system_dlls_load(&dlls);
         EXPECT_STREQ(missing, c.missing);
         EXPECT_TRUE(missing != nullptr || (dlls.init_common_controls == InitCommonControlsEx && dlls.get_open_file_name == GetOpenFileNameA));
-        const bool limited = !c.old_windows && !c.default_dirs_fail;
-        EXPECT_EQ(host.dll_calls.at(0), c.old_windows ? "dll-directory ''" : "default 2048");
+        const bool limited = !c.script.old_windows && !c.script.default_dirs_fail;
+        EXPECT_EQ(host.dll_calls.at(0), c.script.old_windows ? "dll-directory ''" : "default 2048");
         std::string loaded;  // the file names, in order
         for (const std::string &call : host.dll_calls)
             if (call.starts_with("load ")) {
-                EXPECT_TRUE(call.starts_with(limited ? "load 2048 " : "load 8 " + c.folder + "\\") && call.ends_with(".dll")) << call;
+                EXPECT_TRUE(call.starts_with(limited ? "load 2048 " : "load 8 " + c.script.system_folder + "\\") && call.ends_with(".dll")) << call;
                 loaded += call.substr(call.find_last_of(" \\") + 1) + " ";
             }
         // Ours last, after the others Windows would look for where the search is not limited; nothing
         // without the system folder.
-        const std::string ours = c.missing == nullptr || c.not_there != nullptr ? "comctl32.dll comdlg32.dll " : "";
-        EXPECT_TRUE(loaded.ends_with(ours) && (loaded.size() > ours.size()) == (!limited && !c.folder.empty())) << loaded;
+        const std::string ours = c.missing == nullptr || c.script.dll_missing != nullptr ? "comctl32.dll comdlg32.dll " : "";
+        EXPECT_TRUE(loaded.ends_with(ours) && (loaded.size() > ours.size()) == (!limited && !c.script.system_folder.empty()))
+            << loaded;
     }
 }
 
@@ -415,23 +388,18 @@ TEST(system_dlls, come_from_the_system_folder_alone)
 // way they end.
 TEST(main_flow, leaves_nothing_behind)
 {
-    auto one_run = [] {
+    // The open handles and the heap in use after running the table.
+    auto in_use_after_runs = [] {
         for (const flow_case &c : FLOW_CASES) {
             write_game(c.wc06_state);
             run(c);
         }
         host = host_ui{};  // the stand-in's own records go too
-    };
-    auto open_handles = [] {
         const std::filesystem::directory_iterator fds("/proc/self/fd");
-        return std::distance(begin(fds), end(fds));
+        return std::pair{std::distance(begin(fds), end(fds)), mallinfo2().uordblks};
     };
-    one_run();  // the runtime's own first-use allocations
-    const auto handles = open_handles();
-    const std::size_t heap = mallinfo2().uordblks;
-    one_run();
-    EXPECT_EQ(open_handles(), handles);
-    EXPECT_EQ(mallinfo2().uordblks, heap);
+    const auto first = in_use_after_runs();  // past the runtime's own first-use allocations
+    EXPECT_EQ(in_use_after_runs(), first);
     std::remove((GAME + ".bak").c_str());
     std::remove(GAME.c_str());
 }

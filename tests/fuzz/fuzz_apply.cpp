@@ -24,13 +24,12 @@ int16_t take_year(fuzz_input *in)
 
 void choose(patch_target *t, fuzz_input *in)
 {
+    // In this order: the input's settings bytes are laid out so.
     t->click_delay = static_cast<int8_t>(take(in, 1));
     t->start_year = take_year(in);
     t->bosman_year = take_year(in);
-    t->exitgame_installed = static_cast<int32_t>(take(in, 1));
-    t->touch_conference = static_cast<int32_t>(take(in, 1));
-    t->promoted = static_cast<int8_t>(take(in, 1));
-    t->relegated = static_cast<int8_t>(take(in, 1));
+    t->exitgame_installed = static_cast<int32_t>(take(in, 1)), t->touch_conference = static_cast<int32_t>(take(in, 1));
+    t->promoted = static_cast<int8_t>(take(in, 1)), t->relegated = static_cast<int8_t>(take(in, 1));
     for (const site_entry &e : patch_catalogue) {
         int32_t &o = t->*e.ofs;
         const uint32_t how = take(in, 1) % 16, arg = take(in, 3);

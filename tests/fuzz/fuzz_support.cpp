@@ -33,6 +33,83 @@ constexpr int64_t W = 65536;
 enum plant_kind : uint32_t { PLANT_GAME, PLANT_PATCHED, PLANT_BYTE0, PLANT_SIG, PLANT_SIG_PREFIX, PLANT_SIG_SUFFIX };
 enum anchor_kind : uint32_t { ANCHOR_ANYWHERE, ANCHOR_WINDOW_EDGE, ANCHOR_FILE_END, ANCHOR_AFTER_PREV, ANCHOR_IN_PREV };
 
+// The scan rules: how many bytes follow each signature, and byte 0 of the
+// game's block and of ours.
+const int64_t block_len[SITE_COUNT] = {2, 110, 2, 29, 5, 24, 25};
+const int game_first[SITE_COUNT] = {-1, 0x8b, -1, 0x66, 0x8d, 0x88, 0x88};
+const int our_first[SITE_COUNT] = {-1, 0xb2, -1, 0x85, 0xe9, 0xc7, 0xc7};
+
+patch_target reference_scan(const bytes &image)
+{
+    const auto size = static_cast<int64_t>(image.size());
+    auto at = [&](int64_t o) { return static_cast<int>(image[static_cast<std::size_t>(o)]); };
+    int64_t first[SITE_COUNT], ofs[SITE_COUNT];
+    for (int s = 0; s < SITE_COUNT; ++s) {
+        const site_entry &e = patch_catalogue[s];
+        const std::vector<int64_t> hits = reference_search(image, bytes(e.sig, e.sig + e.sig_len));
+        first[s] = hits.empty() ? -1 : hits[0];
+        // Exactly once, with all its bytes in the file and in reach of a signed 32-bit offset.
+        const bool whole = first[s] + e.sig_len + block_len[s] <= std::min<int64_t>(size, INT32_MAX);
+        ofs[s] = hits.size() == 1 && whole ? first[s] + e.sig_len : -1;
+    }
+    // Byte 0 of each site: 1 ours, 0 the game's (a year: always), 2 neither,
+    // -1 no site. Sites that share bytes are none: writing one would change
+    // the other.
+    int state[SITE_COUNT];
+    for (int a = 0; a < SITE_COUNT; ++a) {
+        const int b0 = ofs[a] > 0 ? at(ofs[a]) : -1;
+        state[a] = ofs[a] < 0 ? -1 : b0 == our_first[a] ? 1 : b0 == game_first[a] || block_len[a] == 2 ? 0 : 2;
+        for (int b = 0; b < SITE_COUNT; ++b)
+            if (b != a && ofs[a] > 0 && ofs[b] > 0 && first[a] < ofs[b] + block_len[b] && first[b] < ofs[a] + block_len[a])
+                state[a] = -1;
+    }
+    auto found = [&](int s, bool also = true) { return also && (state[s] == 0 || state[s] == 1) ? static_cast<int32_t>(ofs[s]) : -1; };
+    auto year = [&](int s) { return static_cast<int16_t>(state[s] < 0 ? 0 : at(ofs[s]) | at(ofs[s] + 1) << 8); };
+    const int click = state[SITE_CLICK_DELAY], delay = click == 1 ? at(ofs[SITE_CLICK_DELAY] + param_pos(SITE_CLICK_DELAY)) : 0;
+    // The conference blocks count only as a pair whose counts agree; our
+    // counts next to the game's promoted block (a change cut off) give theirs.
+    const int promoted = state[SITE_CONF_PROMOTED], counts = state[SITE_CONF_COUNTS];
+    const int count = (promoted == 0 || promoted == 1) && counts == 1 ? at(ofs[SITE_CONF_COUNTS] + param_pos(SITE_CONF_COUNTS)) : 0;
+    const bool pair = (promoted == 0 && counts != 1)
+                      || (count >= 1 && count <= 7 && (promoted == 0 || at(ofs[SITE_CONF_PROMOTED] + param_pos(SITE_CONF_PROMOTED)) == count));
+
+    patch_target r{};
+    r.file_size = size;
+    r.start_year_ofs = found(SITE_START_YEAR), r.start_year = year(SITE_START_YEAR);
+    r.bosman_year_ofs = found(SITE_BOSMAN_YEAR), r.bosman_year = year(SITE_BOSMAN_YEAR);
+    r.wc06_ofs = found(SITE_WC06_FIX);
+    r.wc06_installed = state[SITE_WC06_FIX] == 1, r.wc06_original_known = state[SITE_WC06_FIX] == 0;
+    if (r.wc06_original_known)
+        std::memcpy(r.wc06_original, &image[static_cast<std::size_t>(r.wc06_ofs)], WC06_BLOCK_LEN);
+    r.click_delay_ofs = found(SITE_CLICK_DELAY);
+    r.click_delay = static_cast<int8_t>(delay >= 1 && delay <= 6 ? delay : click >= 1 ? -2 : -1);
+    r.exitgame_ofs = found(SITE_EXITGAME), r.exitgame_installed = state[SITE_EXITGAME] == 1;
+    r.conf_counts_ofs = pair ? found(SITE_CONF_COUNTS) : -1, r.conf_promoted_ofs = found(SITE_CONF_PROMOTED, pair);
+    r.promoted = static_cast<int8_t>(count >= 1 && count <= 7 ? count : 1);
+    r.relegated = static_cast<int8_t>(state[SITE_CONF_COUNTS] == 1 ? at(ofs[SITE_CONF_COUNTS] + param_pos(SITE_CONF_COUNTS, 1)) : 3);
+    // A block is damaged when a byte after byte 0 is not that variant's, but
+    // for the parameters and the game's World Cup 06 bytes from 64 on.
+    for (int s = 0; s < SITE_COUNT; ++s) {
+        const uint8_t *want = state[s] == 1 ? patch_catalogue[s].patched : patch_catalogue[s].unpatched;
+        const int64_t known = state[s] == 0 && s == SITE_WC06_FIX ? 64 : block_len[s];
+        for (int64_t i = 1; block_len[s] > 2 && state[s] >= 0 && state[s] <= 1 && i < known; ++i)
+            if (at(ofs[s] + i) != want[i] && (state[s] == 0 || !site_is_parameter(s, static_cast<int32_t>(i))))
+                r.damaged |= 1 << s;
+    }
+    return r;
+}
+
+std::vector<int64_t> scan_fields(const patch_target &r)
+{
+    int64_t damage = 0;  // counts only in a site that is there
+    for (int s = 0; s < SITE_COUNT; ++s)
+        damage |= target_site_ofs(&r, s) > 0 ? r.damaged & (1 << s) : 0;
+    return {r.start_year_ofs,  r.start_year,      r.wc06_ofs,          r.wc06_installed,    r.wc06_original_known,
+            r.bosman_year_ofs, r.bosman_year,     r.click_delay_ofs,   r.click_delay,       r.exitgame_ofs,
+            r.exitgame_installed, r.conf_counts_ofs, r.conf_promoted_ofs, r.promoted, r.relegated,
+            r.touch_conference, r.file_size, damage};
+}
+
 } // namespace
 
 bytes build_image(fuzz_input *in)
@@ -112,93 +189,6 @@ std::vector<int64_t> reference_search(const bytes &image, const bytes &sig)
             hits.push_back(i);
     return hits;
 }
-
-namespace {
-
-// The scan rules: how many bytes follow each signature, and byte 0 of the
-// game's block and of ours.
-const int64_t block_len[SITE_COUNT] = {2, 110, 2, 29, 5, 24, 25};
-const int game_first[SITE_COUNT] = {-1, 0x8b, -1, 0x66, 0x8d, 0x88, 0x88};
-const int our_first[SITE_COUNT] = {-1, 0xb2, -1, 0x85, 0xe9, 0xc7, 0xc7};
-
-patch_target reference_scan(const bytes &image)
-{
-    const auto size = static_cast<int64_t>(image.size());
-    auto at = [&](int64_t o) { return static_cast<int>(image[static_cast<std::size_t>(o)]); };
-    int64_t first[SITE_COUNT], ofs[SITE_COUNT];
-    for (int s = 0; s < SITE_COUNT; ++s) {
-        const site_entry &e = patch_catalogue[s];
-        const std::vector<int64_t> hits = reference_search(image, bytes(e.sig, e.sig + e.sig_len));
-        first[s] = hits.empty() ? -1 : hits[0];
-        // Exactly once, with all its bytes in the file and in reach of a signed 32-bit offset.
-        const bool whole = first[s] + e.sig_len + block_len[s] <= std::min<int64_t>(size, INT32_MAX);
-        ofs[s] = hits.size() == 1 && whole ? first[s] + e.sig_len : -1;
-    }
-    // Byte 0 of each site: 1 ours, 0 the game's (a year: always), 2 neither,
-    // -1 no site. Sites that share bytes are none: writing one would change
-    // the other.
-    int state[SITE_COUNT];
-    for (int a = 0; a < SITE_COUNT; ++a) {
-        const int b0 = ofs[a] > 0 ? at(ofs[a]) : -1;
-        state[a] = ofs[a] < 0 ? -1 : b0 == our_first[a] ? 1 : b0 == game_first[a] || block_len[a] == 2 ? 0 : 2;
-        for (int b = 0; b < SITE_COUNT; ++b)
-            if (b != a && ofs[a] > 0 && ofs[b] > 0 && first[a] < ofs[b] + block_len[b] && first[b] < ofs[a] + block_len[a])
-                state[a] = -1;
-    }
-    auto found = [&](int s, bool also = true) { return also && (state[s] == 0 || state[s] == 1) ? static_cast<int32_t>(ofs[s]) : -1; };
-    auto year = [&](int s) { return static_cast<int16_t>(state[s] < 0 ? 0 : at(ofs[s]) | at(ofs[s] + 1) << 8); };
-    const int click = state[SITE_CLICK_DELAY], delay = click == 1 ? at(ofs[SITE_CLICK_DELAY] + param_pos(SITE_CLICK_DELAY)) : 0;
-    // The conference blocks count only as a pair whose counts agree; our
-    // counts next to the game's promoted block (a change cut off) give theirs.
-    const int promoted = state[SITE_CONF_PROMOTED], counts = state[SITE_CONF_COUNTS];
-    const int count = (promoted == 0 || promoted == 1) && counts == 1 ? at(ofs[SITE_CONF_COUNTS] + param_pos(SITE_CONF_COUNTS)) : 0;
-    const bool pair = (promoted == 0 && counts != 1)
-                      || (count >= 1 && count <= 7 && (promoted == 0 || at(ofs[SITE_CONF_PROMOTED] + param_pos(SITE_CONF_PROMOTED)) == count));
-    const int counts_ofs = found(SITE_CONF_COUNTS);
-
-    patch_target r{};
-    r.file_size = size;
-    r.start_year_ofs = found(SITE_START_YEAR);
-    r.start_year = year(SITE_START_YEAR);
-    r.bosman_year_ofs = found(SITE_BOSMAN_YEAR);
-    r.bosman_year = year(SITE_BOSMAN_YEAR);
-    r.wc06_ofs = found(SITE_WC06_FIX);
-    r.wc06_installed = state[SITE_WC06_FIX] == 1;
-    r.wc06_original_known = state[SITE_WC06_FIX] == 0;
-    if (r.wc06_original_known)
-        std::memcpy(r.wc06_original, &image[static_cast<std::size_t>(r.wc06_ofs)], WC06_BLOCK_LEN);
-    r.click_delay_ofs = found(SITE_CLICK_DELAY);
-    r.click_delay = static_cast<int8_t>(delay >= 1 && delay <= 6 ? delay : click >= 1 ? -2 : -1);
-    r.exitgame_ofs = found(SITE_EXITGAME);
-    r.exitgame_installed = state[SITE_EXITGAME] == 1;
-    r.conf_counts_ofs = pair ? counts_ofs : -1;
-    r.conf_promoted_ofs = found(SITE_CONF_PROMOTED, pair);
-    r.promoted = static_cast<int8_t>(count >= 1 && count <= 7 ? count : 1);
-    r.relegated = static_cast<int8_t>(state[SITE_CONF_COUNTS] == 1 ? at(ofs[SITE_CONF_COUNTS] + param_pos(SITE_CONF_COUNTS, 1)) : 3);
-    // A block is damaged when a byte after byte 0 is not that variant's, but
-    // for the parameters and the game's World Cup 06 bytes from 64 on.
-    for (int s = 0; s < SITE_COUNT; ++s) {
-        const uint8_t *want = state[s] == 1 ? patch_catalogue[s].patched : patch_catalogue[s].unpatched;
-        const int64_t known = state[s] == 0 && s == SITE_WC06_FIX ? 64 : block_len[s];
-        for (int64_t i = 1; block_len[s] > 2 && state[s] >= 0 && state[s] <= 1 && i < known; ++i)
-            if (at(ofs[s] + i) != want[i] && (state[s] == 0 || !site_is_parameter(s, static_cast<int32_t>(i))))
-                r.damaged |= 1 << s;
-    }
-    return r;
-}
-
-std::vector<int64_t> scan_fields(const patch_target &r)
-{
-    int64_t damage = 0;  // counts only in a site that is there
-    for (int s = 0; s < SITE_COUNT; ++s)
-        damage |= target_site_ofs(&r, s) > 0 ? r.damaged & (1 << s) : 0;
-    return {r.start_year_ofs,  r.start_year,      r.wc06_ofs,          r.wc06_installed,    r.wc06_original_known,
-            r.bosman_year_ofs, r.bosman_year,     r.click_delay_ofs,   r.click_delay,       r.exitgame_ofs,
-            r.exitgame_installed, r.conf_counts_ofs, r.conf_promoted_ofs, r.promoted, r.relegated,
-            r.touch_conference, r.file_size, damage};
-}
-
-} // namespace
 
 patch_target *scan_checked(const char *path, const bytes &image, fuzz_where at)
 {

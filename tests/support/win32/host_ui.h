@@ -3,6 +3,7 @@
 // The test side of the Win32 stand-in: what the player will answer, and what
 // the program showed and did.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,6 @@
 
 // A window of the stand-in: the dialog, the chooser, or a control by its id.
 struct HWND__ {
-    int id;
     int pos, lo, hi;  // up-downs
     bool typed_wrong; // its buddy's text is no number in the range
     WPARAM check;     // check boxes
@@ -22,13 +22,13 @@ enum host_step_kind : int { STEP_POS, STEP_CHECK, STEP_COMMAND, STEP_CLOSE };
 // One thing the player does in the options dialog.
 struct host_step {
     host_step_kind kind;
-    int id;
-    int value;
+    int id, value;
 };
 
 struct host_box {
-    std::string text, caption;
+    std::string caption;
     UINT type;
+    std::string text;
 };
 
 struct host_ui {
@@ -38,8 +38,7 @@ struct host_ui {
     std::vector<int> box_answers = {};
     std::vector<host_step> steps = {};
     void (*meddle)() = nullptr;  // another program, while the dialog is open
-    bool alloc_fails = false;
-    bool create_fails = false;
+    bool alloc_fails = false, create_fails = false;
     const char *dll_missing = nullptr;  // the system DLL that cannot be loaded
     bool old_windows = false;           // no SetDefaultDllDirectories: XP, Vista, 7 without its update
     bool default_dirs_fail = false;     // there, but it fails
@@ -51,9 +50,9 @@ struct host_ui {
     std::vector<RECT> moves = {};
     std::vector<std::string> dll_calls = {};  // "default FLAGS", "dll-directory 'PATH'", "load FLAGS PATH"
     HWND__ controls[17] = {};  // ids 100 to 116, as the dialog left them
-    bool dialog_ended = false;
-    INT_PTR dialog_result = 0;
+    std::optional<INT_PTR> dialog_result = {};  // none while the dialog is open
+    std::size_t next_file = 0, next_answer = 0;  // the chooser attempts and box answers used
 };
 
+// Assigning a script to it starts afresh.
 extern host_ui host;
-void host_reset();

@@ -14,17 +14,8 @@ host_ui host;
 namespace {
 
 constexpr int FIRST_ID = 100;
-constexpr int LAST_ID = 116;
 
-HWND__ dialog_window{};
-HWND__ chooser_window{};
-std::size_t next_file;
-std::size_t next_answer;
-
-HWND__ *control(int id)
-{
-    return id >= FIRST_ID && id <= LAST_ID ? &host.controls[id - FIRST_ID] : nullptr;
-}
+HWND__ dialog_window{}, chooser_window{};
 
 // A message the system documents as taking zero there; the test dies loudly.
 void must_be_zero(WPARAM v)
@@ -33,40 +24,25 @@ void must_be_zero(WPARAM v)
         std::abort();
 }
 
-void play(DLGPROC proc, const host_step &s)
+HINSTANCE__ kernel32{"kernel32.dll"}, comctl32{"comctl32.dll"}, comdlg32{"comdlg32.dll"}, other_dll{""};
+
+std::string narrow(const wchar_t *text)
 {
-    HWND__ *c = control(s.id);
-    switch (s.kind) {
-    case STEP_POS:
-        // As the up-down takes its buddy's text: out of range, it keeps its
-        // position and says so.
-        c->typed_wrong = s.value != std::clamp(s.value, c->lo, c->hi);
-        c->pos = c->typed_wrong ? c->pos : s.value;
-        break;
-    case STEP_CHECK:
-        c->check = static_cast<WPARAM>(s.value);
-        break;
-    case STEP_COMMAND:
-        proc(&dialog_window, WM_COMMAND, static_cast<WPARAM>(s.id), 0);
-        break;
-    case STEP_CLOSE:
-        proc(&dialog_window, WM_CLOSE, 0, 0);
-        break;
-    }
+    return std::string(text, text + std::char_traits<wchar_t>::length(text));  // ASCII, as the tests' paths are
+}
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags)
+{
+    host.dll_calls.push_back("default " + std::to_string(flags));
+    return !host.default_dirs_fail;
 }
 
 } // namespace
 
-void host_reset()
-{
-    host = host_ui{};
-    next_file = next_answer = 0;
-}
-
 int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type)
 {
-    host.boxes.push_back(host_box{text, caption, type});
-    return next_answer < host.box_answers.size() ? host.box_answers[next_answer++] : IDOK;
+    host.boxes.push_back(host_box{caption, type, text});
+    return host.next_answer < host.box_answers.size() ? host.box_answers[host.next_answer++] : IDOK;
 }
 
 BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA *ofn)
@@ -74,11 +50,10 @@ BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA *ofn)
     host.choosers.push_back(*ofn);
     if ((ofn->Flags & OFN_ENABLEHOOK) != 0)  // the system calls the hook only then
         ofn->lpfnHook(&chooser_window, WM_INITDIALOG, 0, 0);
-    const char *file = next_file < host.files.size() ? host.files[next_file++] : nullptr;
-    if (file == nullptr)
-        return FALSE;
-    std::strncpy(ofn->lpstrFile, file, ofn->nMaxFile - 1);
-    return TRUE;
+    const char *file = host.next_file < host.files.size() ? host.files[host.next_file++] : nullptr;
+    if (file != nullptr)
+        std::strncpy(ofn->lpstrFile, file, ofn->nMaxFile - 1);
+    return file != nullptr;
 }
 
 BOOL WINAPI GetWindowRect(HWND, RECT *rect)
@@ -100,12 +75,12 @@ BOOL WINAPI MoveWindow(HWND, int x, int y, int width, int height, BOOL)
     return TRUE;
 }
 
-HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes)
+HGLOBAL WINAPI GlobalAlloc(UINT, size_t bytes)
 {
     return host.alloc_fails ? nullptr : std::calloc(1, bytes);
 }
 
-LPVOID WINAPI GlobalLock(HGLOBAL mem)
+void *WINAPI GlobalLock(HGLOBAL mem)
 {
     return mem;
 }
@@ -129,7 +104,7 @@ int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR src, int, LPWSTR dst, int dst
     if (units > dst_cap)
         return 0;
     for (int i = 0; i < units; ++i)
-        dst[i] = static_cast<WCHAR>(static_cast<unsigned char>(src[i]));
+        dst[i] = static_cast<char16_t>(static_cast<unsigned char>(src[i]));
     return units;
 }
 
@@ -137,21 +112,32 @@ INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE, LPCDLGTEMPLATEA, HWND, DLGPROC
 {
     if (host.create_fails)
         return -1;
-    for (int id = FIRST_ID; id <= LAST_ID; ++id)
-        *control(id) = HWND__{id, 0, 0, 0, false, 0, nullptr};
+    std::ranges::fill(host.controls, HWND__{});
     proc(&dialog_window, WM_INITDIALOG, 0, 0);
     if (host.meddle != nullptr)
         host.meddle();
-    for (const host_step &s : host.steps)
-        if (!host.dialog_ended)
-            play(proc, s);
+    for (std::size_t i = 0; i < host.steps.size() && !host.dialog_result; ++i) {
+        const host_step &s = host.steps[i];
+        HWND__ *c = GetDlgItem(&dialog_window, s.id);
+        // As the up-down takes its buddy's text: out of range, it keeps its
+        // position and says so.
+        if (s.kind == STEP_POS)
+            c->typed_wrong = s.value != std::clamp(s.value, c->lo, c->hi);
+        if (s.kind == STEP_POS && !c->typed_wrong)
+            c->pos = s.value;
+        if (s.kind == STEP_CHECK)
+            c->check = static_cast<WPARAM>(s.value);
+        if (s.kind == STEP_COMMAND || s.kind == STEP_CLOSE)
+            proc(&dialog_window, s.kind == STEP_CLOSE ? WM_CLOSE : WM_COMMAND,
+                 static_cast<WPARAM>(s.kind == STEP_CLOSE ? 0 : s.id), 0);
+    }
     // A dialog the script leaves open would wait for the player for ever.
-    return host.dialog_ended ? host.dialog_result : -2;
+    return host.dialog_result.value_or(-2);
 }
 
 HWND WINAPI GetDlgItem(HWND, int id)
 {
-    return control(id);
+    return id >= FIRST_ID && id < FIRST_ID + int(std::size(host.controls)) ? &host.controls[id - FIRST_ID] : nullptr;
 }
 
 // The parameters these messages do not use must be zero.
@@ -188,7 +174,6 @@ LRESULT WINAPI SendMessageA(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam)
 
 BOOL WINAPI EndDialog(HWND, INT_PTR result)
 {
-    host.dialog_ended = true;
     host.dialog_result = result;
     return TRUE;
 }
@@ -202,26 +187,6 @@ BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *)
 {
     return TRUE;
 }
-
-namespace {
-
-HINSTANCE__ kernel32{"kernel32.dll"}, comctl32{"comctl32.dll"}, comdlg32{"comdlg32.dll"}, other_dll{""};
-
-std::string narrow(const wchar_t *text)
-{
-    std::string s;
-    while (*text != L'\0')
-        s += static_cast<char>(*text++);
-    return s;
-}
-
-BOOL WINAPI SetDefaultDllDirectories(DWORD flags)
-{
-    host.dll_calls.push_back("default " + std::to_string(flags));
-    return !host.default_dirs_fail;
-}
-
-} // namespace
 
 HMODULE WINAPI GetModuleHandleW(const wchar_t *name)
 {
