@@ -69,6 +69,15 @@ bool watched(int fd)
            && a.st_dev == b.st_dev;
 }
 
+// Creates ZANDOR_FAULT_FIRED, so that the test knows the fault happened.
+bool mark_fired()
+{
+    fired = true;
+    if (env("ZANDOR_FAULT_FIRED") != nullptr)
+        close(real<int (*)(const char *, int, ...)>("open")(env("ZANDOR_FAULT_FIRED"), O_WRONLY | O_CREAT, 0644));
+    return true;
+}
+
 // Counts a call of `name` on a descriptor open on the watched file; true
 // when this one must fail.
 bool must_fail(const char *name, int fd)
@@ -78,15 +87,7 @@ bool must_fail(const char *name, int fd)
     ++calls;
     if (calls != fail_at && (calls < fail_at || std::strcmp(mode, "always") != 0))
         return false;
-    fired = true;
-    if (env("ZANDOR_FAULT_FIRED") != nullptr)  // so that the test knows the fault happened
-        close(open(env("ZANDOR_FAULT_FIRED"), O_WRONLY | O_CREAT, 0644));
-    return true;
-}
-
-bool must_fail(const char *name, std::FILE *f)
-{
-    return f != nullptr && must_fail(name, fileno(f));
+    return mark_fired();
 }
 
 // A failed call's result; the handle (when given) marked as the C library
@@ -106,9 +107,8 @@ void relink_when_due()
     if (std::strcmp(op, "relink") != 0 || ++opens != fail_at)
         return;
     const std::string link = env("ZANDOR_FAULT_LINK", ""), fresh = link + ".new";
-    if (symlink(env("ZANDOR_FAULT_TARGET", ""), fresh.c_str()) == 0 && rename(fresh.c_str(), link.c_str()) == 0
-        && env("ZANDOR_FAULT_FIRED") != nullptr)
-        close(real<int (*)(const char *, int, ...)>("open")(env("ZANDOR_FAULT_FIRED"), O_WRONLY | O_CREAT, 0644));
+    if (symlink(env("ZANDOR_FAULT_TARGET", ""), fresh.c_str()) == 0 && rename(fresh.c_str(), link.c_str()) == 0)
+        mark_fired();
 }
 
 } // namespace
@@ -119,7 +119,7 @@ extern "C" {
 
 std::size_t fread(void *buf, std::size_t size, std::size_t n, std::FILE *f)
 {
-    const bool fail = must_fail("fread", f);
+    const bool fail = must_fail("fread", fileno(f));
     const std::size_t moved = real<decltype(&fread)>("fread")(buf, size, fail ? (half_first ? n / 2 : 0) : n, f);
     return fail ? failed(moved, f) : moved;
 }
@@ -128,7 +128,7 @@ std::size_t fwrite(const void *buf, std::size_t size, std::size_t n, std::FILE *
 {
     // After the fault, the fwrite on the watched file to kill the process after.
     const bool then = fired && then_kill > 0 && watched(fileno(f)) && ++writes_after == then_kill;
-    const bool fail = must_fail("fwrite", f);
+    const bool fail = must_fail("fwrite", fileno(f));
     const auto real_fwrite = real<decltype(&fwrite)>("fwrite");
     if ((fail && std::strcmp(mode, "kill") == 0) || then) {
         real_fwrite(buf, size, n, f);
@@ -150,12 +150,12 @@ std::size_t fwrite(const void *buf, std::size_t size, std::size_t n, std::FILE *
 
 int fseek(std::FILE *f, long ofs, int whence)
 {
-    return must_fail("fseek", f) ? failed(-1) : real<decltype(&fseek)>("fseek")(f, ofs, whence);
+    return must_fail("fseek", fileno(f)) ? failed(-1) : real<decltype(&fseek)>("fseek")(f, ofs, whence);
 }
 
 int fflush(std::FILE *f)
 {
-    return must_fail("fflush", f) ? failed(EOF, f) : real<decltype(&fflush)>("fflush")(f);
+    return f != nullptr && must_fail("fflush", fileno(f)) ? failed(EOF, f) : real<decltype(&fflush)>("fflush")(f);
 }
 
 int fstat(int fd, struct stat *st)
@@ -171,7 +171,7 @@ int fsync(int fd)
 // The handle is released either way, as the C library does on an error.
 int fclose(std::FILE *f)
 {
-    const bool fail = must_fail("fclose", f);
+    const bool fail = must_fail("fclose", fileno(f));
     const int closed = real<decltype(&fclose)>("fclose")(f);
     return fail ? failed(EOF) : closed;
 }
@@ -194,8 +194,7 @@ int open(const char *file, int flags, ...)
     va_start(ap, flags);
     const mode_t mode_given = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(ap, mode_t) : 0;
     va_end(ap);
-    relink_when_due();
-    return real<int (*)(const char *, int, ...)>("open")(file, flags, mode_given);
+    return openat(AT_FDCWD, file, flags, mode_given);
 }
 
 int openat(int dir, const char *file, int flags, ...)

@@ -26,6 +26,21 @@ struct site_range {
     std::string name;
 };
 
+bool has(const std::string &seen, const std::string &part)
+{
+    return seen.find(part) != seen.npos;
+}
+
+bool there(const std::string &p)
+{
+    return access(p.c_str(), F_OK) == 0;
+}
+
+bool gone(const std::string &p)
+{
+    return unlink(p.c_str()) == 0 || errno == ENOENT;
+}
+
 // A fresh folder for the running test, in the build tree.
 std::string scratch_dir()
 {
@@ -65,6 +80,21 @@ run_result run(const std::string &file, std::vector<std::string> env = {},
     std::vector<std::string> argv = {command, file};
     argv.insert(argv.end(), args.begin(), args.end());
     return run_program(FAULT_CLI, argv, 20, -1, env);
+}
+
+// The fault settings of the injector: the op's call `at` on `file` fails in `mode` (then the kill after
+// the `then_kill`-th write, if any).
+std::vector<std::string> fault(const std::string &file, const std::string &op, long at = 1,
+                               const std::string &mode = "once", const std::string &fired = "", int then_kill = 0)
+{
+    return {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=" + op, "ZANDOR_FAULT_AT=" + std::to_string(at),
+            "ZANDOR_FAULT_MODE=" + mode, "ZANDOR_FAULT_FIRED=" + fired, "ZANDOR_FAULT_THEN_KILL=" + std::to_string(then_kill)};
+}
+
+// Whether a scan finds every site of `file` where it is.
+bool scans_whole(const std::string &file)
+{
+    return !has(run_program(FAULT_CLI, {"scan", "--json", file}, 20).out, "ofs\": -1");
 }
 
 // The sites a run's plan names: "  NAME at 0x... (OFS): ...".
@@ -108,15 +138,15 @@ void expect_sound(const run_result &r, const std::string &file, const bytes &bef
     EXPECT_TRUE(r.exit_code != 0 || got == full) << "success, but not every site is written";
     EXPECT_TRUE(r.exit_code != 2 || got == before) << "nothing written, it says, but something is";
     EXPECT_TRUE(!single_failure || got == before || got == full) << "one failure left some sites written, some not";
-    EXPECT_TRUE(!single_failure || got != before || r.err.find("not put back") == r.err.npos) << "put back, but told not";
-    EXPECT_TRUE(r.exit_code != 3 || got == before || r.err.find("not put back") != std::string::npos
-                || r.err.find("could not be read back to check") != std::string::npos) << r.err;
-    const bool pair_told = r.err.find("may no longer match") != std::string::npos;
-    EXPECT_TRUE(pair_told || r.err.find("count (could not be read back") == r.err.npos) << "a pair not read back";
+    EXPECT_TRUE(!single_failure || got != before || !has(r.err, "not put back")) << "put back, but told not";
+    EXPECT_TRUE(r.exit_code != 3 || got == before || has(r.err, "not put back")
+                || has(r.err, "could not be read back to check")) << r.err;
+    const bool pair_told = has(r.err, "may no longer match");
+    EXPECT_TRUE(pair_told || !has(r.err, "count (could not be read back")) << "a pair not read back";
     if (got == before || got == full)
         return;
     const std::string scan = run_program(FAULT_CLI, {"scan", "--json", file}, 20).out;
-    EXPECT_TRUE(scan.find("ofs\": -1") == scan.npos || (pair_told && scan.find("pair_mismatch") != scan.npos)) << scan;
+    EXPECT_TRUE(!has(scan, "ofs\": -1") || (pair_told && has(scan, "pair_mismatch"))) << scan;
     EXPECT_TRUE(run(file, {}, args, command).exit_code == 0 && read_file(file) == full) << "the same command does not finish it";
     ASSERT_TRUE(write_file(file, got));
 }
@@ -129,8 +159,8 @@ TEST(injected_faults, every_failing_call_leaves_whole_sites_and_success_means_wr
     for (const bool twice : {false, true}) {
         const bytes before = game_image(file, twice);
         // A scan that cannot read fails, and names the first site it could not read.
-        const run_result scan = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=fread", "ZANDOR_FAULT_AT=1"}, {}, "scan");
-        EXPECT_TRUE(scan.exit_code == 3 && scan.err.find("start year: could not be read") != std::string::npos) << scan.err;
+        const run_result scan = run(file, fault(file, "fread"), {}, "scan");
+        EXPECT_TRUE(scan.exit_code == 3 && has(scan.err, "start year: could not be read")) << scan.err;
         const run_result clean = run(file);
         const bytes after = read_file(file);
         ASSERT_EQ(clean.exit_code, twice ? 2 : 0) << clean.err;
@@ -139,13 +169,11 @@ TEST(injected_faults, every_failing_call_leaves_whole_sites_and_success_means_wr
                 // Each call in turn, until the run makes no more of them.
                 for (long n = 1; mode != "short" || op == "fread" || op == "fwrite"; ++n) {
                     SCOPED_TRACE(testing::Message() << op << " #" << n << " " << mode << (twice ? ", year twice" : ""));
-                    ASSERT_TRUE(write_file(file, before) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
+                    ASSERT_TRUE(write_file(file, before) && gone(fired));
                     std::vector<std::string> args = EVERYTHING;
                     args.resize(args.size() + (mode == "always" ? 1 : 0), "--json");
-                    const run_result r = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=" + op,
-                                                    "ZANDOR_FAULT_AT=" + std::to_string(n), "ZANDOR_FAULT_MODE=" + mode,
-                                                    "ZANDOR_FAULT_FIRED=" + fired}, args);
-                    if (access(fired.c_str(), F_OK) != 0) {
+                    const run_result r = run(file, fault(file, op, n, mode, fired), args);
+                    if (!there(fired)) {
                         EXPECT_TRUE(n > 1 || twice) << "the injector never saw the call";  // twice: nothing is written
                         break;
                     }
@@ -154,20 +182,19 @@ TEST(injected_faults, every_failing_call_leaves_whole_sites_and_success_means_wr
                     const bytes now = read_file(file);
                     for (const site_range &s : planned_sites(clean))
                         EXPECT_TRUE(mode != "always" || std::equal(now.begin() + s.ofs, now.begin() + s.ofs + s.len, before.begin() + s.ofs)
-                                    || r.out.find("\"" + s.name + "\": 1") != std::string::npos) << s.name << r.out;
+                                    || has(r.out, "\"" + s.name + "\": 1")) << s.name << r.out;
                     EXPECT_TRUE(!twice || (r.exit_code != 0 && now == before)) << "taken as unique after an incomplete search";
                     // Without the length, or proof that it still reads the same file, a scan is a read error.
-                    EXPECT_TRUE(op != "fstat" || (r.exit_code == 3 && r.err.find("not a regular") == r.err.npos)) << r.err;
+                    EXPECT_TRUE(op != "fstat" || (r.exit_code == 3 && !has(r.err, "not a regular"))) << r.err;
                     // A close that fails after every write is on the disk names the written sites, the first too, as new.
-                    EXPECT_TRUE(op != "fclose" || r.err.find("not put back") == r.err.npos
-                                || (r.err.find("click delay (holds the new") != r.err.npos && r.err.find("start year (holds the new") != r.err.npos));
+                    EXPECT_TRUE(op != "fclose" || !has(r.err, "not put back")
+                                || (has(r.err, "click delay (holds the new") && has(r.err, "start year (holds the new")));
                     // A file left as it was (writes that moved nothing, syncs that failed after an undo that
                     // worked) is told so: no site holds new bytes; at most, one could not be read back.
-                    EXPECT_TRUE(now != before || r.err.find(" (holds") == r.err.npos) << r.err;
+                    EXPECT_TRUE(now != before || !has(r.err, " (holds")) << r.err;
                     // A read error is one of the file, and says so; the first read is the first site's.
                     EXPECT_TRUE(op != "fread" || now != before
-                                || r.err.find(n == 1 ? "start year: could not be read" : ": could not be read")
-                                       != std::string::npos) << r.err;
+                                || has(r.err, n == 1 ? "start year: could not be read" : ": could not be read")) << r.err;
                 }
             }
         }
@@ -215,22 +242,22 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
             bytes before = read_file(file);
             std::copy_n("\x89\x8c\x24\xb0\x00\x00\x00", c.tail ? 7 : 0, before.begin() + recipe.site[SITE_CONF_PROMOTED].at
                         + patch_catalogue[SITE_CONF_PROMOTED].sig_len + patch_catalogue[SITE_CONF_PROMOTED].block_len);
-            ASSERT_TRUE(write_file(file, before) && (std::remove((file + ".bak").c_str()) == 0 || errno == ENOENT));
+            ASSERT_TRUE(write_file(file, before) && gone(file + ".bak"));
             std::vector<std::string> args = c.args;
             args.push_back("--backup");
             const testing::ScopedTrace row(__FILE__, c.line, across ? "across sectors" : "");
             ASSERT_EQ(run(file, {}, args).exit_code, 0);
             const bytes done = read_file(file);
-            // From `from`, a run with `env` and failing fwrites; false when its fault never came.
-            const auto cut = [&](const bytes &from, std::vector<std::string> env) {
-                env.insert(env.end(), {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_FIRED=" + fired});
-                EXPECT_TRUE(write_file(file, from) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
-                const run_result r = run(file, env, args);
+            // From `from`, a run whose fwrite `at` fails in `mode`, and killed after the `then_kill`-th write
+            // after it; false when it was not killed there.
+            const auto cut = [&](const bytes &from, long at, const std::string &mode, int then_kill) {
+                EXPECT_TRUE(write_file(file, from) && gone(fired));
+                const run_result r = run(file, fault(file, "fwrite", at, mode, fired, then_kill), args);
                 EXPECT_FALSE(r.timed_out);
-                return access(fired.c_str(), F_OK) == 0 ? r.crashed : false;
+                return there(fired) && r.crashed;
             };
             const auto finishes = [&] {
-                EXPECT_EQ(run_program(FAULT_CLI, {"scan", "--json", file}, 20).out.find("ofs\": -1"), std::string::npos);
+                EXPECT_TRUE(scans_whole(file));
                 EXPECT_EQ(run(file, {}, args).exit_code, 0);
                 EXPECT_TRUE(read_file(file) == done && read_file(file + ".bak") == before);
             };
@@ -240,8 +267,7 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
                 // "undo": write k fails, and the undo is killed after its j-th write.
                 for (int k = 1, j = 1;; mode == "undo" ? ++j : ++k) {
                     SCOPED_TRACE(testing::Message() << mode << " at write " << k << ", " << j);
-                    if (!cut(before, {"ZANDOR_FAULT_AT=" + std::to_string(k), "ZANDOR_FAULT_MODE=" + (mode == "undo" ? std::string("once") : mode),
-                                      "ZANDOR_FAULT_THEN_KILL=" + std::to_string(mode == "undo" ? j : 0)})) {
+                    if (!cut(before, k, mode == "undo" ? "once" : mode, mode == "undo" ? j : 0)) {
                         if (mode != "undo" || j == 1)
                             break;
                         std::tie(k, j) = std::pair(k + 1, 0);
@@ -251,7 +277,7 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
                     finishes();
                     for (int k2 = 1; c.slow && !across && mode == "kill"; ++k2) {
                         SCOPED_TRACE(testing::Message() << "then killed after write " << k2);
-                        if (!cut(cut_off, {"ZANDOR_FAULT_AT=" + std::to_string(k2), "ZANDOR_FAULT_MODE=kill"}))
+                        if (!cut(cut_off, k2, "kill", 0))
                             break;
                         finishes();
                     }
@@ -293,16 +319,14 @@ TEST(injected_faults, restore_fails_soundly_at_every_call)
     for (const std::string op : {"fread", "fwrite", "fseek", "fflush", "fstat", "kill"})
         for (long n = 1;; ++n) {
             SCOPED_TRACE(testing::Message() << op << " #" << n);
-            ASSERT_TRUE(write_file(file, patched) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
+            ASSERT_TRUE(write_file(file, patched) && gone(fired));
             const bool kill = op == "kill";
-            const run_result r = run(file, {"ZANDOR_FAULT_PATH=" + file, "ZANDOR_FAULT_OP=" + (kill ? "fwrite" : op),
-                                            "ZANDOR_FAULT_MODE=" + std::string(kill ? "kill" : "once"),
-                                            "ZANDOR_FAULT_AT=" + std::to_string(n), "ZANDOR_FAULT_FIRED=" + fired}, {}, "restore");
-            if (access(fired.c_str(), F_OK) != 0)
+            const run_result r = run(file, fault(file, kill ? "fwrite" : op, n, kill ? "kill" : "once", fired), {}, "restore");
+            if (!there(fired))
                 break;
             if (!kill)
                 expect_sound(r, file, patched, before, sites, true, {}, "restore");
-            EXPECT_TRUE(!kill || (r.crashed && run_program(FAULT_CLI, {"scan", "--json", file}, 20).out.find("ofs\": -1") == std::string::npos
+            EXPECT_TRUE(!kill || (r.crashed && scans_whole(file)
                                   && run(file, {}, {}, "restore").exit_code == 0 && read_file(file) == before)) << r.err;
             EXPECT_TRUE(read_file(file + ".bak") == before);
         }
@@ -318,36 +342,33 @@ TEST(killed_runs, leave_no_partial_backup)
     enum cut_by { INJECTED, KILLED, SIZE_LIMIT, LEFT_LINKED };
     // `named`: FILE.bak whole after the cut.
     const struct { int line; cut_by how; std::vector<std::string> env; bool named = false; } cases[] = {
-        {__LINE__, KILLED, {"ZANDOR_FAULT_PATH=" + partial, "ZANDOR_FAULT_OP=fwrite", "ZANDOR_FAULT_MODE=kill"}},
-        {__LINE__, INJECTED, {"ZANDOR_FAULT_PATH=" + partial, "ZANDOR_FAULT_OP=fwrite"}},  // a write of the copy
+        {__LINE__, KILLED, fault(partial, "fwrite", 1, "kill")},
+        {__LINE__, INJECTED, fault(partial, "fwrite")},  // a write of the copy
         {__LINE__, SIZE_LIMIT, {}},
         // The folder not synced once the copy is named.
-        {__LINE__, INJECTED, {"ZANDOR_FAULT_PATH=" + dir, "ZANDOR_FAULT_OP=fsync"}, true},
+        {__LINE__, INJECTED, fault(dir, "fsync"), true},
         // Named by a second link, cut before the copy's name went.
         {__LINE__, LEFT_LINKED, {}, true},
     };
     for (const auto &c : cases) {
         const testing::ScopedTrace row(__FILE__, c.line, "");
         const bytes before = game_image(file, false);
-        ASSERT_TRUE((std::remove((file + ".bak").c_str()) == 0 || errno == ENOENT)
-                    && (std::remove(partial.c_str()) == 0 || errno == ENOENT));
-        std::vector<std::string> env = c.env;
-        env.push_back("ZANDOR_FAULT_AT=1");
+        ASSERT_TRUE(gone(file + ".bak") && gone(partial));
         const run_result cut =
             c.how == SIZE_LIMIT ? run_program("/bin/bash", {"-c", "ulimit -f 8 && exec \"$@\"", "-", FAULT_CLI, "apply",
                                                             file, "--exit-fix", "on", "--backup"})
             : c.how == LEFT_LINKED ? run_result{}
-                                   : run(file, env, args);
+                                   : run(file, c.env, args);
         ASSERT_TRUE(c.how != LEFT_LINKED || (write_file(partial, before) && link(partial.c_str(), (file + ".bak").c_str()) == 0));
         EXPECT_TRUE(c.how == KILLED ? cut.crashed : c.how == LEFT_LINKED || cut.exit_code == 3) << cut.err;
         EXPECT_TRUE(read_file(file) == before);
-        EXPECT_TRUE(c.named ? read_file(file + ".bak") == before : access((file + ".bak").c_str(), F_OK) != 0);
+        EXPECT_TRUE(c.named ? read_file(file + ".bak") == before : !there(file + ".bak"));
         // What is on the disk is said: a named backup is one, though the run stopped there.
-        EXPECT_EQ(cut.out.find("\"backup_made\": 1") != std::string::npos, c.named && c.how != LEFT_LINKED) << cut.out;
-        EXPECT_TRUE(c.how == KILLED || c.how == LEFT_LINKED || access(partial.c_str(), F_OK) != 0);
+        EXPECT_EQ(has(cut.out, "\"backup_made\": 1"), c.named && c.how != LEFT_LINKED) << cut.out;
+        EXPECT_TRUE(c.how == KILLED || c.how == LEFT_LINKED || !there(partial));
         const run_result again = run(file, {}, args);
         EXPECT_EQ(again.exit_code, 0) << again.err;
-        EXPECT_TRUE(read_file(file + ".bak") == before && access(partial.c_str(), F_OK) != 0);
+        EXPECT_TRUE(read_file(file + ".bak") == before && !there(partial));
     }
 }
 
@@ -357,10 +378,9 @@ TEST(standard_output, failing_after_the_write_says_the_file_was_written)
 {
     const std::string file = scratch_dir() + "/GAME.EXE";
     const bytes before = game_image(file, false);
-    const run_result r = run(file, {"ZANDOR_FAULT_PATH=/proc/self/fd/1", "ZANDOR_FAULT_OP=fflush", "ZANDOR_FAULT_AT=2",
-                                    "ZANDOR_FAULT_MODE=always"}, {"--exit-fix", "on"});
+    const run_result r = run(file, fault("/proc/self/fd/1", "fflush", 2, "always"), {"--exit-fix", "on"});
     EXPECT_TRUE(r.exit_code == 4
-                && r.err.find("cannot write to standard output; the file was written and reads back as requested") != r.err.npos
+                && has(r.err, "cannot write to standard output; the file was written and reads back as requested")
                 && read_file(file) != before) << r.err;
 }
 
@@ -370,8 +390,8 @@ TEST(backups, are_named_where_a_rename_cannot_refuse_to_replace)
 {
     const std::string dir = scratch_dir(), file = dir + "/GAME.EXE";
     const bytes before = game_image(file, false);
-    EXPECT_EQ(run(file, {"ZANDOR_FAULT_PATH=" + file + ".bak", "ZANDOR_FAULT_OP=renameat2"}, {"--exit-fix", "on", "--backup"}).exit_code, 0);
-    EXPECT_TRUE(read_file(file + ".bak") == before && access((file + ".bak.partial").c_str(), F_OK) != 0);
+    EXPECT_EQ(run(file, fault(file + ".bak", "renameat2"), {"--exit-fix", "on", "--backup"}).exit_code, 0);
+    EXPECT_TRUE(read_file(file + ".bak") == before && !there(file + ".bak.partial"));
 }
 
 // Another user re-points a folder of the game's path at any step after the
@@ -402,11 +422,11 @@ TEST(backups, stay_with_the_scanned_file_when_its_folder_is_re_pointed)
         SCOPED_TRACE(testing::Message() << "re-pointed before open " << n);
         lay_out();
         const auto others = folder_snapshot(other);
-        ASSERT_TRUE(unlink(fired.c_str()) == 0 || errno == ENOENT);
+        ASSERT_TRUE(gone(fired));
         const run_result r = run(file, {"ZANDOR_FAULT_OP=relink", "ZANDOR_FAULT_AT=" + std::to_string(n),
                                         "ZANDOR_FAULT_LINK=" + link, "ZANDOR_FAULT_TARGET=other", "ZANDOR_FAULT_FIRED=" + fired},
                                  args);
-        if (access(fired.c_str(), F_OK) != 0)
+        if (!there(fired))
             break;
         EXPECT_TRUE(folder_snapshot(other) == others) << "a file made, changed or removed in the other folder\n" << r.err;
         const auto mine = folder_snapshot(game);
@@ -414,8 +434,7 @@ TEST(backups, stay_with_the_scanned_file_when_its_folder_is_re_pointed)
         // The game as it was, or written and said so (the read-back may find its name re-pointed).
         const std::string &got = mine.at("GAME.EXE");
         EXPECT_TRUE(mine.size() <= 2 && (!mine.contains("GAME.EXE.bak") || mine.at("GAME.EXE.bak") == was)) << r.err;
-        EXPECT_TRUE(r.exit_code == 0 ? got == now : got == was || (got == now && r.err.find("was written") != r.err.npos))
-            << r.err;
+        EXPECT_TRUE(r.exit_code == 0 ? got == now : got == was || (got == now && has(r.err, "was written"))) << r.err;
     }
 }
 
@@ -433,10 +452,9 @@ TEST(killed_runs, each_write_reaches_the_disk_before_the_next)
     std::string calls;
     std::ifstream log(trace);
     for (std::string line; std::getline(log, line);) {
-        const bool game = line.find("<" + file + ">") != line.npos, folder = line.find("<" + dir + ">") != line.npos;
-        calls += line.find("renameat2(") != line.npos ? "n"
-                 : line.find("fsync(") != line.npos ? (game ? "s" : folder ? "d" : "")
-                 : game && line.find("write(") != line.npos ? "w" : "";
+        const bool game = has(line, "<" + file + ">"), folder = has(line, "<" + dir + ">");
+        calls += has(line, "renameat2(") ? "n" : has(line, "fsync(") ? (game ? "s" : folder ? "d" : "")
+                 : game && has(line, "write(") ? "w" : "";
     }
     EXPECT_EQ(calls, "ndwswswswswsws") << r.err;
 }
