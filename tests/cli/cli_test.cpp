@@ -367,14 +367,14 @@ TEST(zandor_patcher_cli, a_dry_run_refuses_what_the_real_run_refuses)
             std::filesystem::remove_all(dir);
             ASSERT_TRUE(std::filesystem::create_directory(dir));
             const std::string F = dir + "/" + (c.what == LONG_NAME ? std::string(246, 'Z') : "ZANDOR.EXE");
-            make_image(F, {{SITE_CONF_COUNTS, SAMPLE_PATCHED, 5, 2}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, 5}}, 70000);
-            patch_target *t = nullptr;
-            ASSERT_EQ(scan_file(F.c_str(), &t), RESULT_OK);
+            const sample_recipe laid = make_image(F, conf(5, 2), 70000);
             bytes b = read_file(F);
-            std::copy_n(year_tail, c.what == SIG_COPY ? 4 : 0, b.begin() + t->start_year_ofs + 2);
-            std::copy_n(wc06_tail, c.what == COPY_ON_THE_WAY ? 7 : 0,
-                        b.begin() + t->conf_promoted_ofs + patch_catalogue[SITE_CONF_PROMOTED].block_len);
-            close_target(t);
+            // Where the block of `site` ends.
+            const auto end = [&](site_id site) {
+                return b.begin() + laid.site[site].at + patch_catalogue[site].sig_len + patch_catalogue[site].block_len;
+            };
+            std::copy_n(year_tail, c.what == SIG_COPY ? 4 : 0, end(SITE_START_YEAR));
+            std::copy_n(wc06_tail, c.what == COPY_ON_THE_WAY ? 7 : 0, end(SITE_CONF_PROMOTED));
             const int held = open(F.c_str(), O_RDONLY);
             bytes other = b;
             other[1] ^= 1;  // outside every site

@@ -31,16 +31,6 @@ bool has(const std::string &seen, const std::string &part)
     return seen.find(part) != seen.npos;
 }
 
-bool there(const std::string &p)
-{
-    return access(p.c_str(), F_OK) == 0;
-}
-
-bool gone(const std::string &p)
-{
-    return unlink(p.c_str()) == 0 || errno == ENOENT;
-}
-
 // A fresh folder for the running test, in the build tree.
 std::string scratch_dir()
 {
@@ -169,11 +159,11 @@ TEST(injected_faults, every_failing_call_leaves_whole_sites_and_success_means_wr
                 // Each call in turn, until the run makes no more of them.
                 for (long n = 1; mode != "short" || op == "fread" || op == "fwrite"; ++n) {
                     SCOPED_TRACE(testing::Message() << op << " #" << n << " " << mode << (twice ? ", year twice" : ""));
-                    ASSERT_TRUE(write_file(file, before) && gone(fired));
+                    ASSERT_TRUE(write_file(file, before) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
                     std::vector<std::string> args = EVERYTHING;
                     args.resize(args.size() + (mode == "always" ? 1 : 0), "--json");
                     const run_result r = run(file, fault(file, op, n, mode, fired), args);
-                    if (!there(fired)) {
+                    if (access(fired.c_str(), F_OK) != 0) {
                         EXPECT_TRUE(n > 1 || twice) << "the injector never saw the call";  // twice: nothing is written
                         break;
                     }
@@ -242,7 +232,7 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
             bytes before = read_file(file);
             std::copy_n("\x89\x8c\x24\xb0\x00\x00\x00", c.tail ? 7 : 0, before.begin() + recipe.site[SITE_CONF_PROMOTED].at
                         + patch_catalogue[SITE_CONF_PROMOTED].sig_len + patch_catalogue[SITE_CONF_PROMOTED].block_len);
-            ASSERT_TRUE(write_file(file, before) && gone(file + ".bak"));
+            ASSERT_TRUE(write_file(file, before) && (unlink((file + ".bak").c_str()) == 0 || errno == ENOENT));
             std::vector<std::string> args = c.args;
             args.push_back("--backup");
             const testing::ScopedTrace row(__FILE__, c.line, across ? "across sectors" : "");
@@ -251,10 +241,10 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
             // From `from`, a run whose fwrite `at` fails in `mode`, and killed after the `then_kill`-th write
             // after it; false when it was not killed there.
             const auto cut = [&](const bytes &from, long at, const std::string &mode, int then_kill) {
-                EXPECT_TRUE(write_file(file, from) && gone(fired));
+                EXPECT_TRUE(write_file(file, from) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
                 const run_result r = run(file, fault(file, "fwrite", at, mode, fired, then_kill), args);
                 EXPECT_FALSE(r.timed_out);
-                return there(fired) && r.crashed;
+                return access(fired.c_str(), F_OK) == 0 && r.crashed;
             };
             const auto finishes = [&] {
                 EXPECT_TRUE(scans_whole(file));
@@ -319,10 +309,10 @@ TEST(injected_faults, restore_fails_soundly_at_every_call)
     for (const std::string op : {"fread", "fwrite", "fseek", "fflush", "fstat", "kill"})
         for (long n = 1;; ++n) {
             SCOPED_TRACE(testing::Message() << op << " #" << n);
-            ASSERT_TRUE(write_file(file, patched) && gone(fired));
+            ASSERT_TRUE(write_file(file, patched) && (unlink(fired.c_str()) == 0 || errno == ENOENT));
             const bool kill = op == "kill";
             const run_result r = run(file, fault(file, kill ? "fwrite" : op, n, kill ? "kill" : "once", fired), {}, "restore");
-            if (!there(fired))
+            if (access(fired.c_str(), F_OK) != 0)
                 break;
             if (!kill)
                 expect_sound(r, file, patched, before, sites, true, {}, "restore");
@@ -353,7 +343,8 @@ TEST(killed_runs, leave_no_partial_backup)
     for (const auto &c : cases) {
         const testing::ScopedTrace row(__FILE__, c.line, "");
         const bytes before = game_image(file, false);
-        ASSERT_TRUE(gone(file + ".bak") && gone(partial));
+        ASSERT_TRUE((unlink((file + ".bak").c_str()) == 0 || errno == ENOENT)
+                    && (unlink(partial.c_str()) == 0 || errno == ENOENT));
         const run_result cut =
             c.how == SIZE_LIMIT ? run_program("/bin/bash", {"-c", "ulimit -f 8 && exec \"$@\"", "-", FAULT_CLI, "apply",
                                                             file, "--exit-fix", "on", "--backup"})
@@ -362,13 +353,13 @@ TEST(killed_runs, leave_no_partial_backup)
         ASSERT_TRUE(c.how != LEFT_LINKED || (write_file(partial, before) && link(partial.c_str(), (file + ".bak").c_str()) == 0));
         EXPECT_TRUE(c.how == KILLED ? cut.crashed : c.how == LEFT_LINKED || cut.exit_code == 3) << cut.err;
         EXPECT_TRUE(read_file(file) == before);
-        EXPECT_TRUE(c.named ? read_file(file + ".bak") == before : !there(file + ".bak"));
+        EXPECT_TRUE(c.named ? read_file(file + ".bak") == before : access((file + ".bak").c_str(), F_OK) != 0);
         // What is on the disk is said: a named backup is one, though the run stopped there.
         EXPECT_EQ(has(cut.out, "\"backup_made\": 1"), c.named && c.how != LEFT_LINKED) << cut.out;
-        EXPECT_TRUE(c.how == KILLED || c.how == LEFT_LINKED || !there(partial));
+        EXPECT_TRUE(c.how == KILLED || c.how == LEFT_LINKED || access(partial.c_str(), F_OK) != 0);
         const run_result again = run(file, {}, args);
         EXPECT_EQ(again.exit_code, 0) << again.err;
-        EXPECT_TRUE(read_file(file + ".bak") == before && !there(partial));
+        EXPECT_TRUE(read_file(file + ".bak") == before && access(partial.c_str(), F_OK) != 0);
     }
 }
 
@@ -391,7 +382,7 @@ TEST(backups, are_named_where_a_rename_cannot_refuse_to_replace)
     const std::string dir = scratch_dir(), file = dir + "/GAME.EXE";
     const bytes before = game_image(file, false);
     EXPECT_EQ(run(file, fault(file + ".bak", "renameat2"), {"--exit-fix", "on", "--backup"}).exit_code, 0);
-    EXPECT_TRUE(read_file(file + ".bak") == before && !there(file + ".bak.partial"));
+    EXPECT_TRUE(read_file(file + ".bak") == before && access((file + ".bak.partial").c_str(), F_OK) != 0);
 }
 
 // Another user re-points a folder of the game's path at any step after the
@@ -422,11 +413,11 @@ TEST(backups, stay_with_the_scanned_file_when_its_folder_is_re_pointed)
         SCOPED_TRACE(testing::Message() << "re-pointed before open " << n);
         lay_out();
         const auto others = folder_snapshot(other);
-        ASSERT_TRUE(gone(fired));
+        ASSERT_TRUE(unlink(fired.c_str()) == 0 || errno == ENOENT);
         const run_result r = run(file, {"ZANDOR_FAULT_OP=relink", "ZANDOR_FAULT_AT=" + std::to_string(n),
                                         "ZANDOR_FAULT_LINK=" + link, "ZANDOR_FAULT_TARGET=other", "ZANDOR_FAULT_FIRED=" + fired},
                                  args);
-        if (!there(fired))
+        if (access(fired.c_str(), F_OK) != 0)
             break;
         EXPECT_TRUE(folder_snapshot(other) == others) << "a file made, changed or removed in the other folder\n" << r.err;
         const auto mine = folder_snapshot(game);
