@@ -107,13 +107,31 @@ char *held_folder_name(const held_folder *d, const char *suffix)
     return name;
 }
 
-std::FILE *held_folder_read(const held_folder *d, const char *suffix, file_cause *cause)
+namespace {
+
+// Opens the file named as the held one with `suffix` added, in its folder.
+sys_opened open_beside(const held_folder *d, const char *suffix, sys_open_for how, sys_handle *h)
 {
     char *name = leaf_with(d->name, suffix);
-    sys_handle h = 0;
     error_clear();
-    const sys_opened opened = sys_open_in(d->dir, name, SYS_FOR_READ, &h);
+    const sys_opened opened = sys_open_in(d->dir, name, how, h);
     std::free(name);
+    return opened;
+}
+
+std::FILE *stream_of(sys_handle h, sys_open_for how, file_cause *cause)
+{
+    std::FILE *f = sys_stream(h, how);
+    *cause = f != nullptr ? CAUSE_NONE : error_cause();
+    return f;
+}
+
+} // namespace
+
+std::FILE *held_folder_read(const held_folder *d, const char *suffix, file_cause *cause)
+{
+    sys_handle h = 0;
+    const sys_opened opened = open_beside(d, suffix, SYS_FOR_READ, &h);
     if (opened != SYS_OPENED) {
         *cause = opened == SYS_NO_NAME     ? CAUSE_MISSING
                  : opened == SYS_NOT_PLAIN ? CAUSE_BACKUP_NOT_REGULAR
@@ -126,9 +144,7 @@ std::FILE *held_folder_read(const held_folder *d, const char *suffix, file_cause
         *cause = CAUSE_BACKUP_NOT_REGULAR;
         return nullptr;
     }
-    std::FILE *f = sys_stream(h, SYS_FOR_READ);
-    *cause = f != nullptr ? CAUSE_NONE : error_cause();
-    return f;
+    return stream_of(h, SYS_FOR_READ, cause);
 }
 
 // Opened so that, where the system allows, nothing can take its place
@@ -159,18 +175,13 @@ bool held_folder_clear(const held_folder *d, const char *suffix, const char *kep
 
 std::FILE *held_folder_create(const held_folder *d, const char *suffix, file_cause *cause)
 {
-    char *name = leaf_with(d->name, suffix);
     sys_handle h = 0;
-    error_clear();
-    const sys_opened opened = sys_open_in(d->dir, name, SYS_FOR_CREATE, &h);
-    std::free(name);
+    const sys_opened opened = open_beside(d, suffix, SYS_FOR_CREATE, &h);
     if (opened != SYS_OPENED) {
         *cause = opened == SYS_NOT_PLAIN ? CAUSE_BACKUP_NOT_REGULAR : error_cause();
         return nullptr;
     }
-    std::FILE *f = sys_stream(h, SYS_FOR_CREATE);
-    *cause = f != nullptr ? CAUSE_NONE : error_cause();
-    return f;
+    return stream_of(h, SYS_FOR_CREATE, cause);
 }
 
 bool held_folder_rename(const held_folder *d, std::FILE *made, const char *from, const char *to, bool *on_disk,

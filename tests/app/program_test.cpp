@@ -23,7 +23,7 @@
 #include "host_ui.h"
 #include "patch/patch_run.h"
 #include "platform/system_dlls.h"
-#include "tools/sample_image.h"
+#include "sample_sites.h"
 
 namespace {
 
@@ -32,14 +32,11 @@ using where = std::source_location;
 const std::string GAME = testing::TempDir() + "zandor-main-flow-" + std::to_string(getpid()) + "-ZANDOR.EXE";
 const char *const MISSING = "/nonexistent/ZANDOR.EXE";
 
-void write_game(int wc06_state)
+// The Bosman year below its field's range: shown as 2001, left as it is.
+void write_game(sample_state wc06)
 {
     std::remove((GAME + ".bak").c_str());
-    sample_recipe r;
-    sample_defaults(&r, 150000);
-    r.site[SITE_WC06_FIX].state = static_cast<sample_state>(wc06_state);
-    r.site[SITE_BOSMAN_YEAR].param = 1998;  // below its field's range: shown as 2001, left as it is
-    ASSERT_EQ(sample_write(GAME.c_str(), &r), 0);
+    ASSERT_GT(sample_file(GAME.c_str(), {{SITE_WC06_FIX, wc06}, {SITE_BOSMAN_YEAR, SAMPLE_GAME, 1998}}, 150000).size, 0);
 }
 
 // A scanned target whose found sites all sit at `ofs`, holding the game's code.
@@ -232,7 +229,7 @@ struct flow_case {
     std::vector<host_box> boxes = {};  // after the welcome box, the first line of each text
     std::optional<scanned> after = {}; // none: the file as it was
     int exit_code = 0;
-    int wc06_state = SAMPLE_GAME;
+    sample_state wc06_state = SAMPLE_GAME;
 };
 
 const char *const THE_GAME = GAME.c_str();

@@ -17,7 +17,7 @@
 #include "file_bytes.h"
 #include "run_program.h"
 #include "patch/catalogue.h"
-#include "tools/sample_image.h"
+#include "sample_sites.h"
 
 namespace {
 
@@ -25,11 +25,6 @@ struct site_range {
     int64_t ofs, len;
     std::string name;
 };
-
-bool has(const std::string &seen, const std::string &part)
-{
-    return seen.find(part) != seen.npos;
-}
 
 // A fresh folder for the running test, in the build tree.
 std::string scratch_dir()
@@ -46,11 +41,8 @@ std::string scratch_dir()
 // tells that it is no site.
 bytes game_image(const std::string &file, bool twice)
 {
-    sample_recipe recipe;
-    sample_defaults(&recipe, 2 * 65536 + 5000);
-    if (twice)
-        recipe.site[SITE_START_YEAR] = {SAMPLE_DUPLICATED, 1000, 2 * 65536 + 1000, 2001, 0, 0};
-    EXPECT_EQ(sample_write(file.c_str(), &recipe), 0);
+    const site_is start = {.site = SITE_START_YEAR, .state = SAMPLE_DUPLICATED, .at = 1000, .at2 = 2 * 65536 + 1000};
+    EXPECT_GT(sample_file(file.c_str(), twice ? std::vector{start} : std::vector<site_is>{}, 2 * 65536 + 5000).size, 0);
     return read_file(file);
 }
 

@@ -10,7 +10,7 @@
 #include "patch/patch_run.h"
 #include "patch/sig_stream.h"
 #include "scratch_path.h"
-#include "tools/sample_image.h"
+#include "sample_sites.h"
 
 namespace {
 
@@ -66,10 +66,8 @@ TEST(patch_verify, names_the_site_that_did_not_read_back)
         {where::current(), [](patch_target &, patch_target &a) { a.seen[SITE_CONF_PROMOTED].ofs = -1; }, SITE_CONF_PROMOTED},
     };
     const std::string path = scratch_path("image");
-    sample_recipe r;
-    sample_defaults(&r, 1 << 18);
     patch_target *t = nullptr;
-    ASSERT_TRUE(sample_write(path.c_str(), &r) == 0 && scan_file(path.c_str(), &t) == RESULT_OK);
+    ASSERT_TRUE(sample_file(path.c_str(), {}, 1 << 18).size > 0 && scan_file(path.c_str(), &t) == RESULT_OK);
     for (const auto &c : cases) {
         const testing::ScopedTrace trace(c.row.file_name(), c.row.line(), "");
         patch_target plan = *t, after = *t;
@@ -95,12 +93,10 @@ TEST(patch_scanned, writes_over_no_site_changed_since_the_scan)
         {where::current(), SITE_START_YEAR, -1, 0, RESULT_FILE_CHANGED},
     };
     const std::string path = scratch_path("image");
-    sample_recipe r;
-    sample_defaults(&r, 1 << 18);
     for (const auto &c : cases) {
         const testing::ScopedTrace trace(c.row.file_name(), c.row.line(), "");
         patch_target *t = nullptr;
-        ASSERT_TRUE(sample_write(path.c_str(), &r) == 0 && scan_file(path.c_str(), &t) == RESULT_OK);
+        ASSERT_TRUE(sample_file(path.c_str(), {}, 1 << 18).size > 0 && scan_file(path.c_str(), &t) == RESULT_OK);
         bytes b = read_file(path);
         b[target_site_ofs(t, c.site) + c.at] ^= 5; // 2002 (d2 07) becomes 2007
         patch_request q{};

@@ -25,3 +25,15 @@ inline sample_recipe with(sample_recipe base, const std::vector<site_is> &sites)
     }
     return base;
 }
+
+// Writes to `path` the sample of `size` bytes holding these sites, each where
+// the maker places it unless given; the recipe as laid out, its size -1 when
+// it cannot be laid out or written.
+inline sample_recipe sample_file(const char *path, const std::vector<site_is> &sites, int64_t size)
+{
+    sample_recipe r;
+    sample_defaults(&r, size);
+    r = with(r, sites);
+    r.size = sample_layout(&r, &r) == 0 && sample_write(path, &r) == 0 ? r.size : -1;
+    return r;
+}

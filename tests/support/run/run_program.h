@@ -5,6 +5,12 @@
 
 // Running a built program from a test, with a time limit.
 
+// Whether the output `seen` holds `part`.
+inline bool has(const std::string &seen, const std::string &part)
+{
+    return seen.find(part) != seen.npos;
+}
+
 struct run_result {
     int exit_code;          // -1 when the program did not exit normally
     bool timed_out, crashed; // killed at the time limit, or by another signal
