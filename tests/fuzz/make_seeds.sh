@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # make_seeds.sh MAKE_SAMPLE DIR: writes the harnesses' starting inputs into
-# DIR/sig_stream, DIR/scan and DIR/apply, from images of the sample maker
+# DIR/sig_stream and DIR/apply, from images of the sample maker
 # (every site in the game's state, patched, with odd parameters, duplicated,
 # cut off, unrecognised) and structured inputs that put sites across the
 # 64 KiB window edges. The input formats are those of build_image and of the
@@ -9,7 +9,7 @@ set -euo pipefail
 make_sample=$1
 out=$2
 rm -rf "$out"
-mkdir -p "$out/sig_stream" "$out/scan" "$out/apply" "$out/images"
+mkdir -p "$out/sig_stream" "$out/apply" "$out/images"
 
 sample() {  # NAME ARGS...: an image, whole (build_image's raw form, 0xe0)
   local name=$1
@@ -35,7 +35,6 @@ sample unrecognised --site wc06_fix=unrecognised --site click_delay=unrecognised
 
 for image in "$out"/images/*; do
   name=$(basename "$image")
-  cp "$image" "$out/scan/$name"
   # A site's signature (0-6), or 12 bytes of the image from 65530 on (7),
   # the last of them off (0x87); each by the search the stream chose (0x00)
   # and forced to the plain one (0x20), SSE2 (0x40) and AVX2 (0x60).
