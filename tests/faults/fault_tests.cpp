@@ -268,25 +268,6 @@ TEST(killed_runs, leave_sites_a_later_run_can_read_and_finish)
         }
 }
 
-// A year whose first byte, landing alone, would make a second copy of the
-// start year's signature (6a ff 33 db 68): refused where a power cut can
-// land it alone, across a sector boundary, and written where it cannot.
-TEST(killed_runs, never_risk_a_signature_copy_in_a_torn_write)
-{
-    const std::string file = scratch_dir() + "/GAME.EXE";
-    for (const auto &[across, exit] : {std::pair{true, 2}, {false, 0}}) {
-        sample_recipe recipe;
-        sample_defaults(&recipe, 70000);
-        recipe.site[SITE_BOSMAN_YEAR].at = 4096 - patch_catalogue[SITE_BOSMAN_YEAR].sig_len - (across ? 1 : 8);
-        ASSERT_TRUE(sample_write(file.c_str(), &recipe) == 0);
-        bytes before = read_file(file);
-        std::copy_n("\x01\xff\x33\xdb\x68", 5, before.begin() + recipe.site[SITE_BOSMAN_YEAR].at + patch_catalogue[SITE_BOSMAN_YEAR].sig_len);
-        ASSERT_TRUE(write_file(file, before));
-        EXPECT_EQ(run(file, {}, {"--bosman-year", "2154"}).exit_code, exit) << across;  // 6a 08
-        EXPECT_EQ(read_file(file) == before, across);
-    }
-}
-
 // restore failing at any call of any kind is sound as apply is, and exit 0
 // means the backup is back, byte for byte; killed after any of its writes,
 // it leaves a file whose every site the next scan recognises, and restore
