@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <source_location>
@@ -26,8 +25,7 @@ using where = std::source_location;
 
 constexpr int WAIT_MS = 30000, POLL_MS = 50; // a cold Wine start can be slow
 const char *patcher = "";
-int failures = 0;
-unsigned row_line = 0; // of the run being played
+int failures = 0, run_no = 0; // of the scenario being played; its run being played, from 1 (0: none yet)
 
 // ---- playing the user of another process ----
 
@@ -35,15 +33,9 @@ unsigned row_line = 0; // of the run being played
 bool expect(bool ok, const std::string &what, where w = where::current())
 {
     if (!ok)
-        std::printf("    FAIL (the run at line %u, checked at line %u): %s\n", row_line, w.line(), what.c_str());
+        std::printf("    FAIL (run %d, checked at line %u): %s\n", run_no, w.line(), what.c_str());
     failures += ok ? 0 : 1;
     return ok;
-}
-
-// The line a table row is written on.
-where here(where w = where::current())
-{
-    return w;
 }
 
 std::string text_of(HWND dlg, int id)
@@ -53,9 +45,10 @@ std::string text_of(HWND dlg, int id)
     return buf;
 }
 
-void press(HWND dlg, int id)
+// What a control tells its dialog when used: a click unless named.
+void press(HWND dlg, int id, int code = BN_CLICKED)
 {
-    PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
+    PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
 }
 
 // The whole file; empty when it cannot be read.
@@ -108,6 +101,11 @@ struct choices {
     bool wc06 = true, leave_years = false, keep_conf = false, no_delay = false, exitgame = true;
 };
 
+// Short names for the tables below.
+constexpr site_id START = SITE_START_YEAR, WC06 = SITE_WC06_FIX, BOSMAN = SITE_BOSMAN_YEAR, DELAY = SITE_CLICK_DELAY,
+                  EXITGAME = SITE_EXITGAME, COUNTS = SITE_CONF_COUNTS, PROMOTED = SITE_CONF_PROMOTED;
+constexpr sample_state GAME = SAMPLE_GAME, PATCHED = SAMPLE_PATCHED, ABSENT = SAMPLE_ABSENT;
+
 constexpr int ALWAYS = SITE_COUNT, ANY_YEAR = SITE_COUNT + 1;
 
 // Whether the dialog offers what this site (or ALWAYS, or ANY_YEAR) controls.
@@ -115,26 +113,23 @@ constexpr int ALWAYS = SITE_COUNT, ANY_YEAR = SITE_COUNT + 1;
 // usable only as a pair that agrees on a promoted count.
 bool usable(const sample_recipe &r, int site)
 {
-    auto known = [&](int s) { return r.site[s].state == SAMPLE_GAME || r.site[s].state == SAMPLE_PATCHED; };
-    const sample_site &counts = r.site[SITE_CONF_COUNTS], &prom = r.site[SITE_CONF_PROMOTED];
+    auto known = [&](int s) { return r.site[s].state == GAME || r.site[s].state == PATCHED; };
+    const sample_site &counts = r.site[COUNTS], &prom = r.site[PROMOTED];
     if (site == ALWAYS || site == ANY_YEAR)
-        return site == ALWAYS || usable(r, SITE_START_YEAR) || usable(r, SITE_BOSMAN_YEAR);
-    if (site != SITE_CONF_COUNTS && site != SITE_CONF_PROMOTED)
-        return known(site) && (site != SITE_WC06_FIX || known(SITE_START_YEAR));
-    return known(SITE_CONF_COUNTS) && known(SITE_CONF_PROMOTED)
-           && (prom.state == SAMPLE_GAME
-               || (counts.state == SAMPLE_PATCHED && counts.param == prom.param && prom.param >= 1 && prom.param <= 7));
+        return site == ALWAYS || usable(r, START) || usable(r, BOSMAN);
+    if (site != COUNTS && site != PROMOTED)
+        return known(site) && (site != WC06 || known(START));
+    const bool agree = counts.param == prom.param && prom.param >= 1 && prom.param <= 7;
+    return known(COUNTS) && known(PROMOTED) && (prom.state == GAME || (counts.state == PATCHED && agree));
 }
 
 // clang-format off
 // Each control's id (0xFFFF: a label) and the site that enables it.
 const int CONTROLS[][2] = {
-    {0xFFFF, ALWAYS}, {103, SITE_START_YEAR}, {102, SITE_START_YEAR}, {0xFFFF, SITE_START_YEAR},
-    {112, SITE_WC06_FIX}, {105, SITE_BOSMAN_YEAR}, {104, SITE_BOSMAN_YEAR}, {0xFFFF, SITE_BOSMAN_YEAR},
-    {113, ANY_YEAR}, {0xFFFF, ALWAYS}, {107, SITE_CONF_COUNTS}, {106, SITE_CONF_COUNTS},
-    {0xFFFF, SITE_CONF_COUNTS}, {109, SITE_CONF_COUNTS}, {108, SITE_CONF_COUNTS}, {0xFFFF, SITE_CONF_COUNTS},
-    {114, SITE_CONF_COUNTS}, {0xFFFF, ALWAYS}, {111, SITE_CLICK_DELAY}, {110, SITE_CLICK_DELAY},
-    {0xFFFF, SITE_CLICK_DELAY}, {115, SITE_CLICK_DELAY}, {116, SITE_EXITGAME}, {100, ALWAYS}, {101, ALWAYS},
+    {0xFFFF, ALWAYS}, {103, START}, {102, START}, {0xFFFF, START}, {112, WC06}, {105, BOSMAN}, {104, BOSMAN},
+    {0xFFFF, BOSMAN}, {113, ANY_YEAR}, {0xFFFF, ALWAYS}, {107, COUNTS}, {106, COUNTS}, {0xFFFF, COUNTS},
+    {109, COUNTS}, {108, COUNTS}, {0xFFFF, COUNTS}, {114, COUNTS}, {0xFFFF, ALWAYS}, {111, DELAY}, {110, DELAY},
+    {0xFFFF, DELAY}, {115, DELAY}, {116, EXITGAME}, {100, ALWAYS}, {101, ALWAYS},
 };
 // clang-format on
 
@@ -143,14 +138,12 @@ const int CONTROLS[][2] = {
 // POS" (what its buddy shows: the value each pair shows first, clamped).
 void expect_options(HWND dlg, const sample_recipe &r, where w = where::current())
 {
-    const sample_site &counts = r.site[SITE_CONF_COUNTS], &delay = r.site[SITE_CLICK_DELAY];
+    const sample_site &counts = r.site[COUNTS], &delay = r.site[DELAY], &prom = r.site[PROMOTED];
     // A patched promoted block takes its count from conf_counts, even when they disagree.
-    const bool conf_patched = r.site[SITE_CONF_PROMOTED].state == SAMPLE_PATCHED && counts.state == SAMPLE_PATCHED;
-    const int first[] = {usable(r, SITE_START_YEAR) ? r.site[SITE_START_YEAR].param : 0,
-                         usable(r, SITE_BOSMAN_YEAR) ? r.site[SITE_BOSMAN_YEAR].param : 0,
-                         conf_patched && counts.param >= 1 && counts.param <= 7 ? counts.param : 1,
-                         counts.state == SAMPLE_PATCHED ? counts.param2 : 3,
-                         delay.state == SAMPLE_PATCHED && delay.param >= 1 && delay.param <= 6 ? delay.param : 5};
+    const bool conf_shown = prom.state == PATCHED && counts.state == PATCHED && counts.param >= 1 && counts.param <= 7;
+    const int first[] = {usable(r, START) ? r.site[START].param : 0, usable(r, BOSMAN) ? r.site[BOSMAN].param : 0,
+                         conf_shown ? counts.param : 1, counts.state == PATCHED ? counts.param2 : 3,
+                         delay.state == PATCHED && delay.param >= 1 && delay.param <= 6 ? delay.param : 5};
     auto describe = [](int id, bool on, bool tick) {
         return std::to_string(id) + (on ? "" : " disabled") + (tick ? " ticked" : "");
     };
@@ -161,7 +154,7 @@ void expect_options(HWND dlg, const sample_recipe &r, where w = where::current()
     for (const auto &[id, needs] : CONTROLS) {
         // An installed fix starts ticked.
         const bool on = usable(r, needs), fixed = id == ID_WC06_CHECK || id == ID_EXITGAME_CHECK;
-        std::string want = describe(id, on, fixed && on && r.site[needs].state == SAMPLE_PATCHED),
+        std::string want = describe(id, on, fixed && on && r.site[needs].state == PATCHED),
                     got = describe(GetDlgCtrlID(c) & 0xFFFF, IsWindowEnabled(c),
                                    SendMessageA(c, BM_GETCHECK, 0, 0) == BST_CHECKED);
         const LRESULT range = SendMessageA(c, UDM_GETRANGE, 0, 0), pos = SendMessageA(c, UDM_GETPOS, 0, 0);
@@ -178,36 +171,35 @@ void expect_options(HWND dlg, const sample_recipe &r, where w = where::current()
 
 // ---- message boxes and the chooser ----
 
-// A box by its caption, how its text begins, how many lines it has, how the
-// patcher exits when a run ends with it, and the cause its text ends with.
+// A box by its caption, how its text begins, how many lines it has (0: any),
+// and how the patcher exits when a run ends with it.
 struct box_spec {
     const char *caption, *text;
     int lines, exit_code = 0;
-    file_cause cause = CAUSE_NONE;
 };
 
-// The first line, a blank one, then the file and why.
-const box_spec OPEN_ERROR = {"Error", "Error opening file\n\n", 3, -1, CAUSE_MISSING};
-const box_spec RETRY = {"Error", "Error opening file ", 1};
+// The first line, a blank one, then the file and why; or, offering to retry, just the first line.
+const box_spec OPEN_ERROR = {"Error", "Error opening file\n\n", 3, -1}, RETRY = {"Error", "Error opening file ", 1};
 // The first line, a blank one, the file and what failed, then why.
-const box_spec WRITE_DENIED = {"Error", "Error writing file\n\n", 4, 1, CAUSE_DENIED};
-const box_spec WRITE_IN_USE = {"Error", "Error writing file\n\n", 4, 1, CAUSE_IN_USE};
-const box_spec WRITE_CHANGED = {"Error", "Error writing file\n\n", 4, 1, CAUSE_CHANGED};
-const box_spec BACKUP_HELD = {"Error", "Error writing file\n\n", 4, 1, CAUSE_BACKUP_HELD};
+const box_spec WRITE_ERROR = {"Error", "Error writing file\n\n", 4, 1};
 const box_spec WC06_KEPT = {"Warning", "The World Cup 06 fix could not be removed: ", 1};
 const box_spec OUT_OF_RANGE = {"Error", "Game starts: choose a year from 2001 to 2020.", 1};
+// What an OK that worked did: the settings changed and the way back, or that nothing could be written.
+const box_spec DONE = {"Done", "", 0}, NOTHING_WRITTEN = {"Done", "No part of ", 1};
 
-// Waits for the box, checks its text and answers it: a button id, or 0 for
-// the Enter key. The options dialog, when open, must take no input meanwhile.
-void meet(const box_spec &b, int answer, HWND dlg = nullptr, where w = where::current())
+// Waits for the box, checks its text (ending with the cause named) and
+// answers it: a button id, or 0 for the Enter key. The options dialog, when
+// open, must take no input meanwhile. What the box said.
+std::string meet(const box_spec &b, int answer, HWND dlg = nullptr, file_cause why = {}, where w = where::current())
 {
     HWND box = wait_window(b.caption, w);
     std::string text = text_of(box, 0xFFFF);
-    expect(text.starts_with(b.text) && std::count(text.begin(), text.end(), '\n') == b.lines - 1
-               && !text.ends_with('\n') && (b.cause == CAUSE_NONE || text.ends_with(cause_text(b.cause)))
+    expect(text.starts_with(b.text) && (b.lines == 0 || std::count(text.begin(), text.end(), '\n') == b.lines - 1)
+               && !text.ends_with('\n') && (why == CAUSE_NONE || text.ends_with(cause_text(why)))
                && !IsWindowEnabled(dlg),
            std::string(b.caption) + " box says \"" + text + "\", or the dialog under it takes input", w);
     answer != 0 ? press(box, answer) : (void)host("keys Return");
+    return text;
 }
 
 // The old-style chooser, showing files of this type, its Read Only box (chx1) hidden.
@@ -229,11 +221,11 @@ enum way { OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, PLANTED, TYPO, I
            HELD_BACKUP, RELINKED };
 
 struct run_row {
-    where row;
     way how;
     choices c = {};
     std::vector<site_is> after = {}; // the sites OK writes; none: the file stays as it is
     const box_spec *box = nullptr;   // shown after the chooser or OK
+    file_cause why = CAUSE_NONE;     // what the box's text ends with
 };
 
 struct scenario {
@@ -243,11 +235,6 @@ struct scenario {
     const char *folder = nullptr; // where the file lies and the patcher starts, when not here
 };
 
-// Short names for the table below.
-constexpr site_id START = SITE_START_YEAR, WC06 = SITE_WC06_FIX, BOSMAN = SITE_BOSMAN_YEAR, DELAY = SITE_CLICK_DELAY,
-                  EXITGAME = SITE_EXITGAME, COUNTS = SITE_CONF_COUNTS, PROMOTED = SITE_CONF_PROMOTED;
-constexpr sample_state GAME = SAMPLE_GAME, PATCHED = SAMPLE_PATCHED, ABSENT = SAMPLE_ABSENT;
-
 const choices FULL = {}, PARTIAL = {.typed = {2004, 2012, 6, 1, 4}};
 // What FULL writes over the game's own sample.
 const std::vector<site_is> FULL_WRITTEN = {
@@ -256,78 +243,75 @@ const std::vector<site_is> FULL_WRITTEN = {
 
 // clang-format off
 const scenario SCENARIOS[] = {
-    {"full-run", {}, {{here(), OK, FULL, FULL_WRITTEN}}},
+    {"full-run", {}, {{OK, FULL, FULL_WRITTEN}}},
     // Chooser, scan and write in a folder outside any ANSI code page (the
     // manifest's UTF-8 one): Cyrillic, CJK, and a long name with spaces.
-    {"non-ascii-path", {}, {{here(), OK, FULL, FULL_WRITTEN}}, "Игры ЗАНДОР 足球 ゲーム (x86)"},
+    {"non-ascii-path", {}, {{OK, FULL, FULL_WRITTEN}}, "Игры ЗАНДОР 足球 ゲーム (x86)"},
     // The retried chooser keeps the file type the cancelled one left. Wine's
     // old-style chooser accepts a name that is no file; the open fails.
     // Whatever was changed, Cancel and the close box write nothing. Real key
     // presses: Enter and Escape do not end the dialog, only the check boxes
     // are tab stops, Space ticks, Alt+F4 closes.
     {"chooser-cancel-and-keys", {{DELAY, PATCHED, 2}, {EXITGAME, PATCHED}},
-     {{here(), RETRY_CHOOSER}, {here(), MISSING, {}, {}, &OPEN_ERROR}, {here(), CANCEL, FULL},
-      {here(), CLOSE_BOX, FULL}, {here(), KEYS}}},
+     {{RETRY_CHOOSER}, {MISSING, {}, {}, &OPEN_ERROR, CAUSE_MISSING}, {CANCEL, FULL}, {CLOSE_BOX, FULL}, {KEYS}}},
     {"nothing-found", {{START, ABSENT}, {WC06, ABSENT}, {BOSMAN, ABSENT}, {DELAY, ABSENT}, {EXITGAME, ABSENT},
-                       {COUNTS, ABSENT}, {PROMOTED, ABSENT}}, {{here(), OK, PARTIAL}}},
+                       {COUNTS, ABSENT}, {PROMOTED, ABSENT}}, {{OK, PARTIAL}}},
     // Marker DLLs under the names of the two system DLLs that are not Known
     // DLLs, beside the patcher, with Wine told to prefer DLLs on disk.
-    {"planted-dlls", {}, {{here(), PLANTED, FULL}}},
+    {"planted-dlls", {}, {{PLANTED, FULL}}},
     // The start year without the World Cup block; one conference block
     // alone is no use.
     {"start-delay-one-conf", {{WC06, ABSENT}, {BOSMAN, ABSENT}, {DELAY, PATCHED, 6}, {EXITGAME, ABSENT},
                               {COUNTS, GAME, 4, 2}, {PROMOTED, ABSENT, 4}},
-     {{here(), OK, PARTIAL, {{START, GAME, 2004}, {DELAY, PATCHED, 4}}}}},
+     {{OK, PARTIAL, {{START, GAME, 2004}, {DELAY, PATCHED, 4}}}}},
     // The World Cup block without its start year; the Bosman year alone
     // enables "Leave years untouched"; code we do not know stays disabled.
     {"odd-blocks", {{START, SAMPLE_DUPLICATED}, {DELAY, SAMPLE_UNRECOGNISED}, {EXITGAME, SAMPLE_UNRECOGNISED},
                     {COUNTS, PATCHED, 4, 2}, {PROMOTED, PATCHED, 4}},
-     {{here(), OK, PARTIAL, {{BOSMAN, GAME, 2012}, {COUNTS, PATCHED, 6, 1}, {PROMOTED, PATCHED, 6}}}}},
+     {{OK, PARTIAL, {{BOSMAN, GAME, 2012}, {COUNTS, PATCHED, 6, 1}, {PROMOTED, PATCHED, 6}}}}},
     // A patched promoted block shows the count of conf_counts it disagrees with.
     {"conf-disagrees", {{WC06, PATCHED}, {DELAY, PATCHED, 6}, {COUNTS, PATCHED, 4, 2}, {PROMOTED, PATCHED, 5}},
-     {{here(), OK, PARTIAL, {{START, GAME, 2004}, {BOSMAN, GAME, 2012}, {DELAY, PATCHED, 4}, {EXITGAME, PATCHED}}}}},
+     {{OK, PARTIAL, {{START, GAME, 2004}, {BOSMAN, GAME, 2012}, {DELAY, PATCHED, 4}, {EXITGAME, PATCHED}}}}},
     // Years and a relegated count written by the command-line tool outside
     // the fields' ranges show clamped; fields left showing that leave their
     // sites byte for byte: OK changes only the delay.
     {"outside-ranges", {{START, GAME, 2500}, {WC06, PATCHED}, {BOSMAN, GAME, 5000}, {DELAY, PATCHED, 3},
                         {EXITGAME, PATCHED}, {COUNTS, PATCHED, 3, 9}, {PROMOTED, PATCHED, 3}},
-     {{here(), OK, {.typed = {2020, 3000, 3, 7, 2}}, {{DELAY, PATCHED, 2}}}}},
+     {{OK, {.typed = {2020, 3000, 3, 7, 2}}, {{DELAY, PATCHED, 2}}}}},
     // A year typed out of range is said, and the dialog stays open with
     // nothing written, the delay typed with it neither.
-    {"typed-out-of-range", {}, {{here(), TYPO, {.typed = {1999, 2005, 3, 2, 4}}, {}, &OUT_OF_RANGE}}},
+    {"typed-out-of-range", {}, {{TYPO, {.typed = {1999, 2005, 3, 2, 4}}, {}, &OUT_OF_RANGE}}},
     // Root writes through mode 0444, under Wine too: only chattr +i stops it.
     // The running game holds its exe. Another program grows the file, then
     // makes the Bosman year 2007 while the player changes only the start
     // year: OK would put the 2002 it shows back.
     {"write-obstacles", {},
-     {{here(), IMMUTABLE, FULL, {}, &WRITE_DENIED}, {here(), HELD_OPEN, FULL, {}, &WRITE_IN_USE},
-      {here(), GROWN, FULL, {}, &WRITE_CHANGED},
-      {here(), CHANGED, {.typed = {2010, 2002, 1, 3, 5}, .wc06 = false, .exitgame = false}, {}, &WRITE_CHANGED}}},
+     {{IMMUTABLE, FULL, {}, &WRITE_ERROR, CAUSE_DENIED}, {HELD_OPEN, FULL, {}, &WRITE_ERROR, CAUSE_IN_USE},
+      {GROWN, FULL, {}, &WRITE_ERROR, CAUSE_CHANGED},
+      {CHANGED, {.typed = {2010, 2002, 1, 3, 5}, .wc06 = false, .exitgame = false}, {}, &WRITE_ERROR, CAUSE_CHANGED}}},
     // A virus scanner holds a copy a killed run left: it cannot go, so no
     // backup can be made, nothing is written, and the box says why.
-    {"backup-held", {}, {{here(), HELD_BACKUP, FULL, {}, &BACKUP_HELD}}},
+    {"backup-held", {}, {{HELD_BACKUP, FULL, {}, &WRITE_ERROR, CAUSE_BACKUP_HELD}}},
     // Another user re-points the game's folder (a link) at one of theirs
     // between the scan and OK: nothing there is read into a backup, made,
     // removed or written, and the game's own file stays as it was.
-    {"folder-re-pointed", {}, {{here(), RELINKED, FULL, {}, &WRITE_CHANGED}}, "link"},
+    {"folder-re-pointed", {}, {{RELINKED, FULL, {}, &WRITE_ERROR, CAUSE_CHANGED}}, "link"},
     // Before 2003 an installed World Cup fix stays, the game's code being unknown.
     {"wc06-kept", {{WC06, PATCHED}},
-     {{here(), OK, {.typed = {2002, 2005, 3, 2, 3}}, {{START, GAME, 2002}, {BOSMAN, GAME, 2005}, {DELAY, PATCHED, 3},
+     {{OK, {.typed = {2002, 2005, 3, 2, 3}}, {{START, GAME, 2002}, {BOSMAN, GAME, 2005}, {DELAY, PATCHED, 3},
        {EXITGAME, PATCHED}, {COUNTS, PATCHED, 3, 2}, {PROMOTED, PATCHED, 3}}, &WC06_KEPT}}},
     // Each run shows what the one before wrote, the range ends included:
     // 7/7/6 and 1/0/1. Then years and an installed delay left alone, an
     // unticked World Cup fix left installed, the conference taken out (its
     // counts still written) and put back with 1 and 3.
     {"patch-then-rescan", {},
-     {{here(), OK, {.typed = {2020, 2999, 7, 7, 6}},
-       {{START, GAME, 2020}, {WC06, PATCHED}, {BOSMAN, GAME, 2999}, {DELAY, PATCHED, 6}, {EXITGAME, PATCHED},
-        {COUNTS, PATCHED, 7, 7}, {PROMOTED, PATCHED, 7}}},
-      {here(), OK, {.typed = {2002, 2003, 1, 0, 1}, .leave_years = true, .exitgame = false},
+     {{OK, {.typed = {2020, 2999, 7, 7, 6}}, {{START, GAME, 2020}, {WC06, PATCHED}, {BOSMAN, GAME, 2999},
+       {DELAY, PATCHED, 6}, {EXITGAME, PATCHED}, {COUNTS, PATCHED, 7, 7}, {PROMOTED, PATCHED, 7}}},
+      {OK, {.typed = {2002, 2003, 1, 0, 1}, .leave_years = true, .exitgame = false},
        {{DELAY, PATCHED, 1}, {EXITGAME, GAME}, {COUNTS, PATCHED, 1, 0}, {PROMOTED, PATCHED, 1}}},
-      {here(), OK, {.typed = {2002, 2001, 3, 3, 2}, .wc06 = false, .keep_conf = true, .no_delay = true,
-                    .exitgame = false},
+      {OK, {.typed = {2002, 2001, 3, 3, 2}, .wc06 = false, .keep_conf = true, .no_delay = true, .exitgame = false},
        {{START, GAME, 2002}, {BOSMAN, GAME, 2001}, {COUNTS, GAME, 3, 3}, {PROMOTED, GAME, 3}}},
-      {here(), OK, {.typed = {2001, 2001, 1, 3, 1}, .wc06 = false, .leave_years = true, .exitgame = false},
+      {OK, {.typed = {2001, 2001, 1, 3, 1}, .wc06 = false, .leave_years = true, .exitgame = false},
        {{COUNTS, PATCHED, 1}, {PROMOTED, PATCHED, 1}}}}},
 };
 // clang-format on
@@ -336,21 +320,27 @@ const scenario SCENARIOS[] = {
 // checks that neither ran and takes them away.
 void plant(bool on)
 {
-    std::string dir(patcher, std::strrchr(patcher, '\\') + 1 - patcher), marker(MAX_PATH, '\0');
+    std::string dir(patcher, std::string(patcher).rfind('\\') + 1), marker(MAX_PATH, '\0');
     marker.resize(GetModuleFileNameA(nullptr, marker.data(), MAX_PATH));
     marker.replace(marker.rfind('\\') + 1, std::string::npos, "zandor-e2e-marker.dll");
     for (const std::string &dll : {dir + "COMCTL32.DLL", dir + "COMDLG32.DLL"})
-        expect(on ? CopyFileA(marker.c_str(), dll.c_str(), FALSE) != 0
-                  : !exists(dll + ".ran") && DeleteFileA(dll.c_str()),
+        expect(on ? CopyFileA(marker.c_str(), dll.c_str(), FALSE) : !exists(dll + ".ran") && DeleteFileA(dll.c_str()),
                (on ? "cannot plant " : "ran, or cannot be taken away: ") + dll);
 }
 
 // One run of the patcher, started in `folder` (null: here) where the file
-// `name` lies; `now` follows what the file should hold.
+// `name` lies; `now` follows what the file should hold. An obstacle is set
+// up before the patcher starts or between the scan and OK, and what it left
+// is checked after the run.
 void play(const run_row &run, const char *folder, const std::string &name, sample_recipe *now)
 {
     const way how = run.how;
     const int exit_code = run.box != nullptr ? run.box->exit_code : 0;
+    // The file as it was; a stale copy a killed run left; behind the link, the
+    // game's own folder and the one another user re-points it at.
+    const std::string game = read_file(name), partial = name + ".bak.partial", leaf = name.substr(name.find('\\') + 1),
+                      own = "game\\" + leaf, theirs = "other\\" + leaf;
+    std::string want = game; // unless OK writes, the file as it is
     if (how == PLANTED)
         plant(true);
     STARTUPINFOA si{};
@@ -360,21 +350,16 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
     if (!expect(CreateProcessA(patcher, nullptr, nullptr, nullptr, FALSE, 0, nullptr, folder, &si, &pi),
                 "cannot start " + std::string(patcher)))
         return;
-    std::string want = read_file(name), partial = name + ".bak.partial"; // want: unless OK writes, the file as it is
-    const std::string game = want, elsewhere = "other\\" + name.substr(name.find('\\') + 1),
-                      theirs = "game\\" + elsewhere.substr(6);
-    // The running game holds its exe, from before the patcher reads it (or,
-    // later, a virus scanner holds a stale copy).
-    HANDLE held = how != HELD_OPEN ? nullptr
-                                                    : CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                                 OPEN_EXISTING, 0, nullptr);
+    // The running game holds its exe from before the patcher reads it.
+    HANDLE held = nullptr;
+    if (how == HELD_OPEN)
+        held = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     meet({"Welcome", "Welcome to Velmar's ZANDOR patcher.\n", 14}, how == KEYS ? 0 : IDOK);
     // The chooser opens in the patcher's current folder, this one.
     HWND chooser = meet_chooser("Executables"), dlg = nullptr;
     if (how == RETRY_CHOOSER) {
         SendDlgItemMessageA(chooser, 0x470, CB_SETCURSEL, 1, 0);
-        SendMessageA(chooser, WM_COMMAND, MAKEWPARAM(0x470, CBN_SELCHANGE),
-                     reinterpret_cast<LPARAM>(GetDlgItem(chooser, 0x470)));
+        press(chooser, 0x470, CBN_SELCHANGE);
         press(chooser, IDCANCEL);
         meet(RETRY, IDRETRY);
         press(meet_chooser("All"), IDCANCEL);
@@ -392,36 +377,34 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         dlg = wait_window("Velmar's ZANDOR patcher");
         expect_options(dlg, *now);
         // Real keys; or the values typed and the boxes clicked that differ,
-        // skipping the disabled ones as a player must.
-        const choices &c = run.c;
-        const bool ticks[] = {c.exitgame, c.wc06, c.leave_years, c.keep_conf, c.no_delay}; // as options_check_ids
+        // skipping the disabled ones as a player must. The boxes as options_check_ids.
+        const bool ticks[] = {run.c.exitgame, run.c.wc06, run.c.leave_years, run.c.keep_conf, run.c.no_delay};
         for (const char *k : {"Escape", "Return", "space", "Tab", "space"})
             expect(how != KEYS || host(std::string("keys ") + k), "cannot send keys");
         for (int k = 0; k < PAIR_COUNT && how != KEYS; ++k) {
-            HWND edit = GetDlgItem(dlg, options_pairs[k].edit), box = GetDlgItem(dlg, options_check_ids[k]);
+            HWND edit = GetDlgItem(dlg, options_pairs[k].edit), check = GetDlgItem(dlg, options_check_ids[k]);
             if (IsWindowEnabled(edit))
-                SetWindowTextA(edit, std::to_string(c.typed[k]).c_str());
-            if (IsWindowEnabled(box) && (SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED) != ticks[k])
-                SendMessageA(box, BM_CLICK, 0, 0);
+                SetWindowTextA(edit, std::to_string(run.c.typed[k]).c_str());
+            if (IsWindowEnabled(check) && (SendMessageA(check, BM_GETCHECK, 0, 0) == BST_CHECKED) != ticks[k])
+                SendMessageA(check, BM_CLICK, 0, 0);
         }
         Sleep(500);
         expect(how != KEYS || (IsDlgButtonChecked(dlg, ID_WC06_CHECK) && IsDlgButtonChecked(dlg, ID_LEAVE_YEARS_CHECK)),
                "Space, Tab, Space should tick the World Cup box and the one under it");
+        // The obstacles met between the scan and OK. Another program grows the
+        // file, or makes its Bosman year 2002 (d2 07) 2007; a virus scanner
+        // holds a stale copy; another user's file differs in one byte.
         expect(how != IMMUTABLE || host("immutable " + name + " on"), "cannot make " + name + " immutable");
-        if (how == GROWN || how == CHANGED) {
-            std::fstream f(name, std::ios::binary | std::ios::in | std::ios::out);
-            f.seekp(how == GROWN ? now->size
-                                 : now->site[SITE_BOSMAN_YEAR].at + patch_catalogue[SITE_BOSMAN_YEAR].sig_len);
-            f.put(how == GROWN ? '\x90' : '\xd7'); // 2002 (d2 07) made 2007
-        }
+        const std::streamoff at = how == GROWN ? now->size : now->site[BOSMAN].at + patch_catalogue[BOSMAN].sig_len;
+        if (how == GROWN || how == CHANGED)
+            std::fstream(name, std::ios::binary | std::ios::in | std::ios::out).seekp(at).put('\xd7');
         if (how == HELD_BACKUP && std::ofstream(partial) << "cut short")
             held = CreateFileA(partial.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
-        // Their file differs from the game's own in one byte.
-        if (how == RELINKED)
-            expect(std::ofstream(elsewhere, std::ios::binary) << std::string(game).replace(1, 1, 1, game[1] ^ 1)
-                       && std::ofstream(elsewhere + ".bak.partial") << "theirs" && host("relink link other"),
-                   "cannot re-point the folder");
+        expect(how != RELINKED
+                   || (std::ofstream(theirs, std::ios::binary) << std::string(game).replace(1, 1, 1, game[1] ^ 1)
+                       && std::ofstream(theirs + ".bak.partial") << "theirs" && host("relink link other")),
+               "cannot re-point the folder");
         want = read_file(name);
         if (how == KEYS)
             host("keys alt+F4");
@@ -431,17 +414,12 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
             press(dlg, how == CANCEL || how == PLANTED ? ID_CANCEL : ID_OK);
     }
     if (run.box != nullptr)
-        meet(*run.box, IDOK, dlg);
-    // An OK that worked says what it did: the settings changed and the way
-    // back, or that nothing could be written.
+        meet(*run.box, IDOK, dlg, run.why);
+    // An OK that worked says what it did.
     if (how == OK && exit_code == 0) {
-        HWND done = wait_window("Done");
-        const std::string text = text_of(done, 0xFFFF);
-        expect(!IsWindowEnabled(dlg) && (run.after.empty() ? text.starts_with("No part of")
-                                                           : text.find(" -> ") != text.npos
-                                                                 && text.find("restore") != text.npos),
-               "Done box says \"" + text + "\", or the dialog under it takes input");
-        press(done, IDOK);
+        const std::string text = meet(run.after.empty() ? NOTHING_WRITTEN : DONE, IDOK, dlg);
+        expect(run.after.empty() || (text.find(" -> ") != text.npos && text.find("restore") != text.npos),
+               "Done box says \"" + text + "\"");
     }
     if (how == TYPO)
         press(dlg, ID_CANCEL);
@@ -454,9 +432,16 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
     WaitForSingleObject(pi.hProcess, 5000);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+    // What the obstacle left, then the obstacle taken away. A held stale copy
+    // stops the backup; nothing is made, removed or written behind the link.
     expect(how != HELD_BACKUP || (held != nullptr && held != INVALID_HANDLE_VALUE && !exists(name + ".bak")),
            "the stale copy was never held, or a backup was made though it was");
     CloseHandle(held); // none when not held
+    expect(how != HELD_BACKUP || DeleteFileA(partial.c_str()), "cannot take the stale copy away");
+    expect(how != RELINKED
+               || (read_file(theirs + ".bak.partial") == "theirs" && read_file(own) == game && !exists(theirs + ".bak")
+                   && !exists(own + ".bak")),
+           "something was made, removed or written in either folder");
     expect(how != IMMUTABLE || host("immutable " + name + " off"), "cannot make " + name + " writable again");
     if (how == PLANTED)
         plant(false);
@@ -468,12 +453,6 @@ void play(const run_row &run, const char *folder, const std::string &name, sampl
         want = read_file("expected.tmp");
     }
     expect(read_file(name) == want, name + " is not the file expected");
-    if (how == HELD_BACKUP)
-        DeleteFileA(partial.c_str());
-    expect(how != RELINKED
-               || (read_file(elsewhere + ".bak.partial") == "theirs" && read_file(theirs) == game
-                   && !exists(elsewhere + ".bak") && !exists(theirs + ".bak")),
-           "something was made, removed or written in either folder");
 }
 
 } // namespace
@@ -488,8 +467,7 @@ int main(int argc, char **argv)
         if (argc > 2 && std::find(argv + 2, argv + argc, std::string(sc.name)) == argv + argc)
             continue;
         std::printf("e2e: %s\n", sc.name);
-        failures = 0;
-        row_line = 0;
+        failures = run_no = 0;
         std::string name = (sc.folder != nullptr ? std::string(sc.folder) + "\\" : "") + sc.name + ".exe";
         // The game's folder reached through a link another user may re-point.
         if (sc.runs[0].how == RELINKED)
@@ -503,10 +481,8 @@ int main(int argc, char **argv)
         now = with(now, sc.sample);
         // Laid out once: every later file keeps its sites where they are.
         expect(sample_layout(&now, &now) == 0 && sample_write(name.c_str(), &now) == 0, "no sample " + name);
-        for (auto run = sc.runs.begin(); run != sc.runs.end() && failures == 0; ++run) {
-            row_line = run->row.line();
-            play(*run, sc.folder, name, &now);
-        }
+        for (run_no = 1; run_no <= std::ssize(sc.runs) && failures == 0; ++run_no)
+            play(sc.runs[run_no - 1], sc.folder, name, &now);
         (failures == 0 ? passed : failed) += 1;
         std::printf("  %s %s\n", failures == 0 ? "ok  " : "FAIL", sc.name);
     }
