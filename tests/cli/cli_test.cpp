@@ -50,8 +50,8 @@ struct cli_case {
 // Our conference pair holding these counts, and other sites.
 std::vector<site_is> conf(int promoted, int relegated, std::vector<site_is> more = {})
 {
-    more.push_back({SITE_CONF_COUNTS, SAMPLE_PATCHED, promoted, relegated});
-    more.push_back({SITE_CONF_PROMOTED, SAMPLE_PATCHED, promoted});
+    more.insert(more.end(),
+                {{SITE_CONF_COUNTS, SAMPLE_PATCHED, promoted, relegated}, {SITE_CONF_PROMOTED, SAMPLE_PATCHED, promoted}});
     return more;
 }
 
@@ -414,8 +414,8 @@ TEST(zandor_patcher_cli, a_closed_pipe_is_told_not_fatal)
     for (const char *shell : {gone, "exec \"$0\" apply \"$1\" --start-year 2010 $3 >&-"})
         for (const char *more : {"", "--verbose", "--json"}) {
             const run_result r = run_program("/bin/bash", {"-c", shell, CLI_PATH, F, fifo, more});
-            EXPECT_TRUE(r.exit_code == 4 && r.err.find("nothing was written") != r.err.npos) << r.err << more;
-            EXPECT_TRUE(read_file(F) == before);
+            EXPECT_TRUE(r.exit_code == 4 && has(r.err, "nothing was written") && read_file(F) == before)
+                << r.err << more;
         }
 }
 

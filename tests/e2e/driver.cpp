@@ -25,7 +25,7 @@ using where = std::source_location;
 
 constexpr int WAIT_MS = 30000, POLL_MS = 50; // a cold Wine start can be slow
 const char *patcher = "";
-int failures = 0, run_no = 0; // of the scenario being played; its run being played, from 1 (0: none yet)
+int failures = 0, row_line = 0; // of the scenario being played; the line of its run being played
 
 // ---- playing the user of another process ----
 
@@ -33,7 +33,7 @@ int failures = 0, run_no = 0; // of the scenario being played; its run being pla
 bool expect(bool ok, const std::string &what, where w = where::current())
 {
     if (!ok)
-        std::printf("    FAIL (run %d, checked at line %u): %s\n", run_no, w.line(), what.c_str());
+        std::printf("    FAIL (the run at line %d, checked at line %u): %s\n", row_line, w.line(), what.c_str());
     failures += ok ? 0 : 1;
     return ok;
 }
@@ -221,6 +221,7 @@ enum way { OK, CANCEL, CLOSE_BOX, KEYS, RETRY_CHOOSER, MISSING, PLANTED, TYPO, I
            HELD_BACKUP, RELINKED };
 
 struct run_row {
+    int line; // the row's own
     way how;
     choices c = {};
     std::vector<site_is> after = {}; // the sites OK writes; none: the file stays as it is
@@ -243,75 +244,78 @@ const std::vector<site_is> FULL_WRITTEN = {
 
 // clang-format off
 const scenario SCENARIOS[] = {
-    {"full-run", {}, {{OK, FULL, FULL_WRITTEN}}},
+    {"full-run", {}, {{__LINE__, OK, FULL, FULL_WRITTEN}}},
     // Chooser, scan and write in a folder outside any ANSI code page (the
     // manifest's UTF-8 one): Cyrillic, CJK, and a long name with spaces.
-    {"non-ascii-path", {}, {{OK, FULL, FULL_WRITTEN}}, "Игры ЗАНДОР 足球 ゲーム (x86)"},
+    {"non-ascii-path", {}, {{__LINE__, OK, FULL, FULL_WRITTEN}}, "Игры ЗАНДОР 足球 ゲーム (x86)"},
     // The retried chooser keeps the file type the cancelled one left. Wine's
     // old-style chooser accepts a name that is no file; the open fails.
     // Whatever was changed, Cancel and the close box write nothing. Real key
     // presses: Enter and Escape do not end the dialog, only the check boxes
     // are tab stops, Space ticks, Alt+F4 closes.
     {"chooser-cancel-and-keys", {{DELAY, PATCHED, 2}, {EXITGAME, PATCHED}},
-     {{RETRY_CHOOSER}, {MISSING, {}, {}, &OPEN_ERROR, CAUSE_MISSING}, {CANCEL, FULL}, {CLOSE_BOX, FULL}, {KEYS}}},
+     {{__LINE__, RETRY_CHOOSER}, {__LINE__, MISSING, {}, {}, &OPEN_ERROR, CAUSE_MISSING}, {__LINE__, CANCEL, FULL},
+      {__LINE__, CLOSE_BOX, FULL}, {__LINE__, KEYS}}},
     {"nothing-found", {{START, ABSENT}, {WC06, ABSENT}, {BOSMAN, ABSENT}, {DELAY, ABSENT}, {EXITGAME, ABSENT},
-                       {COUNTS, ABSENT}, {PROMOTED, ABSENT}}, {{OK, PARTIAL}}},
+                       {COUNTS, ABSENT}, {PROMOTED, ABSENT}}, {{__LINE__, OK, PARTIAL}}},
     // Marker DLLs under the names of the two system DLLs that are not Known
     // DLLs, beside the patcher, with Wine told to prefer DLLs on disk.
-    {"planted-dlls", {}, {{PLANTED, FULL}}},
+    {"planted-dlls", {}, {{__LINE__, PLANTED, FULL}}},
     // The start year without the World Cup block; one conference block
     // alone is no use.
     {"start-delay-one-conf", {{WC06, ABSENT}, {BOSMAN, ABSENT}, {DELAY, PATCHED, 6}, {EXITGAME, ABSENT},
                               {COUNTS, GAME, 4, 2}, {PROMOTED, ABSENT, 4}},
-     {{OK, PARTIAL, {{START, GAME, 2004}, {DELAY, PATCHED, 4}}}}},
+     {{__LINE__, OK, PARTIAL, {{START, GAME, 2004}, {DELAY, PATCHED, 4}}}}},
     // The World Cup block without its start year; the Bosman year alone
     // enables "Leave years untouched"; code we do not know stays disabled.
     {"odd-blocks", {{START, SAMPLE_DUPLICATED}, {DELAY, SAMPLE_UNRECOGNISED}, {EXITGAME, SAMPLE_UNRECOGNISED},
                     {COUNTS, PATCHED, 4, 2}, {PROMOTED, PATCHED, 4}},
-     {{OK, PARTIAL, {{BOSMAN, GAME, 2012}, {COUNTS, PATCHED, 6, 1}, {PROMOTED, PATCHED, 6}}}}},
+     {{__LINE__, OK, PARTIAL, {{BOSMAN, GAME, 2012}, {COUNTS, PATCHED, 6, 1}, {PROMOTED, PATCHED, 6}}}}},
     // A patched promoted block shows the count of conf_counts it disagrees with.
     {"conf-disagrees", {{WC06, PATCHED}, {DELAY, PATCHED, 6}, {COUNTS, PATCHED, 4, 2}, {PROMOTED, PATCHED, 5}},
-     {{OK, PARTIAL, {{START, GAME, 2004}, {BOSMAN, GAME, 2012}, {DELAY, PATCHED, 4}, {EXITGAME, PATCHED}}}}},
+     {{__LINE__, OK, PARTIAL, {{START, GAME, 2004}, {BOSMAN, GAME, 2012}, {DELAY, PATCHED, 4}, {EXITGAME, PATCHED}}}}},
     // Years and a relegated count written by the command-line tool outside
     // the fields' ranges show clamped; fields left showing that leave their
     // sites byte for byte: OK changes only the delay.
     {"outside-ranges", {{START, GAME, 2500}, {WC06, PATCHED}, {BOSMAN, GAME, 5000}, {DELAY, PATCHED, 3},
                         {EXITGAME, PATCHED}, {COUNTS, PATCHED, 3, 9}, {PROMOTED, PATCHED, 3}},
-     {{OK, {.typed = {2020, 3000, 3, 7, 2}}, {{DELAY, PATCHED, 2}}}}},
+     {{__LINE__, OK, {.typed = {2020, 3000, 3, 7, 2}}, {{DELAY, PATCHED, 2}}}}},
     // A year typed out of range is said, and the dialog stays open with
     // nothing written, the delay typed with it neither.
-    {"typed-out-of-range", {}, {{TYPO, {.typed = {1999, 2005, 3, 2, 4}}, {}, &OUT_OF_RANGE}}},
+    {"typed-out-of-range", {}, {{__LINE__, TYPO, {.typed = {1999, 2005, 3, 2, 4}}, {}, &OUT_OF_RANGE}}},
     // Root writes through mode 0444, under Wine too: only chattr +i stops it.
     // The running game holds its exe. Another program grows the file, then
     // makes the Bosman year 2007 while the player changes only the start
     // year: OK would put the 2002 it shows back.
     {"write-obstacles", {},
-     {{IMMUTABLE, FULL, {}, &WRITE_ERROR, CAUSE_DENIED}, {HELD_OPEN, FULL, {}, &WRITE_ERROR, CAUSE_IN_USE},
-      {GROWN, FULL, {}, &WRITE_ERROR, CAUSE_CHANGED},
-      {CHANGED, {.typed = {2010, 2002, 1, 3, 5}, .wc06 = false, .exitgame = false}, {}, &WRITE_ERROR, CAUSE_CHANGED}}},
+     {{__LINE__, IMMUTABLE, FULL, {}, &WRITE_ERROR, CAUSE_DENIED}, {__LINE__, HELD_OPEN, FULL, {}, &WRITE_ERROR,
+       CAUSE_IN_USE}, {__LINE__, GROWN, FULL, {}, &WRITE_ERROR, CAUSE_CHANGED},
+      {__LINE__, CHANGED, {.typed = {2010, 2002, 1, 3, 5}, .wc06 = false, .exitgame = false}, {}, &WRITE_ERROR,
+       CAUSE_CHANGED}}},
     // A virus scanner holds a copy a killed run left: it cannot go, so no
     // backup can be made, nothing is written, and the box says why.
-    {"backup-held", {}, {{HELD_BACKUP, FULL, {}, &WRITE_ERROR, CAUSE_BACKUP_HELD}}},
+    {"backup-held", {}, {{__LINE__, HELD_BACKUP, FULL, {}, &WRITE_ERROR, CAUSE_BACKUP_HELD}}},
     // Another user re-points the game's folder (a link) at one of theirs
     // between the scan and OK: nothing there is read into a backup, made,
     // removed or written, and the game's own file stays as it was.
-    {"folder-re-pointed", {}, {{RELINKED, FULL, {}, &WRITE_ERROR, CAUSE_CHANGED}}, "link"},
+    {"folder-re-pointed", {}, {{__LINE__, RELINKED, FULL, {}, &WRITE_ERROR, CAUSE_CHANGED}}, "link"},
     // Before 2003 an installed World Cup fix stays, the game's code being unknown.
     {"wc06-kept", {{WC06, PATCHED}},
-     {{OK, {.typed = {2002, 2005, 3, 2, 3}}, {{START, GAME, 2002}, {BOSMAN, GAME, 2005}, {DELAY, PATCHED, 3},
+     {{__LINE__, OK, {.typed = {2002, 2005, 3, 2, 3}}, {{START, GAME, 2002}, {BOSMAN, GAME, 2005}, {DELAY, PATCHED, 3},
        {EXITGAME, PATCHED}, {COUNTS, PATCHED, 3, 2}, {PROMOTED, PATCHED, 3}}, &WC06_KEPT}}},
     // Each run shows what the one before wrote, the range ends included:
     // 7/7/6 and 1/0/1. Then years and an installed delay left alone, an
     // unticked World Cup fix left installed, the conference taken out (its
     // counts still written) and put back with 1 and 3.
     {"patch-then-rescan", {},
-     {{OK, {.typed = {2020, 2999, 7, 7, 6}}, {{START, GAME, 2020}, {WC06, PATCHED}, {BOSMAN, GAME, 2999},
+     {{__LINE__, OK, {.typed = {2020, 2999, 7, 7, 6}}, {{START, GAME, 2020}, {WC06, PATCHED}, {BOSMAN, GAME, 2999},
        {DELAY, PATCHED, 6}, {EXITGAME, PATCHED}, {COUNTS, PATCHED, 7, 7}, {PROMOTED, PATCHED, 7}}},
-      {OK, {.typed = {2002, 2003, 1, 0, 1}, .leave_years = true, .exitgame = false},
+      {__LINE__, OK, {.typed = {2002, 2003, 1, 0, 1}, .leave_years = true, .exitgame = false},
        {{DELAY, PATCHED, 1}, {EXITGAME, GAME}, {COUNTS, PATCHED, 1, 0}, {PROMOTED, PATCHED, 1}}},
-      {OK, {.typed = {2002, 2001, 3, 3, 2}, .wc06 = false, .keep_conf = true, .no_delay = true, .exitgame = false},
+      {__LINE__, OK, {.typed = {2002, 2001, 3, 3, 2}, .wc06 = false, .keep_conf = true, .no_delay = true,
+                      .exitgame = false},
        {{START, GAME, 2002}, {BOSMAN, GAME, 2001}, {COUNTS, GAME, 3, 3}, {PROMOTED, GAME, 3}}},
-      {OK, {.typed = {2001, 2001, 1, 3, 1}, .wc06 = false, .leave_years = true, .exitgame = false},
+      {__LINE__, OK, {.typed = {2001, 2001, 1, 3, 1}, .wc06 = false, .leave_years = true, .exitgame = false},
        {{COUNTS, PATCHED, 1}, {PROMOTED, PATCHED, 1}}}}},
 };
 // clang-format on
@@ -335,6 +339,7 @@ void plant(bool on)
 void play(const run_row &run, const char *folder, const std::string &name, sample_recipe *now)
 {
     const way how = run.how;
+    row_line = run.line;
     const int exit_code = run.box != nullptr ? run.box->exit_code : 0;
     // The file as it was; a stale copy a killed run left; behind the link, the
     // game's own folder and the one another user re-points it at.
@@ -467,7 +472,7 @@ int main(int argc, char **argv)
         if (argc > 2 && std::find(argv + 2, argv + argc, std::string(sc.name)) == argv + argc)
             continue;
         std::printf("e2e: %s\n", sc.name);
-        failures = run_no = 0;
+        failures = row_line = 0;
         std::string name = (sc.folder != nullptr ? std::string(sc.folder) + "\\" : "") + sc.name + ".exe";
         // The game's folder reached through a link another user may re-point.
         if (sc.runs[0].how == RELINKED)
@@ -475,14 +480,12 @@ int main(int argc, char **argv)
                    "cannot lay out the linked folders");
         else if (sc.folder != nullptr)
             CreateDirectoryA(sc.folder, nullptr);
-        sample_recipe now{};
-        sample_defaults(&now, 300000); // several 64 KiB search windows
-        now.seed = static_cast<uint32_t>(11 + (&sc - SCENARIOS));
-        now = with(now, sc.sample);
-        // Laid out once: every later file keeps its sites where they are.
-        expect(sample_layout(&now, &now) == 0 && sample_write(name.c_str(), &now) == 0, "no sample " + name);
-        for (run_no = 1; run_no <= std::ssize(sc.runs) && failures == 0; ++run_no)
-            play(sc.runs[run_no - 1], sc.folder, name, &now);
+        // Over several 64 KiB search windows, laid out once: every later file
+        // keeps its sites where they are.
+        sample_recipe now = sample_file(name.c_str(), sc.sample, 300000);
+        expect(now.size > 0, "no sample " + name);
+        for (auto run = sc.runs.begin(); run != sc.runs.end() && failures == 0; ++run)
+            play(*run, sc.folder, name, &now);
         (failures == 0 ? passed : failed) += 1;
         std::printf("  %s %s\n", failures == 0 ? "ok  " : "FAIL", sc.name);
     }
