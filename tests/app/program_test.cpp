@@ -175,6 +175,7 @@ TEST(options_dialog, done_says_what_ok_changed)
         {where::current(), true, {year, exit_same, counts, promoted}, 1,
          "Game starts: year 2001 -> year 2010\nConference league: game's code -> promoted 5, relegated 3" + undo},
         {where::current(), true, {promoted}, 1, "Conference league: game's code -> promoted 5" + undo},
+        {where::current(), true, {counts, promoted}, 1, "Conference league: game's code -> promoted 5, relegated 3" + undo},
     };
     for (const auto &c : cases) {
         const testing::ScopedTrace trace(c.row.file_name(), c.row.line(), "");

@@ -52,7 +52,7 @@ const long fail_at = std::strtol(env("ZANDOR_FAULT_AT", "0"), nullptr, 10);
 // A failing fread or fwrite moves half first, as when a disk fills up mid-way.
 const bool half_first = std::strcmp(mode, "short") == 0;
 const long then_kill = std::strtol(env("ZANDOR_FAULT_THEN_KILL", "0"), nullptr, 10);
-long calls, writes_after;
+long calls, writes_after, opens; // of the op, of fwrites after the fault, of opens
 bool fired;
 
 template <typename F> F real(const char *name)
@@ -99,8 +99,6 @@ template <typename T> T failed(T result, std::FILE *f = nullptr)
     errno = EIO;
     return result;
 }
-
-long opens;
 
 void relink_when_due()
 {
