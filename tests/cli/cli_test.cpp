@@ -263,11 +263,11 @@ const cli_case cases[] = {
     // points past U+10FFFF are none).
     row({.args = "scan --json /M/a\xc3\xa9" "b\xc3\xc0" "c\xe0\x9f\x80" "d\xed\xa0\x80" "e\xf4\x90\x80\x80"
          "g\xe1\xc0\x80" "h\xe0\xa0\x80" "i\xf0\x90\x80\x80" "j\xc2\x80" "k\xe1\x80\x80" "l\xe1\x80\xc0"
-         "m\xf5\x80\x80\x80" "n\xe0\xc0\x80" "o\xed\x9f\xbf" "p\xee\x80\x80", .exit = 3,
+         "m\xf5\x80\x80\x80" "n\xe0\xc0\x80" "o\xed\x9f\xbf" "p\xee\xa0\x80", .exit = 3,
          .out_has = {"{\"path\": \"/M/a\xc3\xa9" "b\\u00c3\\u00c0c\\u00e0\\u009f\\u0080d\\u00ed\\u00a0\\u0080"
          "e\\u00f4\\u0090\\u0080\\u0080g\\u00e1\\u00c0\\u0080h\xe0\xa0\x80" "i\xf0\x90\x80\x80" "j\xc2\x80"
          "k\xe1\x80\x80" "l\\u00e1\\u0080\\u00c0m\\u00f5\\u0080\\u0080\\u0080n\\u00e0\\u00c0\\u0080o\xed\x9f\xbf"
-         "p\xee\x80\x80\", "}}),
+         "p\xee\xa0\x80\", "}}),
     row({.args = "apply MISSING --exit-fix on", .exit = 3, .err_has = {"opened for reading"}}),
     row({.args = "scan --json FOLDER", .exit = 3, .out_has = {"reading. This is not a regular file"}}),
     row({.args = "scan --json EMPTY", .exit = 3, .out_has = {"\"result\": \"empty_file\""}}),
