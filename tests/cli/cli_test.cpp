@@ -140,7 +140,7 @@ const cli_case cases[] = {
     row({.image = damaged, .args = "scan --json GAME",
          .out_has = {"\"damaged\": [\"click_delay\", \"exitgame\"], \"backup\": null}"}}),
     row({.image = damaged, .args = "apply GAME --exit-fix on --click-delay 5", .out_has = {"again -> installed\n",
-         "recognised, damaged"}, .not_has = {"(no change)"}, .after = {{SITE_CLICK_DELAY, SAMPLE_PATCHED, 5}, {SITE_EXITGAME,
+         "recognised, damaged"}, .not_has = {"(no change)", "again\n"}, .after = {{SITE_CLICK_DELAY, SAMPLE_PATCHED, 5}, {SITE_EXITGAME,
          SAMPLE_PATCHED}}}),
     row({.image = {{SITE_CONF_PROMOTED, SAMPLE_UNRECOGNISED}}, .args = "scan --json GAME", .out_has = {no_conf}}),
     row({.image = {{SITE_CONF_COUNTS, SAMPLE_UNRECOGNISED}}, .args = "scan --json GAME",
