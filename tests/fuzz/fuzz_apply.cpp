@@ -1,11 +1,11 @@
 // Scan (every field against the reference classifier's, on images holding
 // sites in every state, at window edges, cut off by the end of the file,
 // duplicated, overlapping and as signature fragments), write arbitrary
-// settings (now and then at offsets dropped, moved or made up), scan again. The writer must write exactly what the writing rules
-// say, or nothing when a site is not where the scan offered it or a write
-// would make or break any signature occurrence, after any piece; the file
-// keeps its length, and the second scan is the reference's of the written
-// image.
+// settings (now and then at offsets dropped, moved or made up), scan again.
+// The writer must write exactly what the writing rules say, or nothing when
+// a site is not where the scan offered it or a write would make or break any
+// signature occurrence, after any piece; the file keeps its length, and the
+// second scan is the reference's of the written image.
 
 #include <algorithm>
 
